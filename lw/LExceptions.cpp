@@ -1,0 +1,146 @@
+#include "lw/LExceptions.h"
+
+// Toolkit
+#include "lw/LComPtr.h"
+#include "lw/LHandles.h"
+#include "lw/LStrings.h"
+
+// Platform
+#include <oleauto.h>
+
+// Standard library
+#include <new>
+
+namespace {
+
+// Marks the exceptions that came back from another module as an HRESULT with
+// an error description; E_ABORT stands for the silent abort.
+constexpr HRESULT kExceptionResult = E_FAIL;
+
+std::wstring& TitleStorage()
+{
+    static std::wstring title = L"Nimbra";
+    return title;
+}
+
+} // namespace
+
+Exception::Exception(std::wstring message)
+    : FMessage(std::move(message)), FNarrow(UnicodeToUtf8(FMessage))
+{
+}
+
+EOSError::EOSError(DWORD errorCode) : Exception(SysErrorMessage(errorCode)), FErrorCode(errorCode) {}
+
+EOSError::EOSError(DWORD errorCode, std::wstring_view context)
+    : Exception(std::wstring(context) + L": " + SysErrorMessage(errorCode)), FErrorCode(errorCode)
+{
+}
+
+EAssertionFailed::EAssertionFailed(std::wstring_view unit, std::wstring_view message)
+    : Exception(std::wstring(message) + L" (" + std::wstring(unit) + L")"), FUnit(unit)
+{
+}
+
+std::wstring SysErrorMessage(DWORD errorCode)
+{
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, errorCode, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text;
+    if (length != 0 && buffer != nullptr) {
+        text.assign(buffer, length);
+        LocalFree(buffer);
+        while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+            text.pop_back();
+    }
+    if (text.empty()) {
+        wchar_t fallback[64];
+        swprintf(fallback, 64, L"System error %lu", static_cast<unsigned long>(errorCode));
+        text = fallback;
+    }
+    return text;
+}
+
+void RaiseLastOSError()
+{
+    throw EOSError(GetLastError());
+}
+
+void RaiseLastOSError(std::wstring_view context)
+{
+    throw EOSError(GetLastError(), context);
+}
+
+HRESULT HResultFromException(std::exception_ptr e) noexcept
+{
+    std::wstring message;
+    HRESULT result = kExceptionResult;
+    try {
+        std::rethrow_exception(e);
+    } catch (const EAbort&) {
+        return E_ABORT;
+    } catch (const Exception& error) {
+        message = error.Message();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const std::exception& error) {
+        message = Utf8ToUnicode(error.what());
+    } catch (...) {
+        message = L"Unknown exception";
+    }
+    ComPtr<ICreateErrorInfo> create;
+    if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+        WideString description(message);
+        create->SetDescription(description.get());
+        ComPtr<IErrorInfo> info;
+        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.put()))))
+            SetErrorInfo(0, info.get());
+    }
+    return result;
+}
+
+void CheckHResult(HRESULT hr)
+{
+    if (SUCCEEDED(hr))
+        return;
+    if (hr == E_ABORT)
+        throw EAbort();
+    if (hr == E_OUTOFMEMORY)
+        throw std::bad_alloc();
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.put()) == S_OK && info) {
+        WideString description;
+        if (SUCCEEDED(info->GetDescription(description.put())) && description.length() != 0)
+            throw Exception(std::wstring(description.view()));
+    }
+    throw EOSError(static_cast<DWORD>(hr));
+}
+
+void SetApplicationTitle(std::wstring_view title)
+{
+    TitleStorage() = title;
+}
+
+const std::wstring& ApplicationTitle()
+{
+    return TitleStorage();
+}
+
+void ShowException(std::exception_ptr e, HWND owner) noexcept
+{
+    std::wstring message;
+    try {
+        std::rethrow_exception(e);
+    } catch (const EAbort&) {
+        return;
+    } catch (const Exception& error) {
+        message = error.Message();
+    } catch (const std::exception& error) {
+        message = Utf8ToUnicode(error.what());
+    } catch (...) {
+        message = L"Unknown exception";
+    }
+    MessageBoxW(owner, message.c_str(), TitleStorage().c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}

@@ -1,0 +1,508 @@
+// Threads, the application lock, idle steps, command identifiers and the
+// window plumbing of the toolkit, on real threads and windows.
+
+// Toolkit
+#include "lw/LExceptions.h"
+#include "lw/LWindows.h"
+
+// Standard library
+#include <atomic>
+#include <functional>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The toolkit needs its application object; the test's main thread is its
+// main thread.
+class TToolkitEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        FApplication = new T0Application;
+        FApplication->CreateMainThread();
+    }
+    void TearDown() override { T0Object::Free(FApplication); }
+
+private:
+    T0Application* FApplication = nullptr;
+};
+
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TToolkitEnvironment);
+
+UniqueHandle NewEvent(bool manual = true)
+{
+    return UniqueHandle(CreateEventW(nullptr, manual, FALSE, nullptr));
+}
+
+// A GUI thread that runs a test body; the body's exception comes back to the
+// test thread instead of ending in a message box.
+class TBodyThread : public T0GUIThread {
+public:
+    explicit TBodyThread(std::function<void(TBodyThread*)> body) : FBody(std::move(body)) {}
+    std::exception_ptr Error;
+    DWORD InitializedOn = 0;
+
+protected:
+    void Initialize() override
+    {
+        T0GUIThread::Initialize();
+        InitializedOn = GetCurrentThreadId();
+    }
+    void Execute() override
+    {
+        try {
+            FBody(this);
+        } catch (...) {
+            Error = std::current_exception();
+        }
+    }
+
+private:
+    std::function<void(TBodyThread*)> FBody;
+};
+
+// Runs body on a new GUI thread and waits until the thread is gone.
+void RunOnGUIThread(std::function<void(TBodyThread*)> body)
+{
+    TBodyThread* thread = T0Thread::StartThread<TBodyThread>(std::move(body));
+    WaitForSingleObject(thread->ThreadHandle(), 30000);
+    std::exception_ptr error = thread->Error;
+    Application()->FreeFinishedThreads();
+    if (error)
+        std::rethrow_exception(error);
+}
+
+} // namespace
+
+TEST(LockState, TransitionsOfTheProtocol)
+{
+    TAppLock lock;
+    int32_t state = 0;
+
+    int32_t s1 = lockstate::BeginShared(lock, state);
+    EXPECT_EQ(s1, 0);
+    EXPECT_EQ(state, 1);
+    EXPECT_EQ(lock.Readers(), 1);
+    // Nested shared: no second hold.
+    int32_t s2 = lockstate::BeginShared(lock, state);
+    EXPECT_EQ(lock.Readers(), 1);
+    lockstate::EndShared(lock, state, s2);
+    EXPECT_EQ(lock.Readers(), 1);
+
+    // Exclusive from shared gives the shared hold up and takes it back.
+    int32_t s3 = lockstate::BeginExclusive(lock, state);
+    EXPECT_EQ(s3, 1);
+    EXPECT_EQ(state, -1);
+    EXPECT_EQ(lock.Readers(), 0);
+    int32_t s4 = lockstate::BeginExclusive(lock, state); // nested
+    EXPECT_EQ(s4, -1);
+    // Shared inside exclusive keeps the exclusive hold.
+    int32_t s5 = lockstate::BeginShared(lock, state);
+    EXPECT_EQ(state, -1);
+    EXPECT_EQ(lock.Readers(), 0);
+    lockstate::EndShared(lock, state, s5);
+    EXPECT_THROW(lockstate::SuspendShared(lock, state), EAssertionFailed);
+    lockstate::EndExclusive(lock, state, s4);
+    EXPECT_EQ(state, -1);
+    lockstate::EndExclusive(lock, state, s3);
+    EXPECT_EQ(state, 1);
+    EXPECT_EQ(lock.Readers(), 1);
+
+    int32_t s6 = lockstate::SuspendShared(lock, state);
+    EXPECT_EQ(state, 0);
+    EXPECT_EQ(lock.Readers(), 0);
+    EXPECT_TRUE(lock.TryExclusive()) << "a suspended hold lets the idle step run";
+    lock.ReleaseExclusive();
+    lockstate::ResumeShared(lock, state, s6);
+    EXPECT_EQ(state, 1);
+    EXPECT_EQ(lock.Readers(), 1);
+    EXPECT_FALSE(lock.TryExclusive());
+
+    lockstate::EndShared(lock, state, s1);
+    EXPECT_EQ(state, 0);
+    EXPECT_EQ(lock.Readers(), 0);
+}
+
+namespace {
+
+struct TContention {
+    TAppLock Lock;
+    std::atomic<int> Readers{0};
+    std::atomic<int> Writers{0};
+    std::atomic<bool> Violation{false};
+    std::atomic<bool> Stop{false};
+    std::atomic<int> WriterRounds{0};
+};
+
+DWORD WINAPI ContendingReader(void* param)
+{
+    auto* c = static_cast<TContention*>(param);
+    while (!c->Stop) {
+        c->Lock.AcquireShared();
+        ++c->Readers;
+        if (c->Writers != 0)
+            c->Violation = true;
+        --c->Readers;
+        c->Lock.ReleaseShared();
+    }
+    return 0;
+}
+
+DWORD WINAPI ContendingWriter(void* param)
+{
+    auto* c = static_cast<TContention*>(param);
+    while (!c->Stop) {
+        c->Lock.AcquireExclusive();
+        if (++c->Writers != 1 || c->Readers != 0)
+            c->Violation = true;
+        --c->Writers;
+        c->Lock.ReleaseExclusive();
+        ++c->WriterRounds;
+        Sleep(0);
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(AppLock, ExclusiveHoldersNeverOverlapReadersOrEachOther)
+{
+    TContention c;
+    std::vector<UniqueHandle> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back(CreateThread(nullptr, 0, ContendingReader, &c, 0, nullptr));
+    for (int i = 0; i < 2; ++i)
+        threads.emplace_back(CreateThread(nullptr, 0, ContendingWriter, &c, 0, nullptr));
+    Sleep(700);
+    c.Stop = true;
+    for (auto& t : threads)
+        WaitForSingleObject(t.get(), 10000);
+    EXPECT_FALSE(c.Violation);
+    EXPECT_GT(c.WriterRounds, 0) << "writers must get through while readers come and go";
+    EXPECT_EQ(c.Lock.Readers(), 0);
+}
+
+TEST(Threads, StartReturnsAfterInitializeWithAValidThreadId)
+{
+    UniqueHandle release = NewEvent();
+    HANDLE releaseHandle = release.get();
+    auto* thread = T0Thread::StartThread<TBodyThread>([releaseHandle](TBodyThread* self) {
+        EXPECT_EQ(CurrentThread(), self);
+        WaitForSingleObject(releaseHandle, 10000);
+    });
+    EXPECT_NE(thread->ThreadId(), 0u);
+    EXPECT_EQ(thread->InitializedOn, thread->ThreadId());
+    EXPECT_NE(thread->ThreadHandle(), nullptr);
+    EXPECT_TRUE(Application()->HasThreads());
+    SetEvent(release.get());
+    WaitForSingleObject(thread->ThreadHandle(), 10000);
+    Application()->FreeFinishedThreads();
+    EXPECT_FALSE(Application()->HasThreads());
+}
+
+TEST(Threads, IdleStepIsSkippedWhileAGUIThreadIsBusy)
+{
+    UniqueHandle holding = NewEvent(), release = NewEvent();
+    HANDLE holdingHandle = holding.get(), releaseHandle = release.get();
+    auto* busy = T0Thread::StartThread<TBodyThread>([=](TBodyThread* self) {
+        Application()->AppLock().AcquireShared();
+        ++self->LockState();
+        SetEvent(holdingHandle);
+        WaitForSingleObject(releaseHandle, 10000);
+        --self->LockState();
+        Application()->AppLock().ReleaseShared();
+    });
+    auto* quick = T0Thread::StartThread<TBodyThread>([](TBodyThread*) {});
+    ASSERT_EQ(WaitForSingleObject(holding.get(), 10000), WAIT_OBJECT_0);
+    WaitForSingleObject(quick->ThreadHandle(), 10000);
+
+    EXPECT_FALSE(Application()->IdleStep());
+    int listed = 0;
+    Application()->ForEachThread([&](T0Thread*) { ++listed; });
+    EXPECT_EQ(listed, 2) << "a finished thread is not reaped while the idle step is skipped";
+
+    SetEvent(release.get());
+    WaitForSingleObject(busy->ThreadHandle(), 10000);
+    EXPECT_TRUE(Application()->IdleStep());
+    EXPECT_FALSE(Application()->HasThreads()) << "the idle step reaps finished threads";
+}
+
+TEST(Threads, IdleStepAssertsWhenTheMainThreadHoldsTheLock)
+{
+    int32_t previous = Application()->BeginShared();
+    EXPECT_THROW(Application()->IdleStep(), EAssertionFailed);
+    Application()->EndShared(previous);
+    EXPECT_EQ(Application()->AppLock().Readers(), 0);
+}
+
+namespace {
+
+class TCounter : public TInterfaced<TInterfacedObject, IObserver> {
+public:
+    void STDMETHODCALLTYPE Update() override { ++Count; }
+    std::atomic<int> Count{0};
+};
+
+// A hidden lead window: message 1 blocks until an event, message 2 signals one.
+class TLoopWindow : public T0MainWindow {
+public:
+    HANDLE Block = nullptr;
+    HANDLE Handled = nullptr;
+    std::wstring WindowClassName() const override { return L"NimbraTestLoopWindow"; }
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message == WM_APP + 1) {
+            WaitForSingleObject(Block, 10000);
+            return 0;
+        }
+        if (message == WM_APP + 2) {
+            SetEvent(Handled);
+            return 0;
+        }
+        return T0MainWindow::Dispatch(message, wParam, lParam);
+    }
+};
+
+} // namespace
+
+TEST(Threads, WakeMessagesQueuedWhileBusyGiveOneIdleStep)
+{
+    UniqueHandle block = NewEvent(), handled = NewEvent(), ready = NewEvent();
+    ComPtr<TCounter> counter(new TCounter);
+    HWND window = nullptr;
+    HANDLE readyHandle = ready.get(), blockHandle = block.get(), handledHandle = handled.get();
+    TCounter* counterPtr = counter.get();
+    auto* thread = T0Thread::StartThread<TBodyThread>([&, readyHandle, blockHandle, handledHandle](TBodyThread* self) {
+        auto* loop = new TLoopWindow;
+        loop->SetOwner(self);
+        loop->Block = blockHandle;
+        loop->Handled = handledHandle;
+        loop->CreateHandle(TWindowStruct{});
+        self->Observers()->Attach(counterPtr);
+        window = loop->Handle();
+        SetEvent(readyHandle);
+        Application()->AppLock().AcquireShared();
+        ++self->LockState();
+        loop->MessageLoop();
+        --self->LockState();
+        Application()->AppLock().ReleaseShared();
+        self->Observers()->Detach(counterPtr);
+    });
+    ASSERT_EQ(WaitForSingleObject(ready.get(), 10000), WAIT_OBJECT_0);
+
+    PostMessageW(window, WM_APP + 1, 0, 0);
+    Sleep(100);
+    int before = counter->Count;
+    for (int i = 0; i < 5; ++i)
+        thread->PostThreadMessage(WM_LW_WAKE, 0, 0);
+    SetEvent(block.get());
+    PostMessageW(window, WM_APP + 2, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(handled.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(counter->Count - before, 1);
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(thread->ThreadHandle(), 10000), WAIT_OBJECT_0);
+    EXPECT_FALSE(IsWindow(window)) << "the thread's end destroys its windows";
+    ASSERT_FALSE(thread->Error);
+    Application()->FreeFinishedThreads();
+}
+
+namespace {
+
+class TCommand : public T0Object, public TCommandObject {
+public:
+    void ExecuteCommand() override { ++Runs; }
+    int Runs = 0;
+};
+
+} // namespace
+
+TEST(Commands, IdentifiersReuseTheLowestFreeSlotAndLookUpSafely)
+{
+    RunOnGUIThread([](TBodyThread* self) {
+        auto* a = new TCommand;
+        auto* b = new TCommand;
+        auto* c = new TCommand;
+        a->SetOwner(self);
+        b->SetOwner(self);
+        c->SetOwner(self);
+        UINT ia = self->AllocCommandId(a), ib = self->AllocCommandId(b), ic = self->AllocCommandId(c);
+        EXPECT_EQ(ia, 1024u);
+        EXPECT_EQ(ib, 1025u);
+        EXPECT_EQ(ic, 1026u);
+        self->FreeCommandId(ia);
+        self->FreeCommandId(ib);
+        EXPECT_EQ(self->AllocCommandId(b), 1024u);
+        EXPECT_EQ(self->CommandObject(1024), b);
+        EXPECT_EQ(self->CommandObject(1025), nullptr);
+        EXPECT_EQ(self->CommandObject(1026), c);
+        EXPECT_EQ(self->CommandObject(1023), nullptr);
+        EXPECT_EQ(self->CommandObject(61440), nullptr);
+        EXPECT_EQ(self->CommandObject(1027), nullptr) << "beyond the table";
+        EXPECT_EQ(self->CommandObject(61439), nullptr);
+        EXPECT_THROW(self->FreeCommandId(1025), EAssertionFailed);
+        EXPECT_THROW(self->FreeCommandId(5000), EAssertionFailed);
+    });
+}
+
+TEST(Services, AccelChar)
+{
+    struct Row {
+        const wchar_t* caption;
+        wchar_t expected;
+    } rows[] = {
+        {L"&File", L'F'},       {L"e&xit", L'X'},        {L"Save && E&xit", L'X'}, {L"A && B", 0},
+        {L"trailing &", 0},     {L"", 0},                {L"&&&a", L'A'},          {L"フォルダ(&f)", L'F'},
+        {L"&ä", L'Ä'},          {L"no accelerator", 0},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(AccelChar(row.caption), row.expected) << static_cast<const void*>(row.caption);
+}
+
+TEST(Services, DialogCentringStaysInsideTheWorkArea)
+{
+    RECT work{0, 0, 1000, 800};
+    RECT dialog{0, 0, 200, 100};
+    RECT owner{100, 100, 500, 300};
+    RECT centred = CentredRect(dialog, &owner, work);
+    EXPECT_EQ(centred.left, 200);
+    EXPECT_EQ(centred.top, 150);
+    EXPECT_EQ(centred.right - centred.left, 200) << "not resized";
+    RECT onScreen = CentredRect(dialog, nullptr, work);
+    EXPECT_EQ(onScreen.left, 400);
+    EXPECT_EQ(onScreen.top, 350);
+    // An owner near the top-left corner would push the dialog off the work area.
+    RECT corner{-300, -200, -100, -100};
+    RECT kept = CentredRect(dialog, &corner, RECT{10, 20, 1000, 800});
+    EXPECT_EQ(kept.left, 10);
+    EXPECT_EQ(kept.top, 20);
+}
+
+namespace {
+
+class TTestWindow : public T0MainWindow {
+public:
+    std::wstring WindowClassName() const override { return L"NimbraTestWindow"; }
+    bool KeyDown(int shift, UINT key) override
+    {
+        Keys.push_back(key);
+        return key == 'A';
+    }
+    bool CanClose() override { return Closable; }
+    std::vector<UINT> Keys;
+    bool Closable = false;
+};
+
+class TChild : public T0Window {
+public:
+    std::wstring WindowClassName() const override { return L"NimbraTestChild"; }
+};
+
+TChild* NewChild(T0Window* parent, TAlign align, int width, int height)
+{
+    auto* child = new TChild;
+    child->SetOwner(parent);
+    child->SetAlign(align);
+    TWindowStruct create;
+    create.Style = WS_CHILD | WS_VISIBLE;
+    create.X = 0;
+    create.Y = 0;
+    create.Width = width;
+    create.Height = height;
+    create.Parent = parent->Handle();
+    child->CreateHandle(create);
+    return child;
+}
+
+RECT ChildRect(T0Window* child)
+{
+    RECT r;
+    GetWindowRect(child->Handle(), &r);
+    MapWindowPoints(nullptr, GetParent(child->Handle()), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+} // namespace
+
+TEST(Windows, LookupKeysCommandsCloseAndAlignment)
+{
+    RunOnGUIThread([](TBodyThread* self) {
+        auto* window = new TTestWindow;
+        window->SetOwner(self);
+        TWindowStruct create;
+        create.Style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+        window->CreateHandle(create);
+        HWND handle = window->Handle();
+        ASSERT_NE(handle, nullptr);
+        EXPECT_EQ(WindowOf(handle), window);
+        EXPECT_EQ(AnyWindowOf(handle), window);
+        wchar_t className[64];
+        GetClassNameW(handle, className, 64);
+        EXPECT_STREQ(className, L"NimbraTestWindow");
+
+        // A foreign window gets one wrapper, kept until garbage is collected.
+        HWND desktop = GetDesktopWindow();
+        TAnyWindow* wrapper = AnyWindowOf(desktop);
+        ASSERT_NE(wrapper, nullptr);
+        EXPECT_EQ(wrapper->Handle(), desktop);
+        EXPECT_EQ(AnyWindowOf(desktop), wrapper);
+        EXPECT_EQ(WindowOf(desktop), nullptr);
+        EXPECT_EQ(AnyWindowOf(reinterpret_cast<HWND>(0x12345678)), nullptr);
+
+        // Repeat counts: 3 calls, and a count of 0 still makes one.
+        SendMessageW(handle, WM_KEYDOWN, 'B', 3);
+        SendMessageW(handle, WM_KEYDOWN, 'C', 0);
+        EXPECT_EQ(window->Keys, (std::vector<UINT>{'B', 'B', 'B', 'C'}));
+
+        // A menu command runs the object registered under its identifier.
+        auto* command = new TCommand;
+        command->SetOwner(self);
+        UINT id = self->AllocCommandId(command);
+        SendMessageW(handle, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+        EXPECT_EQ(command->Runs, 1);
+        SendMessageW(handle, WM_COMMAND, MAKEWPARAM(id, 1), 0); // an accelerator, not a menu
+        EXPECT_EQ(command->Runs, 1);
+
+        // Children placed top, bottom, left, then client.
+        SetWindowPos(handle, nullptr, 0, 0, 400, 300, SWP_NOZORDER | SWP_NOMOVE);
+        TChild* client = NewChild(window, TAlign::Client, 10, 10);
+        TChild* top = NewChild(window, TAlign::Top, 10, 20);
+        TChild* bottom = NewChild(window, TAlign::Bottom, 10, 30);
+        TChild* left = NewChild(window, TAlign::Left, 40, 10);
+        window->Realign();
+        RECT area;
+        GetClientRect(handle, &area);
+        EXPECT_EQ(ChildRect(top).top, 0);
+        EXPECT_EQ(ChildRect(top).right, area.right);
+        EXPECT_EQ(ChildRect(top).bottom, 20);
+        EXPECT_EQ(ChildRect(bottom).top, area.bottom - 30);
+        EXPECT_EQ(ChildRect(left).top, 20);
+        EXPECT_EQ(ChildRect(left).bottom, area.bottom - 30);
+        EXPECT_EQ(ChildRect(left).right, 40);
+        RECT c = ChildRect(client);
+        EXPECT_EQ(c.left, 40);
+        EXPECT_EQ(c.top, 20);
+        EXPECT_EQ(c.right, area.right);
+        EXPECT_EQ(c.bottom, area.bottom - 30);
+
+        // Closing: refused while CanClose says no.
+        SendMessageW(handle, WM_CLOSE, 0, 0);
+        EXPECT_FALSE(window->Terminated());
+        window->Closable = true;
+        SendMessageW(handle, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(window->Terminated());
+
+        // WM_QUIT ends a running loop.
+        PostQuitMessage(0);
+        window->MessageLoop();
+        EXPECT_TRUE(window->Terminated());
+
+        // Destroying the object destroys the window and its children.
+        HWND childHandle = left->Handle();
+        T0Object::Free(window);
+        EXPECT_FALSE(IsWindow(handle));
+        EXPECT_FALSE(IsWindow(childHandle));
+    });
+}

@@ -1,0 +1,357 @@
+#include "app/UStartup.h"
+
+// Toolkit
+#include "lw/LHandles.h"
+#include "lw/LStrings.h"
+
+// Standard library
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <variant>
+
+// ---------------------------------------------------------------------------
+// Command line
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Every character up to and including the space separates parameters: tabs
+// and line breaks as well as blanks.
+bool IsParameterSeparator(wchar_t c) noexcept
+{
+    return c <= L' ';
+}
+
+// Reads the parameter that starts at pos (on a non-separator) and moves pos
+// behind it. A double quote opens or closes a quoted stretch anywhere in the
+// parameter, so "C:\Program Files"\x and C:\"Program Files"\x both give
+// C:\Program Files\x; an unclosed quote runs to the end of the line.
+std::wstring ReadParameter(std::wstring_view line, size_t& pos)
+{
+    std::wstring parameter;
+    bool quoted = false;
+    for (; pos < line.size() && (quoted || !IsParameterSeparator(line[pos])); ++pos) {
+        if (line[pos] == L'"')
+            quoted = !quoted;
+        else
+            parameter += line[pos];
+    }
+    return parameter;
+}
+
+bool ContainsSwitch(std::wstring_view upperCaseLine, std::wstring_view name) noexcept
+{
+    return upperCaseLine.find(name) != std::wstring_view::npos;
+}
+
+} // namespace
+
+std::wstring CommandLineParameter(std::wstring_view commandLine, size_t index)
+{
+    size_t pos = 0;
+    for (size_t current = 0;; ++current) {
+        while (pos < commandLine.size() && IsParameterSeparator(commandLine[pos]))
+            ++pos;
+        if (pos >= commandLine.size())
+            return {};
+        std::wstring parameter = ReadParameter(commandLine, pos);
+        if (current == index)
+            return parameter;
+    }
+}
+
+TCommandLine ParseCommandLine(std::wstring_view commandLine)
+{
+    TCommandLine result;
+
+    // The switches are found by a plain search in an upper-case copy, so a
+    // folder path that contains "/root" also selects the desktop.
+    std::wstring upper(commandLine);
+    if (!upper.empty())
+        CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    result.Root = ContainsSwitch(upper, L"/ROOT");
+    result.DdeServer = ContainsSwitch(upper, L"/DDESERVER");
+
+    result.FirstParameter = CommandLineParameter(commandLine, 1);
+    if (result.FirstParameter.empty() || result.FirstParameter[0] == L'/')
+        result.StartFolder = L".";
+    else
+        result.StartFolder = result.FirstParameter;
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Hand-off between instances
+// ---------------------------------------------------------------------------
+
+THandOffCommand ParseHandOffCommand(std::wstring_view text)
+{
+    THandOffCommand command;
+    text = text.substr(0, text.find(L'\0'));
+    if (text.empty() || text[0] != L'[')
+        return command;
+
+    size_t pos = 1;
+    auto skipSpaces = [&] {
+        while (pos < text.size() && text[pos] == L' ')
+            ++pos;
+    };
+
+    skipSpaces();
+    const size_t nameStart = pos;
+    while (pos < text.size() && IsCharAlphaW(text[pos]))
+        ++pos;
+    command.Name.assign(text.substr(nameStart, pos - nameStart));
+    skipSpaces();
+
+    if (pos >= text.size() || text[pos] != L'(')
+        return command;
+    ++pos;
+    skipSpaces();
+
+    if (pos < text.size() && text[pos] == L'"') {
+        // A doubled quote inside stands for one; a missing closing quote
+        // takes the rest of the text.
+        for (++pos; pos < text.size(); ++pos) {
+            if (text[pos] == L'"') {
+                if (pos + 1 >= text.size() || text[pos + 1] != L'"')
+                    break;
+                ++pos;
+            }
+            command.Argument += text[pos];
+        }
+    } else {
+        const size_t argumentStart = pos;
+        while (pos < text.size() && text[pos] != L' ' && text[pos] != L',' && text[pos] != L')')
+            ++pos;
+        command.Argument.assign(text.substr(argumentStart, pos - argumentStart));
+    }
+    return command;
+}
+
+bool IsOpenCommand(std::wstring_view name)
+{
+    static constexpr std::wstring_view open = L"open";
+    if (name.size() != open.size())
+        return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        wchar_t c = name[i];
+        if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        if (c != open[i])
+            return false;
+    }
+    return true;
+}
+
+std::wstring BuildOpenCommand(std::wstring_view path)
+{
+    std::wstring command = L"[open(\"";
+    command.reserve(path.size() + 10);
+    for (wchar_t c : path) {
+        command += c;
+        if (c == L'"')
+            command += L'"';
+    }
+    command += L"\")]";
+    return command;
+}
+
+// ---------------------------------------------------------------------------
+// Skin
+// ---------------------------------------------------------------------------
+
+namespace {
+
+using TSkinField = std::variant<bool TSkin::*, std::wstring TSkin::*, COLORREF TSkin::*>;
+
+struct TSkinKey {
+    std::string_view Name;
+    TSkinField Field;
+};
+
+// The keys of the "skin" section, in the order of the record.
+const TSkinKey kSkinKeys[] = {
+    {"owner-draw", &TSkin::OwnerDraw},
+    {"flat-scroll-bar", &TSkin::FlatScrollBar},
+    {"background", &TSkin::Background},
+    {"info", &TSkin::Info},
+    {"name-space", &TSkin::NameSpace},
+    {"founds", &TSkin::Founds},
+    {"archive", &TSkin::Archive},
+    {"face-name", &TSkin::FaceName},
+    {"background-color", &TSkin::BackgroundColor},
+    {"file-name", &TSkin::FileName},
+    {"system-file", &TSkin::SystemFile},
+    {"hidden", &TSkin::Hidden},
+    {"read-only", &TSkin::ReadOnly},
+    {"directory", &TSkin::Directory},
+    {"virtual", &TSkin::Virtual},
+    {"selected", &TSkin::Selected},
+    {"line", &TSkin::Line},
+    {"info-text", &TSkin::InfoText},
+    {"selected-info-text", &TSkin::SelectedInfoText},
+};
+
+// A colour is any integer that fits 32 bits, written signed or unsigned, so
+// that 4278190080 and $FF000000 give the same value. A larger number is
+// refused rather than cut down to its low bits.
+bool ParseColour(std::string_view text, COLORREF& colour) noexcept
+{
+    int64_t value;
+    if (!YamlParseInteger64(text, value))
+        return false;
+    if (value < std::numeric_limits<int32_t>::min() || value > static_cast<int64_t>(UINT32_MAX))
+        return false;
+    colour = static_cast<COLORREF>(static_cast<uint32_t>(static_cast<uint64_t>(value)));
+    return true;
+}
+
+struct TSkinValueSetter {
+    TSkin& Skin;
+    std::string_view RawValue;
+
+    bool operator()(bool TSkin::*field) const
+    {
+        return YamlParseBoolean(RawValue, Skin.*field);
+    }
+    bool operator()(std::wstring TSkin::*field) const
+    {
+        Skin.*field = Utf8ToUnicode(YamlUnescape(RawValue));
+        return true;
+    }
+    bool operator()(COLORREF TSkin::*field) const
+    {
+        return ParseColour(RawValue, Skin.*field);
+    }
+};
+
+} // namespace
+
+void FillSkinDefaults(TSkin& skin)
+{
+    skin = TSkin{};
+    skin.Line = GetSysColor(COLOR_ACTIVEBORDER);
+    skin.InfoText = GetSysColor(COLOR_INFOTEXT);
+    skin.SelectedInfoText = GetSysColor(COLOR_INFOBK);
+}
+
+bool ApplySkinEntry(TSkin& skin, std::string_view key, std::string_view rawValue)
+{
+    for (const TSkinKey& skinKey : kSkinKeys)
+        if (skinKey.Name == key)
+            return std::visit(TSkinValueSetter{skin, rawValue}, skinKey.Field);
+    return false;
+}
+
+void ReadSkin(TYamlReader& reader, TSkin& skin)
+{
+    if (reader.EventKind() != TYamlEvent::MappingStart)
+        return;
+    reader.Next();
+    while (reader.EventKind() != TYamlEvent::BlockEnd && reader.EventKind() != TYamlEvent::DocumentEnd) {
+        reader.LowerCaseKey();
+        ApplySkinEntry(skin, reader.Key(), reader.Value());
+        reader.Skip();
+    }
+    reader.Next();
+}
+
+// ---------------------------------------------------------------------------
+// The application settings of setting.yaml
+// ---------------------------------------------------------------------------
+
+namespace {
+
+bool AtBlockEnd(const TYamlReader& reader) noexcept
+{
+    return reader.EventKind() == TYamlEvent::BlockEnd || reader.EventKind() == TYamlEvent::DocumentEnd;
+}
+
+// The reader stands on the SequenceStart of "modules" and is left behind
+// its BlockEnd.
+void ReadModules(TYamlReader& reader, const TModuleLoader& loadModule)
+{
+    reader.Next();
+    while (!AtBlockEnd(reader)) {
+        if (reader.EventKind() == TYamlEvent::Scalar && loadModule)
+            loadModule(reader.GetValue());
+        reader.Skip();
+    }
+    reader.Next();
+}
+
+} // namespace
+
+void ReadApplicationSettings(std::string_view settingsText, TApplicationSettings& out,
+                             const TModuleLoader& loadModule)
+{
+    ComPtr<TYamlReader> reader = NewYamlReader("Nimbra", std::string(settingsText));
+    if (reader->EventKind() != TYamlEvent::MappingStart)
+        return;
+    reader->Next();
+    while (!AtBlockEnd(*reader)) {
+        reader->LowerCaseKey();
+        const TYamlEvent event = reader->EventKind();
+        const std::string& key = reader->Key();
+        if (event == TYamlEvent::SequenceStart && key == "modules") {
+            ReadModules(*reader, loadModule);
+        } else if (event == TYamlEvent::MappingStart && key == "skin") {
+            ReadSkin(*reader, out.Skin);
+        } else {
+            // Taken whatever their form: an entry that opens a block has an
+            // empty value.
+            if (key == "initial-filter")
+                out.InitialFilter = reader->GetValue();
+            else if (key == "editor")
+                out.Editor = reader->GetValue();
+            reader->Skip();
+        }
+    }
+}
+
+std::string ReadSettingsFile(const std::wstring& path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return {};
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
+        static_cast<uint64_t>(size.QuadPart) > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+        return {};
+
+    // A file too large to hold counts as unreadable, like one that cannot be
+    // opened: start-up goes on with the defaults.
+    std::string text;
+    try {
+        text.resize(static_cast<size_t>(size.QuadPart));
+    } catch (const std::bad_alloc&) {
+        return {};
+    } catch (const std::length_error&) {
+        return {};
+    }
+    size_t total = 0;
+    while (total < text.size()) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), text.data() + total, static_cast<DWORD>(text.size() - total), &read, nullptr))
+            return {};
+        if (read == 0)
+            break; // the file was shortened while we read it
+        total += read;
+    }
+    text.resize(total);
+    return text;
+}
+
+std::wstring ModulePath(const std::wstring& programDirectory, const std::wstring& entry)
+{
+    return programDirectory + entry;
+}
+
+std::string ModuleFileName(const std::wstring& programDirectory, const std::wstring& entry)
+{
+    return UnicodeToAnsi(ModulePath(programDirectory, entry));
+}

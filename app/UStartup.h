@@ -1,0 +1,146 @@
+// The self-contained rules of start-up: the command line, the hand-off
+// command between two instances, the skin record and the application
+// settings of setting.yaml. The application object (UMain) calls these;
+// none of them needs a window.
+#pragma once
+
+// Own
+#include "app/nimyaml.h"
+
+// Platform
+#include <windows.h>
+
+// Standard library
+#include <functional>
+#include <string>
+#include <string_view>
+
+// ---------------------------------------------------------------------------
+// Command line
+// ---------------------------------------------------------------------------
+
+struct TCommandLine {
+    // "/ROOT" stands anywhere in the command line, in any letter case.
+    bool Root = false;
+    // "/DDESERVER" stands anywhere in the command line, in any letter case.
+    bool DdeServer = false;
+    // The first parameter after the program name, quotes removed.
+    std::wstring FirstParameter;
+    // The folder to open when Root is not set: FirstParameter, or "." when
+    // that is empty or a switch.
+    std::wstring StartFolder;
+};
+
+// The parameter at index (0 is the program name) of a command line, split by
+// the rule of this program: characters up to and including the space
+// separate parameters, and a double-quoted stretch may hold them and loses
+// its quotes. Empty when there are fewer parameters.
+std::wstring CommandLineParameter(std::wstring_view commandLine, size_t index);
+
+// Reads a whole command line as GetCommandLineW returns it.
+TCommandLine ParseCommandLine(std::wstring_view commandLine);
+
+// ---------------------------------------------------------------------------
+// Hand-off between instances
+// ---------------------------------------------------------------------------
+
+struct THandOffCommand {
+    std::wstring Name;
+    std::wstring Argument;
+};
+
+// Parses an execute command such as [open("C:\Work")]. A text that does not
+// begin with "[" gives an empty name. The text ends at its first zero
+// character, so a DDE buffer may be passed with its terminator.
+THandOffCommand ParseHandOffCommand(std::wstring_view text);
+
+// The only command the serving instance carries out: "open" in any ASCII
+// letter case.
+bool IsOpenCommand(std::wstring_view name);
+inline bool IsOpenCommand(const THandOffCommand& command)
+{
+    return IsOpenCommand(command.Name);
+}
+
+// The command a second instance sends: [open("path")], with every double
+// quote of the path doubled so that ParseHandOffCommand gives the path back.
+std::wstring BuildOpenCommand(std::wstring_view path);
+
+// ---------------------------------------------------------------------------
+// Skin
+// ---------------------------------------------------------------------------
+
+// Colours, pictures, font and switches of the file lists, from the "skin"
+// section of setting.yaml. Colours are COLORREF values (0x00BBGGRR). A
+// default-constructed record holds the fixed defaults; the three colours
+// taken from the system are only set by FillSkinDefaults.
+struct TSkin {
+    bool OwnerDraw = false;
+    bool FlatScrollBar = false;
+    std::wstring Background;
+    std::wstring Info;
+    std::wstring NameSpace;
+    std::wstring Founds;
+    std::wstring Archive;
+    std::wstring FaceName = L"ＭＳ ゴシック";
+    COLORREF BackgroundColor = 0xFFFFFF;
+    COLORREF FileName = 0x000000;
+    COLORREF SystemFile = 0x770077;
+    COLORREF Hidden = 0x007700;
+    COLORREF ReadOnly = 0x770000;
+    COLORREF Directory = 0x777700;
+    COLORREF Virtual = 0x000077;
+    COLORREF Selected = 0xFFFFFF;
+    COLORREF Line = 0;
+    COLORREF InfoText = 0;
+    COLORREF SelectedInfoText = 0;
+
+    bool operator==(const TSkin&) const = default;
+};
+
+// Resets every field to its default, fetching the system colours now.
+void FillSkinDefaults(TSkin& skin);
+
+// Offers one entry of the "skin" section to every field. key is the entry's
+// key in lower case, rawValue its value as the reader holds it (quotes and
+// escapes still in it). A key that names no field, or a number or Boolean
+// that does not parse, leaves the record as it is. True when a field took
+// the value.
+bool ApplySkinEntry(TSkin& skin, std::string_view key, std::string_view rawValue);
+
+// Reads a "skin" mapping. The reader stands on its MappingStart and is left
+// behind the mapping's BlockEnd; on any other event nothing is read.
+void ReadSkin(TYamlReader& reader, TSkin& skin);
+
+// ---------------------------------------------------------------------------
+// The application settings of setting.yaml
+// ---------------------------------------------------------------------------
+
+struct TApplicationSettings {
+    TSkin Skin;
+    std::wstring InitialFilter;
+    std::wstring Editor;
+};
+
+// Receives the text of one "modules" entry, in order of the file.
+using TModuleLoader = std::function<void(const std::wstring& moduleEntry)>;
+
+// Reads "modules", "skin", "initial-filter" and "editor" from the settings
+// text into out, handing every module entry to loadModule; every other key is
+// skipped. What the text does not set stays as it was in out, so the caller
+// fills the skin defaults first. An empty text sets nothing. A reader error
+// (Exception with one of the "YAML ..." messages) propagates; what was read
+// before it stays in out.
+void ReadApplicationSettings(std::string_view settingsText, TApplicationSettings& out,
+                             const TModuleLoader& loadModule);
+
+// The whole content of the file, or an empty text when it is missing or
+// cannot be read.
+std::string ReadSettingsFile(const std::wstring& path);
+
+// The path of a module entry: the program directory (with its trailing
+// separator) followed directly by the entry's text.
+std::wstring ModulePath(const std::wstring& programDirectory, const std::wstring& entry);
+// The same path in the system code page, for LoadLibraryA. Characters the
+// code page lacks are lost; LoadLibraryW with ModulePath keeps them.
+std::string ModuleFileName(const std::wstring& programDirectory, const std::wstring& entry);

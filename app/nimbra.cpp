@@ -1,10 +1,7 @@
 // The program body of nimbra.exe.
 
 // Own
-#include "app/nimyaml.h"
-
-// Shared interfaces
-#include "ext/core/nimbracore.h"
+#include "app/UMain.h"
 
 // Toolkit
 #include "lw/LExceptions.h"
@@ -14,15 +11,19 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    SetApplicationTitle(L"Nimbra");
+    auto* app = new TApplication;
     try {
-        // Start-up of the application object comes here. Until then the
-        // program initialises its units and ends with the host registration
-        // cleared, as a shut-down does.
-        NimbraSetMain(nullptr);
+        app->Startup();
+        app->SetTitle(kProductName);
+        app->Run();
     } catch (...) {
         ShowException(std::current_exception());
-        return 1;
+    }
+    try {
+        app->Shutdown();
+        T0Object::Free(app);
+    } catch (...) {
+        ShowException(std::current_exception());
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 // Platform
 #include <windows.h>
 #include <unknwn.h>
+#include <oleauto.h>
 
 // Standard library
 #include <cstdint>
@@ -32,3 +33,34 @@ struct IMainLink : IUnknown {
     virtual void STDMETHODCALLTYPE GetCurrentThread(IUnknown** result) = 0;
     virtual int32_t STDMETHODCALLTYPE GetInterfaceVersion() = 0;
 };
+
+// A loadable module's start and stop calls.
+struct IExtension : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Initialize() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Finalize() = 0;
+};
+__CRT_UUID_DECL(IExtension, 0x06A37D72, 0x465C, 0x4FCE, 0x87, 0x67, 0x9A, 0x72, 0x0B, 0x98, 0x6A, 0x0B)
+
+// A test over extensions; data is handed back unchanged.
+typedef bool(STDMETHODCALLTYPE* TExtensionTest)(IExtension* candidate, void* data);
+
+// Where modules register themselves while they are loaded.
+struct IExtensionHost : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE RegisterExtension(IExtension* extension) = 0;
+    // The first registered extension for which test answers true, or null.
+    virtual HRESULT STDMETHODCALLTYPE FirstExtensionThat(TExtensionTest test, void* data, IExtension** result) = 0;
+};
+__CRT_UUID_DECL(IExtensionHost, 0x226F3891, 0xB8EB, 0x42BE, 0x85, 0x0A, 0x6B, 0x53, 0xD7, 0x9A, 0x9B, 0xD2)
+
+// Serves a hand-off command ("[open("path")]"); *served is true when it was served.
+struct ICommandHost : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE ExecuteCommand(BSTR command, bool* served) = 0;
+};
+__CRT_UUID_DECL(ICommandHost, 0x61F67EF6, 0x1ED8, 0x426B, 0x89, 0x43, 0xFB, 0x47, 0x16, 0xA6, 0x70, 0x9E)
+
+// Told of every window thread that starts and ends.
+struct IThreadListener : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE ThreadStarted(IUnknown* thread) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ThreadEnded(IUnknown* thread) = 0;
+};
+__CRT_UUID_DECL(IThreadListener, 0xFCD38D0C, 0x5D8B, 0x423B, 0xAE, 0x71, 0x44, 0xF6, 0x1B, 0x75, 0x52, 0x01)

@@ -34,6 +34,9 @@ ensure_prefix() {
         echo "Creating the Wine prefix in $WINEPREFIX (once)..."
         mkdir -p "$WINEPREFIX"
         wineboot -i >/dev/null 2>&1 || true
+        # Wine draws the window frames itself: the private Xvfb display has
+        # no window manager, and screenshots should show captions.
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
         wineserver -w
     fi
 }

@@ -32,7 +32,8 @@ for _ in $(seq 1 100); do
     if ! kill -0 "$pid" 2>/dev/null; then
         break
     fi
-    if xwininfo -root -tree 2>/dev/null | grep -q 'QZ_Nimbra_Window_2\|"Nimbra'; then
+    # Wine names the X window class after the program file.
+    if xwininfo -root -tree 2>/dev/null | grep '("nimbra.exe"' | grep -qv 'Default IME'; then
         sleep 1
         import -window root "$shot" && echo "Screenshot of the program saved to $shot"
         # Nobody can use a window on a private display: the cleanup ends it.

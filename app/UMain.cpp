@@ -1,0 +1,389 @@
+#include "app/UMain.h"
+
+// Own
+#include "app/nimyaml.h"
+
+// Shared interfaces
+#include "ext/core/nimbracore.h"
+
+// Toolkit
+#include "lw/LDDEMan.h"
+#include "lw/LExceptions.h"
+#include "lw/LStrings.h"
+
+// Platform
+#include <float.h>
+#include <ole2.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+namespace {
+
+TApplication* g_app = nullptr;
+const TSkin* g_skin = nullptr;
+
+} // namespace
+
+TApplication* App()
+{
+    return g_app;
+}
+
+const TSkin* Skin()
+{
+    return g_skin;
+}
+
+std::wstring ProgramDirectory()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+HMODULE SafeLoadLibrary(const std::wstring& path, UINT errorMode)
+{
+    UINT previousMode = SetErrorMode(errorMode);
+    unsigned int controlWord = _control87(0, 0);
+    HMODULE module = LoadLibraryW(path.c_str());
+    // A library's start-up may change the floating-point control word or
+    // leave exceptions pending.
+    _clearfp();
+    _control87(controlWord, 0xFFFFFFFF);
+    SetErrorMode(previousMode);
+    return module;
+}
+
+// ---------------------------------------------------------------------------
+// Locations
+
+TLocation ParseLocation(const std::wstring& text)
+{
+    if (text.empty())
+        return TLocation{};
+    DWORD size = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return TLocation{text};
+    std::wstring full(size, L'\0');
+    DWORD length = GetFullPathNameW(text.c_str(), size, full.data(), nullptr);
+    full.resize(length < size ? length : 0);
+    return TLocation{full.empty() ? text : full};
+}
+
+std::wstring LocationToString(const TLocation& location)
+{
+    return location.Path;
+}
+
+std::wstring LocationDisplayName(const TLocation& location)
+{
+    if (!location.Path.empty())
+        return location.Path;
+    LPITEMIDLIST desktop = nullptr;
+    std::wstring name = L"Desktop";
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop))) {
+        SHFILEINFOW info{};
+        if (SHGetFileInfoW(reinterpret_cast<LPCWSTR>(desktop), 0, &info, sizeof info, SHGFI_PIDL | SHGFI_DISPLAYNAME))
+            name = info.szDisplayName;
+        CoTaskMemFree(desktop);
+    }
+    return name;
+}
+
+// ---------------------------------------------------------------------------
+// TFilerWindow
+
+TFilerWindow::TFilerWindow(TLocation location) : FLocation(std::move(location)) {}
+
+void TFilerWindow::Navigate(const TLocation& location)
+{
+    FLocation = location;
+    SetWindowTextW(Handle(), LocationDisplayName(FLocation).c_str());
+}
+
+LRESULT TFilerWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NIMBRA_NAVIGATE) {
+        std::unique_ptr<std::wstring> path(reinterpret_cast<std::wstring*>(lParam));
+        if (path)
+            Navigate(TLocation{*path});
+        return 0;
+    }
+    return T0MainWindow::Dispatch(message, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------
+// TViewThread
+
+TViewThread::TViewThread(TLocation startLocation, HANDLE ready)
+    : FStartLocation(std::move(startLocation)), FReadyEvent(ready)
+{
+}
+
+void TViewThread::Initialize()
+{
+    T0GUIThread::Initialize();
+    FOleInitialized = SUCCEEDED(OleInitialize(nullptr));
+}
+
+void TViewThread::Prepare()
+{
+    if (TApplication* app = App())
+        app->NotifyThreadListeners(this, true);
+
+    int32_t previous = Application()->BeginShared();
+    try {
+        FFilerWindow = new TFilerWindow(FStartLocation);
+        FFilerWindow->SetOwner(this);
+        TWindowStruct create;
+        create.WindowName = LocationDisplayName(FStartLocation);
+        FFilerWindow->CreateHandle(create);
+        SetMainWindow(FFilerWindow);
+    } catch (...) {
+        Application()->EndShared(previous);
+        if (FReadyEvent != nullptr)
+            SetEvent(FReadyEvent);
+        throw;
+    }
+    Application()->EndShared(previous);
+    FStartLocation = TLocation{};
+    if (FReadyEvent != nullptr)
+        SetEvent(FReadyEvent);
+}
+
+void TViewThread::Finalize()
+{
+    if (TApplication* app = App())
+        app->NotifyThreadListeners(this, false);
+    FFilerWindow = nullptr;
+    T0GUIThread::Finalize();
+    if (FOleInitialized)
+        OleUninitialize();
+}
+
+// ---------------------------------------------------------------------------
+// TApplication
+
+TApplication::TApplication()
+{
+    g_app = this;
+}
+
+TApplication::~TApplication()
+{
+    Shutdown();
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE TApplication::QueryInterface(REFIID iid, void** object)
+{
+    return TInterfaced::QueryInterface(iid, object);
+}
+
+HRESULT TApplication::GetInterface(REFIID iid, void** object) noexcept
+{
+    // Every query for the settings reader gets a fresh reader over the
+    // settings text; the caller's reference keeps it alive.
+    if (iid == __uuidof(ISettingsReader)) {
+        try {
+            ComPtr<TYamlReader> reader = NewYamlReader("Nimbra", FSettingsText);
+            *object = static_cast<ISettingsReader*>(reader.detach());
+            return S_OK;
+        } catch (...) {
+            *object = nullptr;
+            return HResultFromCurrentException();
+        }
+    }
+    return TInterfaced::GetInterface(iid, object);
+}
+
+void TApplication::Startup()
+{
+    CreateMainThread();
+    TCommandLine commandLine = ParseCommandLine(GetCommandLineW());
+    TLocation start = commandLine.Root ? TLocation{} : ParseLocation(commandLine.StartFolder);
+
+    HWND running = FindWindowW(kFilerWindowClass, nullptr);
+    if (running == nullptr) {
+        Serve(commandLine, start);
+    } else if (!commandLine.DdeServer) {
+        // Another instance serves: hand it the folder and open no window.
+        StartDde(false);
+        DdeExecute(kDdeService, kDdeTopic, BuildOpenCommand(LocationToString(start)));
+        StopDde(false);
+    }
+}
+
+void TApplication::Serve(const TCommandLine& commandLine, const TLocation& start)
+{
+    try {
+        FOleInitialized = SUCCEEDED(OleInitialize(nullptr));
+        NimbraSetMain(this);
+        FServing = true;
+        FillSkinDefaults(FSettings.Skin);
+        // A settings file the reader rejects is reported, and the program
+        // goes on with what was read and the defaults: a typing error in the
+        // file must not leave the user without a window.
+        try {
+            ReadSettings();
+        } catch (...) {
+            ShowException(std::current_exception());
+        }
+        g_skin = &FSettings.Skin;
+
+        for (const ComPtr<IExtension>& extension : FExtensions)
+            CheckHResult(extension->Initialize());
+
+        UniqueHandle ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!ready)
+            RaiseLastOSError();
+        TViewThread* first = OpenWindow(start, ready.get());
+        WaitForSingleObject(ready.get(), INFINITE);
+        if (commandLine.DdeServer)
+            FDdeTargetThread = first;
+
+        SetDdeApplication(static_cast<IExtensionHost*>(this));
+        StartDde(true);
+        FDdeStarted = true;
+    } catch (...) {
+        ShowException(std::current_exception());
+    }
+}
+
+void TApplication::ReadSettings()
+{
+    FSettingsText = ReadSettingsFile(ProgramDirectory() + kSettingsFileName);
+    ReadApplicationSettings(FSettingsText, FSettings, [this](const std::wstring& entry) { LoadModule(entry); });
+}
+
+void TApplication::LoadModule(const std::wstring& entry)
+{
+    // An empty entry would name the program directory itself.
+    if (entry.empty())
+        return;
+    // The wide call: a path through the system code page would lose the
+    // characters that code page lacks.
+    if (HMODULE module = SafeLoadLibrary(ModulePath(ProgramDirectory(), entry), SEM_NOOPENFILEERRORBOX))
+        FModuleHandles.push_back(module);
+}
+
+void TApplication::Shutdown()
+{
+    if (!FServing)
+        return;
+    FServing = false;
+    if (FDdeStarted) {
+        FDdeStarted = false;
+        try {
+            StopDde(true);
+        } catch (...) {
+            ShowException(std::current_exception());
+        }
+    }
+    SetDdeApplication(nullptr);
+    for (const ComPtr<IExtension>& extension : FExtensions)
+        extension->Finalize();
+    FExtensions.clear();
+    for (HMODULE module : FModuleHandles)
+        FreeLibrary(module);
+    FModuleHandles.clear();
+    g_skin = nullptr;
+    NimbraSetMain(nullptr);
+    if (FOleInitialized) {
+        FOleInitialized = false;
+        OleUninitialize();
+    }
+}
+
+TViewThread* TApplication::OpenWindow(const TLocation& location, HANDLE ready)
+{
+    return T0Thread::StartThread<TViewThread>(location, ready);
+}
+
+void TApplication::NotifyThreadListeners(T0Thread* thread, bool started)
+{
+    TExclusiveLock lock;
+    auto* intf = static_cast<IUnknown*>(static_cast<IObservable*>(thread));
+    for (const ComPtr<IExtension>& extension : FExtensions) {
+        if (ComPtr<IThreadListener> listener = extension.as<IThreadListener>()) {
+            HRESULT hr = started ? listener->ThreadStarted(intf) : listener->ThreadEnded(intf);
+            (void)hr; // a listener's failure does not stop the window
+        }
+    }
+}
+
+bool TApplication::ServeCommand(std::wstring_view text)
+{
+    THandOffCommand command = ParseHandOffCommand(text);
+    if (!IsOpenCommand(command))
+        return false;
+    TLocation location = ParseLocation(command.Argument);
+    TExclusiveLock lock;
+    if (FDdeTargetThread != nullptr) {
+        // Only the first request lands in the first window.
+        TFilerWindow* window = FDdeTargetThread->FilerWindow();
+        FDdeTargetThread = nullptr;
+        if (window != nullptr && window->Handle() != nullptr) {
+            auto* path = new std::wstring(LocationToString(location));
+            if (!PostMessageW(window->Handle(), WM_NIMBRA_NAVIGATE, 0, reinterpret_cast<LPARAM>(path)))
+                delete path;
+            return true;
+        }
+    }
+    OpenWindow(location);
+    return true;
+}
+
+HRESULT STDMETHODCALLTYPE TApplication::RegisterExtension(IExtension* extension)
+{
+    return GuardedCall([&] {
+        if (extension != nullptr)
+            FExtensions.emplace_back(extension);
+    });
+}
+
+HRESULT STDMETHODCALLTYPE TApplication::FirstExtensionThat(TExtensionTest test, void* data, IExtension** result)
+{
+    if (result == nullptr)
+        return E_POINTER;
+    *result = nullptr;
+    for (const ComPtr<IExtension>& extension : FExtensions) {
+        if (test(extension.get(), data)) {
+            *result = extension.get();
+            extension->AddRef();
+            break;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TApplication::ExecuteCommand(BSTR command, bool* served)
+{
+    return GuardedCall([&] {
+        bool result = ServeCommand(std::wstring_view(command != nullptr ? command : L"", SysStringLen(command)));
+        if (served != nullptr)
+            *served = result;
+    });
+}
+
+void STDMETHODCALLTYPE TApplication::GetApplication(IApplication** result)
+{
+    *result = static_cast<IApplication*>(this);
+    AddRef();
+}
+
+void STDMETHODCALLTYPE TApplication::GetCurrentThread(IUnknown** result)
+{
+    T0Thread* thread = CurrentThread();
+    *result = thread != nullptr ? static_cast<IUnknown*>(static_cast<IObservable*>(thread)) : nullptr;
+    if (*result != nullptr)
+        (*result)->AddRef();
+}

@@ -1,0 +1,143 @@
+// The application object and the window threads that make the toolkit into
+// this file manager.
+#pragma once
+
+// Own
+#include "app/UStartup.h"
+
+// Shared interfaces
+#include "ext/NimbraIntf.h"
+
+// Toolkit
+#include "lw/LWindows.h"
+
+// Standard library
+#include <string>
+#include <vector>
+
+// The window class by which a second start finds the running instance.
+inline constexpr const wchar_t* kFilerWindowClass = L"QZ_Nimbra_Window_2";
+// The DDE service a second instance sends its folder to, and the topic.
+inline constexpr const wchar_t* kDdeService = L"Nimbra";
+inline constexpr const wchar_t* kDdeTopic = L"SYSTEM";
+inline constexpr const wchar_t* kProductName = L"Nimbra";
+inline constexpr const wchar_t* kSettingsFileName = L"setting.yaml";
+
+// Asks a filer window (on its own thread) to show another folder; lParam is
+// a heap-allocated std::wstring the window takes over.
+inline constexpr UINT WM_NIMBRA_NAVIGATE = WM_APP + 0x200;
+
+// A folder location. Locations are plain paths until the folder model
+// exists; ParseLocation and LocationToString are the one place that turns
+// text into a location and back. The empty path is the desktop.
+struct TLocation {
+    std::wstring Path;
+};
+TLocation ParseLocation(const std::wstring& text);
+std::wstring LocationToString(const TLocation& location);
+// What a window shows in its caption for the location.
+std::wstring LocationDisplayName(const TLocation& location);
+
+// The top-level window of a window thread. Until the file lists exist it
+// shows its folder in the caption.
+class TFilerWindow : public T0MainWindow {
+public:
+    explicit TFilerWindow(TLocation location);
+    std::wstring WindowClassName() const override { return kFilerWindowClass; }
+    const TLocation& Location() const { return FLocation; }
+    void Navigate(const TLocation& location);
+
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    TLocation FLocation;
+};
+
+// The thread that owns one top-level filer window.
+class TViewThread : public T0GUIThread {
+public:
+    // ready (may be null) is signalled once the window exists.
+    TViewThread(TLocation startLocation, HANDLE ready);
+    TFilerWindow* FilerWindow() const { return FFilerWindow; }
+
+protected:
+    void Initialize() override;
+    void Prepare() override;
+    void Finalize() override;
+
+private:
+    TLocation FStartLocation;
+    HANDLE FReadyEvent;
+    TFilerWindow* FFilerWindow = nullptr;
+    bool FOleInitialized = false;
+};
+
+// The one application object.
+class TApplication : public TInterfaced<T0Application, IExtensionHost, ICommandHost>, public IMainLink {
+public:
+    TApplication();
+    ~TApplication() override;
+
+    // Start-up: serve, hand off to the running instance, or do nothing.
+    void Startup();
+    // Shut-down of a serving instance: DDE off, extensions stopped, modules
+    // unloaded, host registration cleared. Runs before the object is freed,
+    // since the registration holds a reference to it.
+    void Shutdown();
+    bool Serving() const { return FServing; }
+
+    const std::string& SettingsText() const { return FSettingsText; }
+    const std::wstring& InitialFilter() const { return FSettings.InitialFilter; }
+    const std::wstring& Editor() const { return FSettings.Editor; }
+    size_t ModuleCount() const { return FModuleHandles.size(); }
+    size_t ExtensionCount() const { return FExtensions.size(); }
+
+    // Serves a hand-off command; true when it was an "open".
+    bool ServeCommand(std::wstring_view command);
+    // Starts a new window thread on the location.
+    TViewThread* OpenWindow(const TLocation& location, HANDLE ready = nullptr);
+    // Tells the extensions that listen of a window thread's start or end.
+    void NotifyThreadListeners(T0Thread* thread, bool started);
+
+    // IUnknown, for every interface of the object (IMainLink included).
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(_AddRef()); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(_Release()); }
+
+    // IExtensionHost
+    HRESULT STDMETHODCALLTYPE RegisterExtension(IExtension* extension) override;
+    HRESULT STDMETHODCALLTYPE FirstExtensionThat(TExtensionTest test, void* data, IExtension** result) override;
+    // ICommandHost
+    HRESULT STDMETHODCALLTYPE ExecuteCommand(BSTR command, bool* served) override;
+    // IMainLink
+    void STDMETHODCALLTYPE GetApplication(IApplication** result) override;
+    void STDMETHODCALLTYPE GetCurrentThread(IUnknown** result) override;
+    int32_t STDMETHODCALLTYPE GetInterfaceVersion() override { return kInterfaceVersion; }
+
+protected:
+    HRESULT GetInterface(REFIID iid, void** object) noexcept override;
+
+private:
+    void Serve(const TCommandLine& commandLine, const TLocation& start);
+    void ReadSettings();
+    void LoadModule(const std::wstring& entry);
+
+    bool FServing = false;
+    bool FOleInitialized = false;
+    bool FDdeStarted = false;
+    std::vector<ComPtr<IExtension>> FExtensions;
+    std::vector<HMODULE> FModuleHandles;
+    TViewThread* FDdeTargetThread = nullptr;
+    std::string FSettingsText;
+    TApplicationSettings FSettings;
+};
+
+// The one application object, once made.
+TApplication* App();
+// The skin of the file lists; published once the settings are read.
+const TSkin* Skin();
+
+// The directory of the program file, with its trailing separator.
+std::wstring ProgramDirectory();
+// LoadLibrary with file-error boxes off and the FPU control word kept.
+HMODULE SafeLoadLibrary(const std::wstring& path, UINT errorMode);

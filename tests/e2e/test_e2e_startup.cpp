@@ -1,0 +1,395 @@
+// Start-up, the single instance and the hand-off, with the real program: each
+// test copies nimbra.exe beside its own setting.yaml into a sandbox folder,
+// starts it under this process as its debugger (to hear a leak report) and
+// watches its windows.
+
+// Toolkit
+#include "lw/LHandles.h"
+#include "lw/LStrings.h"
+
+// Platform
+#include <windows.h>
+
+// Standard library
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const wchar_t* kWindowClass = L"QZ_Nimbra_Window_2";
+
+std::wstring TestDirectory()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, length);
+    return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeout = 20000)
+{
+    for (DWORD waited = 0; waited < timeout; waited += 50) {
+        if (done())
+            return true;
+        Sleep(50);
+    }
+    return done();
+}
+
+// A folder with its own copy of the program and its settings.
+class TSandbox {
+public:
+    explicit TSandbox(const std::string& settings = "")
+    {
+        static int counter = 0;
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        FDir = std::wstring(temp) + L"nimbra-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+               std::to_wstring(++counter) + L"\\";
+        CreateDirectoryW(FDir.c_str(), nullptr);
+        std::wstring bin = TestDirectory() + L"..\\bin\\";
+        Copy(bin + L"nimbra.exe", L"nimbra.exe");
+        Copy(bin + L"nimbracore.dll", L"nimbracore.dll");
+        if (!settings.empty())
+            Write(L"setting.yaml", settings);
+    }
+    ~TSandbox()
+    {
+        WIN32_FIND_DATAW data;
+        UniqueFindHandle find(FindFirstFileW((FDir + L"*").c_str(), &data));
+        if (find) {
+            do {
+                DeleteFileW((FDir + data.cFileName).c_str());
+            } while (FindNextFileW(find.get(), &data));
+        }
+        find.reset();
+        RemoveDirectoryW(FDir.c_str());
+    }
+    const std::wstring& Dir() const { return FDir; }
+    // The folder without its trailing separator, as the program shows it.
+    std::wstring Folder() const { return FDir.substr(0, FDir.size() - 1); }
+    void Copy(const std::wstring& from, const std::wstring& name)
+    {
+        ASSERT_TRUE(CopyFileW(from.c_str(), (FDir + name).c_str(), FALSE)) << UnicodeToUtf8(from);
+    }
+    void Write(const std::wstring& name, const std::string& text)
+    {
+        UniqueFileHandle file(CreateFileW((FDir + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+    std::string Read(const std::wstring& name) const
+    {
+        UniqueFileHandle file(CreateFileW((FDir + name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+        std::string text;
+        char buffer[4096];
+        DWORD read = 0;
+        while (file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+            text.append(buffer, read);
+        return text;
+    }
+
+private:
+    std::wstring FDir;
+};
+
+// One run of nimbra.exe under this process as its debugger, on a thread of
+// its own (debug events go to the thread that started the process).
+class TNimbraRun {
+public:
+    TNimbraRun(const TSandbox& sandbox, const std::wstring& arguments)
+        : FCommand(L"\"" + sandbox.Dir() + L"nimbra.exe\" " + arguments), FDir(sandbox.Dir())
+    {
+        FStarted.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        FThread.reset(CreateThread(nullptr, 0, DebugLoop, this, 0, nullptr));
+        WaitForSingleObject(FStarted.get(), 20000);
+    }
+    ~TNimbraRun()
+    {
+        if (!WaitForExit(1))
+            TerminateProcess(FProcess.get(), 99);
+        WaitForSingleObject(FThread.get(), 20000);
+    }
+    DWORD ProcessId() const { return FProcessId; }
+    bool WaitForExit(DWORD timeout = 20000) { return WaitForSingleObject(FThread.get(), timeout) == WAIT_OBJECT_0; }
+    DWORD ExitCode() const { return FExitCode; }
+    std::string DebugOutput() const { return FDebugOutput; }
+
+private:
+    static DWORD WINAPI DebugLoop(void* param)
+    {
+        static_cast<TNimbraRun*>(param)->Loop();
+        return 0;
+    }
+    void Loop()
+    {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        std::wstring command = FCommand;
+        BOOL created = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
+                                      nullptr, FDir.c_str(), &startup, &process);
+        if (created) {
+            FProcess.reset(process.hProcess);
+            CloseHandle(process.hThread);
+            FProcessId = process.dwProcessId;
+        }
+        SetEvent(FStarted.get());
+        if (!created)
+            return;
+        DEBUG_EVENT event{};
+        while (WaitForDebugEvent(&event, INFINITE)) {
+            DWORD status = DBG_CONTINUE;
+            switch (event.dwDebugEventCode) {
+            case OUTPUT_DEBUG_STRING_EVENT: {
+                const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
+                std::string text(info.nDebugStringLength, '\0');
+                SIZE_T read = 0;
+                ReadProcessMemory(FProcess.get(), info.lpDebugStringData, text.data(), text.size(), &read);
+                text.resize(read);
+                while (!text.empty() && text.back() == '\0')
+                    text.pop_back();
+                FDebugOutput += text + "\n";
+                break;
+            }
+            case CREATE_PROCESS_DEBUG_EVENT:
+                CloseHandle(event.u.CreateProcessInfo.hFile);
+                break;
+            case LOAD_DLL_DEBUG_EVENT:
+                CloseHandle(event.u.LoadDll.hFile);
+                break;
+            case EXCEPTION_DEBUG_EVENT:
+                if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+                    status = DBG_EXCEPTION_NOT_HANDLED;
+                break;
+            default:
+                break;
+            }
+            bool exited = event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT;
+            if (exited)
+                FExitCode = event.u.ExitProcess.dwExitCode;
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+            if (exited)
+                break;
+        }
+    }
+
+    std::wstring FCommand;
+    std::wstring FDir;
+    UniqueHandle FStarted;
+    UniqueHandle FThread;
+    UniqueHandle FProcess;
+    DWORD FProcessId = 0;
+    DWORD FExitCode = STILL_ACTIVE;
+    std::string FDebugOutput;
+};
+
+struct TWindowQuery {
+    DWORD ProcessId;
+    std::wstring ClassName;
+    std::vector<HWND> Found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param)
+{
+    auto* query = reinterpret_cast<TWindowQuery*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t className[128] = {};
+    GetClassNameW(window, className, 128);
+    if (pid == query->ProcessId && query->ClassName == className)
+        query->Found.push_back(window);
+    return TRUE;
+}
+
+// The top-level windows of the process with that class.
+std::vector<HWND> WindowsOf(DWORD processId, const std::wstring& className = kWindowClass)
+{
+    TWindowQuery query{processId, className, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&query));
+    return query.Found;
+}
+
+std::wstring Caption(HWND window)
+{
+    wchar_t text[1024] = {};
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+std::vector<std::wstring> Captions(DWORD processId)
+{
+    std::vector<std::wstring> captions;
+    for (HWND window : WindowsOf(processId))
+        captions.push_back(Caption(window));
+    std::sort(captions.begin(), captions.end());
+    return captions;
+}
+
+bool HasCaptions(DWORD processId, std::vector<std::wstring> expected)
+{
+    std::sort(expected.begin(), expected.end());
+    return Captions(processId) == expected;
+}
+
+void CloseAll(DWORD processId)
+{
+    for (HWND window : WindowsOf(processId))
+        PostMessageW(window, WM_CLOSE, 0, 0);
+}
+
+std::wstring WindowsDirectory()
+{
+    wchar_t path[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+std::string Narrow(const std::vector<std::wstring>& captions)
+{
+    std::string text;
+    for (const std::wstring& caption : captions)
+        text += "[" + UnicodeToUtf8(caption) + "]";
+    return text;
+}
+
+// The instance that serves must be gone before the next test starts one.
+void ExpectCleanExit(TNimbraRun& run)
+{
+    ASSERT_TRUE(run.WaitForExit()) << "the process does not end when its windows are closed";
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(run.DebugOutput().find("MemCheck"), std::string::npos) << run.DebugOutput();
+}
+
+} // namespace
+
+TEST(Startup, SecondStartHandsItsFolderToTheRunningInstance)
+{
+    TSandbox sandbox;
+    TNimbraRun first(sandbox, L"\"" + sandbox.Folder() + L"\"");
+    ASSERT_NE(first.ProcessId(), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(first.ProcessId()).size() == 1; }))
+        << "the first start opens one window";
+    EXPECT_TRUE(HasCaptions(first.ProcessId(), {sandbox.Folder()})) << Narrow(Captions(first.ProcessId()));
+
+    {
+        TNimbraRun second(sandbox, WindowsDirectory());
+        ASSERT_TRUE(second.WaitForExit()) << "the second start ends by itself";
+        EXPECT_EQ(second.ExitCode(), 0u);
+        EXPECT_TRUE(WindowsOf(second.ProcessId()).empty());
+    }
+    EXPECT_TRUE(WaitUntil([&] { return HasCaptions(first.ProcessId(), {sandbox.Folder(), WindowsDirectory()}); }))
+        << Narrow(Captions(first.ProcessId()));
+
+    // A second start with /DDESERVER while an instance runs does nothing.
+    {
+        TNimbraRun third(sandbox, L"/DDESERVER C:\\");
+        ASSERT_TRUE(third.WaitForExit());
+        Sleep(500);
+        EXPECT_TRUE(HasCaptions(first.ProcessId(), {sandbox.Folder(), WindowsDirectory()}))
+            << Narrow(Captions(first.ProcessId()));
+    }
+
+    CloseAll(first.ProcessId());
+    ExpectCleanExit(first);
+}
+
+TEST(Startup, DdeServerLetsTheFirstRequestLandInTheFirstWindow)
+{
+    TSandbox sandbox;
+    TNimbraRun first(sandbox, L"/ddeserver \"" + sandbox.Folder() + L"\"");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(first.ProcessId()).size() == 1; }));
+    {
+        TNimbraRun second(sandbox, WindowsDirectory());
+        ASSERT_TRUE(second.WaitForExit());
+    }
+    EXPECT_TRUE(WaitUntil([&] { return HasCaptions(first.ProcessId(), {WindowsDirectory()}); }))
+        << "the first request navigates the first window: " << Narrow(Captions(first.ProcessId()));
+    {
+        TNimbraRun third(sandbox, L"C:\\");
+        ASSERT_TRUE(third.WaitForExit());
+    }
+    EXPECT_TRUE(WaitUntil([&] { return HasCaptions(first.ProcessId(), {WindowsDirectory(), L"C:\\"}); }))
+        << "later requests open windows: " << Narrow(Captions(first.ProcessId()));
+    CloseAll(first.ProcessId());
+    ExpectCleanExit(first);
+}
+
+TEST(Startup, ModulesLoadStartAndStopInOrderAndMissingOnesAreSkipped)
+{
+    TSandbox sandbox("--- !Nimbra\n"
+                     "modules:\n"
+                     "  - missing.dll\n"
+                     "  - first.dll\n"
+                     "  - second.dll\n");
+    sandbox.Copy(TestDirectory() + L"e2e_module.dll", L"first.dll");
+    sandbox.Copy(TestDirectory() + L"e2e_module.dll", L"second.dll");
+    TNimbraRun run(sandbox, L"C:\\");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(run.ProcessId()).size() == 1; }));
+    EXPECT_TRUE(WindowsOf(run.ProcessId(), L"#32770").empty()) << "a missing module shows no message";
+    CloseAll(run.ProcessId());
+    ExpectCleanExit(run);
+    EXPECT_EQ(sandbox.Read(L"modules.log"), "first registered\n"
+                                            "second registered\n"
+                                            "first initialize\n"
+                                            "second initialize\n"
+                                            "first thread-started\n"
+                                            "second thread-started\n"
+                                            "first thread-ended\n"
+                                            "second thread-ended\n"
+                                            "first finalize\n"
+                                            "second finalize\n"
+                                            "first released\n"
+                                            "second released\n"
+                                            "first unloaded\n"
+                                            "second unloaded\n");
+}
+
+TEST(Startup, ABrokenSettingsFileIsReportedAndTheWindowStillOpens)
+{
+    TSandbox sandbox("--- !Nimbra\n"
+                     "initial-filter: \"*\"\n"
+                     "    nested: too deep\n");
+    TNimbraRun run(sandbox, L"C:\\");
+    std::vector<HWND> boxes;
+    ASSERT_TRUE(WaitUntil([&] {
+        boxes = WindowsOf(run.ProcessId(), L"#32770");
+        return !boxes.empty();
+    })) << "the reader's message is shown";
+    wchar_t text[256] = {};
+    GetDlgItemTextW(boxes.front(), 0xFFFF, text, 256);
+    EXPECT_STREQ(text, L"YAML Error");
+    EXPECT_EQ(Caption(boxes.front()), L"Nimbra");
+    EXPECT_TRUE(WindowsOf(run.ProcessId()).empty()) << "no window before the message is answered";
+    PostMessageW(boxes.front(), WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(run.ProcessId()).size() == 1; }));
+    CloseAll(run.ProcessId());
+    ExpectCleanExit(run);
+}
+
+TEST(Startup, RootOpensTheDesktopAndNoParameterTheCurrentFolder)
+{
+    TSandbox sandbox;
+    {
+        TNimbraRun run(sandbox, L"/Root");
+        ASSERT_TRUE(WaitUntil([&] { return WindowsOf(run.ProcessId()).size() == 1; }));
+        std::wstring caption = Caption(WindowsOf(run.ProcessId()).front());
+        EXPECT_FALSE(caption.empty());
+        EXPECT_EQ(caption.find(L'\\'), std::wstring::npos) << "the desktop, not a directory: " << UnicodeToUtf8(caption);
+        CloseAll(run.ProcessId());
+        ExpectCleanExit(run);
+    }
+    {
+        // The program starts in the sandbox, so "." is the sandbox folder.
+        TNimbraRun run(sandbox, L"");
+        ASSERT_TRUE(WaitUntil([&] { return WindowsOf(run.ProcessId()).size() == 1; }));
+        EXPECT_TRUE(HasCaptions(run.ProcessId(), {sandbox.Folder()})) << Narrow(Captions(run.ProcessId()));
+        CloseAll(run.ProcessId());
+        ExpectCleanExit(run);
+    }
+}

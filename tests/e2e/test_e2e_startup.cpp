@@ -357,12 +357,12 @@ TEST(Startup, ABrokenSettingsFileIsReportedAndTheWindowStillOpens)
                      "    nested: too deep\n");
     TNimbraRun run(sandbox, L"C:\\");
     std::vector<HWND> boxes;
+    wchar_t text[256] = {};
+    // The box exists a moment before its text is filled in.
     ASSERT_TRUE(WaitUntil([&] {
         boxes = WindowsOf(run.ProcessId(), L"#32770");
-        return !boxes.empty();
+        return !boxes.empty() && GetDlgItemTextW(boxes.front(), 0xFFFF, text, 256) > 0 && IsWindowVisible(boxes.front());
     })) << "the reader's message is shown";
-    wchar_t text[256] = {};
-    GetDlgItemTextW(boxes.front(), 0xFFFF, text, 256);
     EXPECT_STREQ(text, L"YAML Error");
     EXPECT_EQ(Caption(boxes.front()), L"Nimbra");
     EXPECT_TRUE(WindowsOf(run.ProcessId()).empty()) << "no window before the message is answered";

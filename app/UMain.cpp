@@ -239,8 +239,15 @@ void TApplication::Serve(const TCommandLine& commandLine, const TLocation& start
         }
         g_skin = &FSettings.Skin;
 
-        for (const ComPtr<IExtension>& extension : FExtensions)
-            CheckHResult(extension->Initialize());
+        // A module that fails to start is reported; the others and the
+        // first window still come.
+        for (const ComPtr<IExtension>& extension : FExtensions) {
+            try {
+                CheckHResult(extension->Initialize());
+            } catch (...) {
+                ShowException(std::current_exception());
+            }
+        }
 
         UniqueHandle ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         if (!ready)

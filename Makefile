@@ -20,5 +20,8 @@ test: deps
 run: deps
 	@tools/run.sh $(ARGS)
 
+bench: deps
+	@tools/bench.sh
+
 clean:
 	rm -rf $(BUILD)

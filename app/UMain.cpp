@@ -6,6 +6,9 @@
 // Shared interfaces
 #include "ext/core/nimbracore.h"
 
+// Folders
+#include "folders/ShlUtils.h"
+
 // Toolkit
 #include "lw/LDDEMan.h"
 #include "lw/LExceptions.h"
@@ -62,67 +65,91 @@ HMODULE SafeLoadLibrary(const std::wstring& path, UINT errorMode)
 }
 
 // ---------------------------------------------------------------------------
-// Locations
-
-TLocation ParseLocation(const std::wstring& text)
-{
-    if (text.empty())
-        return TLocation{};
-    DWORD size = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
-    if (size == 0)
-        return TLocation{text};
-    std::wstring full(size, L'\0');
-    DWORD length = GetFullPathNameW(text.c_str(), size, full.data(), nullptr);
-    full.resize(length < size ? length : 0);
-    return TLocation{full.empty() ? text : full};
-}
-
-std::wstring LocationToString(const TLocation& location)
-{
-    return location.Path;
-}
-
-std::wstring LocationDisplayName(const TLocation& location)
-{
-    if (!location.Path.empty())
-        return location.Path;
-    LPITEMIDLIST desktop = nullptr;
-    std::wstring name = L"Desktop";
-    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop))) {
-        SHFILEINFOW info{};
-        if (SHGetFileInfoW(reinterpret_cast<LPCWSTR>(desktop), 0, &info, sizeof info, SHGFI_PIDL | SHGFI_DISPLAYNAME))
-            name = info.szDisplayName;
-        CoTaskMemFree(desktop);
-    }
-    return name;
-}
-
-// ---------------------------------------------------------------------------
 // TFilerWindow
 
-TFilerWindow::TFilerWindow(TLocation location) : FLocation(std::move(location)) {}
+namespace {
 
-void TFilerWindow::Navigate(const TLocation& location)
+// The folder changed: sent to the window's own thread, since the change may
+// be noticed on another one.
+constexpr UINT WM_NIMBRA_FOLDER_CHANGED = WM_APP + 0x201;
+
+} // namespace
+
+std::wstring LocationDisplayName(const TPath& location)
 {
-    FLocation = location;
-    SetWindowTextW(Handle(), LocationDisplayName(FLocation).c_str());
+    if (location.IDList == nullptr)
+        return std::wstring(location.PathView());
+    ComPtr<IShellFolder> desktop = DesktopFolder();
+    std::wstring name = desktop ? DisplayNameOf(desktop.get(), location.IDList, SHGDN_NORMAL) : std::wstring();
+    return name.empty() ? std::wstring(location.PathView()) : name;
+}
+
+TFilerWindow::TFilerWindow() = default;
+
+TFilerWindow::~TFilerWindow()
+{
+    ReleaseFolder();
+}
+
+void TFilerWindow::ReleaseFolder()
+{
+    // The folder holds a reference to its observer: let go of each other.
+    if (ComPtr<IFolder> folder = std::move(FFolder))
+        folder->Detach(this);
+}
+
+void TFilerWindow::Navigate(const TPath& location)
+{
+    ComPtr<IFolder> folder;
+    if (TFolderManager* manager = FolderManager())
+        folder = manager->Folder(location);
+    if (FFolder)
+        FFolder->Detach(this);
+    FFolder = folder;
+    if (FFolder)
+        FFolder->Attach(this);
+    ShowLocation();
+}
+
+void TFilerWindow::ShowLocation()
+{
+    if (Handle() == nullptr || !FFolder)
+        return;
+    WideString text;
+    FFolder->GetDisplayPath(text.put());
+    SetWindowTextW(Handle(), text.str().c_str());
+}
+
+void STDMETHODCALLTYPE TFilerWindow::Update()
+{
+    if (Handle() != nullptr)
+        PostMessageW(Handle(), WM_NIMBRA_FOLDER_CHANGED, 0, 0);
 }
 
 LRESULT TFilerWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NIMBRA_NAVIGATE) {
+    switch (message) {
+    case WM_NIMBRA_NAVIGATE: {
         std::unique_ptr<std::wstring> path(reinterpret_cast<std::wstring*>(lParam));
         if (path)
-            Navigate(TLocation{*path});
+            Navigate(ParsePath(*path));
         return 0;
     }
-    return T0MainWindow::Dispatch(message, wParam, lParam);
+    case WM_NIMBRA_FOLDER_CHANGED:
+        ShowLocation();
+        return 0;
+    case WM_DESTROY:
+        ReleaseFolder();
+        return T0MainWindow::Dispatch(message, wParam, lParam);
+    default:
+        return T0MainWindow::Dispatch(message, wParam, lParam);
+    }
 }
 
 // ---------------------------------------------------------------------------
 // TViewThread
 
-TViewThread::TViewThread(TLocation startLocation, HANDLE ready)
+TViewThread::TViewThread(TPath startLocation, HANDLE ready)
     : FStartLocation(std::move(startLocation)), FReadyEvent(ready)
 {
 }
@@ -140,11 +167,13 @@ void TViewThread::Prepare()
 
     int32_t previous = Application()->BeginShared();
     try {
-        FFilerWindow = new TFilerWindow(FStartLocation);
+        FFilerWindow = new TFilerWindow;
         FFilerWindow->SetOwner(this);
         TWindowStruct create;
         create.WindowName = LocationDisplayName(FStartLocation);
         FFilerWindow->CreateHandle(create);
+        // The folder's own display path, now that the window exists.
+        FFilerWindow->Navigate(FStartLocation);
         SetMainWindow(FFilerWindow);
     } catch (...) {
         Application()->EndShared(previous);
@@ -153,7 +182,7 @@ void TViewThread::Prepare()
         throw;
     }
     Application()->EndShared(previous);
-    FStartLocation = TLocation{};
+    FStartLocation.Clear();
     if (FReadyEvent != nullptr)
         SetEvent(FReadyEvent);
 }
@@ -162,8 +191,13 @@ void TViewThread::Finalize()
 {
     if (TApplication* app = App())
         app->NotifyThreadListeners(this, false);
+    if (FFilerWindow != nullptr)
+        FFilerWindow->ReleaseFolder();
     FFilerWindow = nullptr;
     T0GUIThread::Finalize();
+    // The window let go of its folder: drop what nobody shows any more, so
+    // that the watchers stop and the process can end with its last window.
+    Application()->RequestHousekeeping();
     if (FOleInitialized)
         OleUninitialize();
 }
@@ -202,6 +236,11 @@ HRESULT TApplication::GetInterface(REFIID iid, void** object) noexcept
             return HResultFromCurrentException();
         }
     }
+    if (iid == __uuidof(IFolderManager) && FFolderManager != nullptr) {
+        *object = static_cast<IFolderManager*>(FFolderManager);
+        FFolderManager->AddRef();
+        return S_OK;
+    }
     return TInterfaced::GetInterface(iid, object);
 }
 
@@ -209,7 +248,9 @@ void TApplication::Startup()
 {
     CreateMainThread();
     TCommandLine commandLine = ParseCommandLine(GetCommandLineW());
-    TLocation start = commandLine.Root ? TLocation{} : ParseLocation(commandLine.StartFolder);
+    // The folder manager parses locations only in a serving instance; the
+    // text form is the same either way.
+    TPath start = commandLine.Root ? ParsePath(L"") : ParsePath(commandLine.StartFolder);
 
     HWND running = FindWindowW(kFilerWindowClass, nullptr);
     if (running == nullptr) {
@@ -217,17 +258,19 @@ void TApplication::Startup()
     } else if (!commandLine.DdeServer) {
         // Another instance serves: hand it the folder and open no window.
         StartDde(false);
-        DdeExecute(kDdeService, kDdeTopic, BuildOpenCommand(LocationToString(start)));
+        DdeExecute(kDdeService, kDdeTopic, BuildOpenCommand(PathToString(start)));
         StopDde(false);
     }
 }
 
-void TApplication::Serve(const TCommandLine& commandLine, const TLocation& start)
+void TApplication::Serve(const TCommandLine& commandLine, const TPath& start)
 {
     try {
         FOleInitialized = SUCCEEDED(OleInitialize(nullptr));
         NimbraSetMain(this);
         FServing = true;
+        FFolderManager = new TFolderManager(static_cast<IExtensionHost*>(this));
+        FFolderManager->SetOwner(this);
         FillSkinDefaults(FSettings.Skin);
         // A settings file the reader rejects is reported, and the program
         // goes on with what was read and the defaults: a typing error in the
@@ -302,6 +345,7 @@ void TApplication::Shutdown()
     for (HMODULE module : FModuleHandles)
         FreeLibrary(module);
     FModuleHandles.clear();
+    T0Object::Free(std::exchange(FFolderManager, nullptr));
     g_skin = nullptr;
     NimbraSetMain(nullptr);
     if (FOleInitialized) {
@@ -310,7 +354,7 @@ void TApplication::Shutdown()
     }
 }
 
-TViewThread* TApplication::OpenWindow(const TLocation& location, HANDLE ready)
+TViewThread* TApplication::OpenWindow(const TPath& location, HANDLE ready)
 {
     return T0Thread::StartThread<TViewThread>(location, ready);
 }
@@ -332,14 +376,14 @@ bool TApplication::ServeCommand(std::wstring_view text)
     THandOffCommand command = ParseHandOffCommand(text);
     if (!IsOpenCommand(command))
         return false;
-    TLocation location = ParseLocation(command.Argument);
+    TPath location = ParsePath(command.Argument);
     TExclusiveLock lock;
     if (FDdeTargetThread != nullptr) {
         // Only the first request lands in the first window.
         TFilerWindow* window = FDdeTargetThread->FilerWindow();
         FDdeTargetThread = nullptr;
         if (window != nullptr && window->Handle() != nullptr) {
-            auto* path = new std::wstring(LocationToString(location));
+            auto* path = new std::wstring(PathToString(location));
             if (!PostMessageW(window->Handle(), WM_NIMBRA_NAVIGATE, 0, reinterpret_cast<LPARAM>(path)))
                 delete path;
             return true;

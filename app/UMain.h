@@ -8,6 +8,9 @@
 // Shared interfaces
 #include "ext/NimbraIntf.h"
 
+// Folders
+#include "folders/UFolders.h"
+
 // Toolkit
 #include "lw/LWindows.h"
 
@@ -27,37 +30,41 @@ inline constexpr const wchar_t* kSettingsFileName = L"setting.yaml";
 // a heap-allocated std::wstring the window takes over.
 inline constexpr UINT WM_NIMBRA_NAVIGATE = WM_APP + 0x200;
 
-// A folder location. Locations are plain paths until the folder model
-// exists; ParseLocation and LocationToString are the one place that turns
-// text into a location and back. The empty path is the desktop.
-struct TLocation {
-    std::wstring Path;
-};
-TLocation ParseLocation(const std::wstring& text);
-std::wstring LocationToString(const TLocation& location);
-// What a window shows in its caption for the location.
-std::wstring LocationDisplayName(const TLocation& location);
+// What a window shows in its caption for a location.
+std::wstring LocationDisplayName(const TPath& location);
 
 // The top-level window of a window thread. Until the file lists exist it
-// shows its folder in the caption.
-class TFilerWindow : public T0MainWindow {
+// shows its folder's location in the caption; it observes the folder.
+class TFilerWindow : public TInterfaced<T0MainWindow, IObserver> {
 public:
-    explicit TFilerWindow(TLocation location);
+    TFilerWindow();
     std::wstring WindowClassName() const override { return kFilerWindowClass; }
-    const TLocation& Location() const { return FLocation; }
-    void Navigate(const TLocation& location);
+    IFolder* Folder() const { return FFolder.get(); }
+    // Shows another folder; on the window's own thread.
+    void Navigate(const TPath& location);
+
+    // Stops observing the folder (before the window goes).
+    void ReleaseFolder();
+
+    // IObserver: the folder was rebuilt (possibly on another thread).
+    void STDMETHODCALLTYPE Update() override;
 
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
 
+protected:
+    ~TFilerWindow() override;
+
 private:
-    TLocation FLocation;
+    void ShowLocation();
+
+    ComPtr<IFolder> FFolder;
 };
 
 // The thread that owns one top-level filer window.
 class TViewThread : public T0GUIThread {
 public:
     // ready (may be null) is signalled once the window exists.
-    TViewThread(TLocation startLocation, HANDLE ready);
+    TViewThread(TPath startLocation, HANDLE ready);
     TFilerWindow* FilerWindow() const { return FFilerWindow; }
 
 protected:
@@ -66,7 +73,7 @@ protected:
     void Finalize() override;
 
 private:
-    TLocation FStartLocation;
+    TPath FStartLocation;
     HANDLE FReadyEvent;
     TFilerWindow* FFilerWindow = nullptr;
     bool FOleInitialized = false;
@@ -95,7 +102,7 @@ public:
     // Serves a hand-off command; true when it was an "open".
     bool ServeCommand(std::wstring_view command);
     // Starts a new window thread on the location.
-    TViewThread* OpenWindow(const TLocation& location, HANDLE ready = nullptr);
+    TViewThread* OpenWindow(const TPath& location, HANDLE ready = nullptr);
     // Tells the extensions that listen of a window thread's start or end.
     void NotifyThreadListeners(T0Thread* thread, bool started);
 
@@ -118,11 +125,12 @@ protected:
     HRESULT GetInterface(REFIID iid, void** object) noexcept override;
 
 private:
-    void Serve(const TCommandLine& commandLine, const TLocation& start);
+    void Serve(const TCommandLine& commandLine, const TPath& start);
     void ReadSettings();
     void LoadModule(const std::wstring& entry);
 
     bool FServing = false;
+    TFolderManager* FFolderManager = nullptr;
     bool FOleInitialized = false;
     bool FDdeStarted = false;
     std::vector<ComPtr<IExtension>> FExtensions;

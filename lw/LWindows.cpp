@@ -421,6 +421,8 @@ T0Application::T0Application()
         RaiseLastOSError();
     FObservers = new TObservable;
     FObservers->SetOwner(this);
+    FHousekeeping = new TObservable;
+    FHousekeeping->SetOwner(this);
     wchar_t atomName[16];
     swprintf(atomName, 16, L"LW%.8lx", static_cast<unsigned long>(GetCurrentProcessId()));
     FWindowAtom = GlobalAddAtomW(atomName);
@@ -439,6 +441,12 @@ T0Application::~T0Application()
         GlobalDeleteAtom(FWindowAtom);
     g_application = nullptr;
     DeleteCriticalSection(&FThreadListLock);
+}
+
+void T0Application::RequestHousekeeping()
+{
+    InterlockedExchange(&FHousekeepingRequested, 1);
+    SetEvent(FWakeEvent.get());
 }
 
 void T0Application::CreateMainThread()
@@ -519,6 +527,8 @@ bool T0Application::IdleStep()
     state = -1;
     try {
         FObservers->Notify();
+        if (InterlockedExchange(&FHousekeepingRequested, 0) != 0)
+            FHousekeeping->Notify();
     } catch (...) {
         // An idle worker that fails must not keep the lock or stop the others.
     }
@@ -543,8 +553,11 @@ void T0Application::Run()
             handles[0] = FFirstThread->ThreadHandle();
         }
         handles[1] = FWakeEvent.get();
-        DWORD result = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_ALLINPUT);
-        if (result == WAIT_OBJECT_0) {
+        DWORD result = MsgWaitForMultipleObjects(2, handles, FALSE, kHousekeepingInterval, QS_ALLINPUT);
+        if (result == WAIT_TIMEOUT) {
+            RequestHousekeeping();
+            IdleStep();
+        } else if (result == WAIT_OBJECT_0) {
             FreeFinishedThreads();
         } else if (result == WAIT_OBJECT_0 + 1) {
             IdleStep();

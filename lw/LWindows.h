@@ -240,6 +240,13 @@ public:
     // The idle workers: notified in every application idle step.
     TObservable* Observers() const { return FObservers; }
 
+    // Housekeeping (dropping what nobody uses any more): its observers are
+    // notified in the next idle step after a request, and after a minute
+    // without any activity.
+    TObservable* Housekeeping() const { return FHousekeeping; }
+    void RequestHousekeeping();
+    static constexpr DWORD kHousekeepingInterval = 60000;
+
     // IApplication: the lock protocol of the calling thread.
     int32_t STDMETHODCALLTYPE BeginExclusive() override;
     void STDMETHODCALLTYPE EndExclusive(int32_t previous) override;
@@ -265,6 +272,8 @@ private:
     T0Thread* FLastThread = nullptr;
     std::wstring FTitle;
     TObservable* FObservers = nullptr;
+    TObservable* FHousekeeping = nullptr;
+    volatile LONG FHousekeepingRequested = 0;
     UniqueHandle FWakeEvent;
     TAppLock FAppLock;
     ATOM FWindowAtom = 0;

@@ -59,15 +59,20 @@ public:
     }
     ~TSandbox()
     {
-        WIN32_FIND_DATAW data;
-        UniqueFindHandle find(FindFirstFileW((FDir + L"*").c_str(), &data));
-        if (find) {
-            do {
-                DeleteFileW((FDir + data.cFileName).c_str());
-            } while (FindNextFileW(find.get(), &data));
+        // A program that just ended may still hold its files for a moment.
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            WIN32_FIND_DATAW data;
+            UniqueFindHandle find(FindFirstFileW((FDir + L"*").c_str(), &data));
+            if (find) {
+                do {
+                    DeleteFileW((FDir + data.cFileName).c_str());
+                } while (FindNextFileW(find.get(), &data));
+            }
+            find.reset();
+            if (RemoveDirectoryW(FDir.c_str()) || GetFileAttributesW(FDir.c_str()) == INVALID_FILE_ATTRIBUTES)
+                return;
+            Sleep(50);
         }
-        find.reset();
-        RemoveDirectoryW(FDir.c_str());
     }
     const std::wstring& Dir() const { return FDir; }
     // The folder without its trailing separator, as the program shows it.

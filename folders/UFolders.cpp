@@ -1,0 +1,941 @@
+#include "folders/UFolders.h"
+
+// Own
+#include "folders/ShlUtils.h"
+#include "folders/SysUtilsW.h"
+
+// Toolkit
+#include "lw/LExceptions.h"
+
+// Platform
+#include <shlobj.h>
+
+// Standard library
+#include <algorithm>
+
+namespace {
+
+constexpr const wchar_t* kUnit = L"UFolders";
+constexpr const wchar_t* kNotAllowed = L"許されない操作です";
+
+TFolderManager* g_folderManager = nullptr;
+std::wstring g_myComputerPath;
+std::wstring g_recycleBinPath;
+
+// The parsing name of a special folder, or empty when it has no ID list.
+std::wstring SpecialFolderParsingName(int csidl)
+{
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &list)) || list == nullptr)
+        return {};
+    UniqueIDList owned(list);
+    ComPtr<IShellFolder> desktop = DesktopFolder();
+    return desktop ? DisplayNameOf(desktop.get(), owned.get(), SHGDN_FORPARSING) : std::wstring();
+}
+
+TPath SpecialFolderLocation(int csidl)
+{
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &list)) || list == nullptr)
+        return {};
+    return TPath::FromIDList(list, SpecialFolderParsingName(csidl));
+}
+
+// Shows the hourglass while a folder loads.
+class THourglass {
+public:
+    THourglass() : FPrevious(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~THourglass() { SetCursor(FPrevious); }
+    THourglass(const THourglass&) = delete;
+    THourglass& operator=(const THourglass&) = delete;
+
+private:
+    HCURSOR FPrevious;
+};
+
+} // namespace
+
+const std::wstring& MyComputerPath()
+{
+    return g_myComputerPath;
+}
+
+const std::wstring& RecycleBinPath()
+{
+    return g_recycleBinPath;
+}
+
+TFolderManager* FolderManager()
+{
+    return g_folderManager;
+}
+
+// ---------------------------------------------------------------------------
+// T0Folder
+
+T0Folder::T0Folder(TPath path)
+    : FPath(std::move(path)), FRefreshedEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      FObservable(new TObservable), FItems(std::make_shared<TItems>())
+{
+    if (!FRefreshedEvent)
+        RaiseLastOSError();
+}
+
+T0Folder::~T0Folder()
+{
+    StopWatcher();
+}
+
+void T0Folder::FirstLoad()
+{
+    THourglass hourglass;
+    try {
+        Load();
+    } catch (...) {
+        FReady = false;
+    }
+}
+
+void T0Folder::StartWatcher()
+{
+    if (Application() != nullptr)
+        FWatcher = T0Thread::StartThread<TDirWatchThread>(this);
+}
+
+void T0Folder::StopWatcher()
+{
+    if (FWatcher != nullptr) {
+        FWatcher->Stop();
+        FWatcher = nullptr;
+    }
+}
+
+void T0Folder::AttachObserver(IObserver* observer)
+{
+    FObservable->Attach(observer);
+}
+
+void T0Folder::DetachObserver(IObserver* observer)
+{
+    bool had = FObservable->HasObservers();
+    FObservable->Detach(observer);
+    if (had && !FObservable->HasObservers())
+        LastObserverDetached();
+}
+
+void T0Folder::RefreshFolder()
+{
+    if (!FReady)
+        return;
+    // Observers may still read records of the previous array (their marks,
+    // their caret) while they update themselves against the new one.
+    std::shared_ptr<TItems> previous = FItems;
+    {
+        THourglass hourglass;
+        try {
+            Load();
+        } catch (...) {
+            FReady = false;
+        }
+    }
+    // The event is set once the observers know: a file operation waiting in
+    // ResumeWatching(true) then returns to views that show the new state.
+    FObservable->Notify();
+    SetEvent(FRefreshedEvent.get());
+    previous.reset();
+}
+
+void T0Folder::SuspendFolderWatching()
+{
+    if (FWatcher != nullptr)
+        FWatcher->Enable(false);
+}
+
+void T0Folder::ResumeFolderWatching(bool wait)
+{
+    if (FWatcher == nullptr)
+        return;
+    ResetEvent(FRefreshedEvent.get());
+    FWatcher->Enable(true);
+    if (wait) {
+        // The refresh waited for needs the lock this thread may hold.
+        TSuspendShared suspended;
+        WaitForSingleObject(FRefreshedEvent.get(), 1000);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TDirectory
+
+void FillFileItem(TFileItem& item, const WIN32_FIND_DATAW& data)
+{
+    item = TFileItem{};
+    SetItemText(item.Name, item.NameLen, data.cFileName);
+    SetItemText(item.DisplayName, item.DisplayNameLen, data.cFileName);
+    SetItemText(item.File.ShortName, item.File.ShortNameLen, data.cAlternateFileName);
+    item.Size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    item.File.CreationTime = data.ftCreationTime;
+    item.File.LastWriteTime = data.ftLastWriteTime;
+    item.File.LastAccessTime = data.ftLastAccessTime;
+    item.Attributes = data.dwFileAttributes;
+    item.Kind = kKindFile;
+    item.AuxNumber = kNoAuxNumber;
+    item.Caps = kAllItemCaps;
+    item.ChildIDList = nullptr;
+}
+
+TDirectory::TDirectory(std::wstring_view path) : TFolderOf<IDirectory>(TPath::FromPath(path))
+{
+    FirstLoad();
+    StartWatcher();
+}
+
+TDirectory::~TDirectory() = default;
+
+namespace {
+
+// Removable and CD-ROM drives are never watched: they are current only
+// after an explicit refresh.
+bool WatchableDrive(std::wstring_view path)
+{
+    std::wstring drive = IncludeTrailingBackslash(ExtractFileDrive(path));
+    UINT type = GetDriveTypeW(drive.c_str());
+    return type != DRIVE_REMOVABLE && type != DRIVE_CDROM;
+}
+
+} // namespace
+
+void TDirectory::Load()
+{
+    std::wstring path(FPath.PathView());
+    DWORD attributes;
+    {
+        CriticalErrorsOff errorsOff;
+        attributes = GetFileAttributesW(path.c_str());
+    }
+    FReady = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+             PathIsAccessible(path);
+    if (!FReady)
+        return;
+    FIsRoot = IsRootPath(path);
+    TFolderManager* manager = FolderManager();
+
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle find;
+    {
+        CriticalErrorsOff errorsOff;
+        find.reset(FindFirstFileW((IncludeTrailingBackslash(path) + L"*.*").c_str(), &data));
+    }
+    if (!find)
+        return;
+
+    auto items = std::make_shared<TItems>();
+    items->resize(1024);
+    size_t count = 0;
+    do {
+        const wchar_t* name = data.cFileName;
+        if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0')))
+            continue;
+        if (count == items->size())
+            items->resize(items->size() + 128);
+        TFileItem& item = (*items)[count++];
+        FillFileItem(item, data);
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            (manager == nullptr || !manager->Archiver(name)))
+            item.Caps &= static_cast<uint8_t>(~kCanEnter);
+    } while (FindNextFileW(find.get(), &data));
+    items->resize(count);
+    items->shrink_to_fit();
+    FItems = std::move(items);
+}
+
+void STDMETHODCALLTYPE TDirectory::GetDisplayPath(BSTR* result)
+{
+    AssignBStr(result, FPath.PathView());
+}
+
+HRESULT STDMETHODCALLTYPE TDirectory::SetPath(BSTR newPath)
+{
+    return GuardedCall([&] {
+        StopWatcher();
+        FPath.SetPath(std::wstring_view(newPath != nullptr ? newPath : L"", SysStringLen(newPath)));
+        if (WatchableDrive(FPath.PathView()))
+            StartWatcher();
+    });
+}
+
+TPath DirectoryParentPath(std::wstring_view path)
+{
+    std::wstring parent = ExtractFileDir(path);
+    if (parent == path)
+        parent.clear();
+    if (path.size() > 2 && path.substr(0, 2) == L"\\\\" && ExtractFileDrive(path) == path)
+        return SpecialFolderLocation(CSIDL_NETWORK);
+    if (parent.empty())
+        return SpecialFolderLocation(CSIDL_DRIVES);
+    return TPath::FromPath(parent);
+}
+
+void STDMETHODCALLTYPE TDirectory::GetParentPath(TPath* result)
+{
+    *result = DirectoryParentPath(FPath.PathView());
+}
+
+bool DirectoryIsWithin(std::wstring_view path, const TPath& location)
+{
+    if (location.IDList == nullptr) {
+        std::wstring a = IncludeTrailingBackslash(location.PathView());
+        std::wstring b = std::wstring(path.substr(0, a.size())) + L"\\";
+        // Compare the same number of characters: the own path may be shorter.
+        b.resize(std::min(b.size(), a.size()));
+        return b.size() == a.size() && SameText(a, b) == 0;
+    }
+    return IsEmptyIDList(location.IDList) || (!MyComputerPath().empty() && location.PathView() == MyComputerPath());
+}
+
+bool STDMETHODCALLTYPE TDirectory::IsWithin(const TPath* path)
+{
+    return path != nullptr && DirectoryIsWithin(FPath.PathView(), *path);
+}
+
+void STDMETHODCALLTYPE TDirectory::GetItemPath(const TFileItem* item, TPath* result)
+{
+    *result = TPath::FromPath(CombinePath(FPath.PathView(), std::wstring_view(item->Name, item->NameLen)));
+}
+
+void STDMETHODCALLTYPE TDirectory::GetStatusText(const TFileItem*, BSTR* result)
+{
+    AssignBStr(result, L"Ready");
+}
+
+// ---------------------------------------------------------------------------
+// TDirWatchThread
+
+namespace {
+
+constexpr DWORD kChangeFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                                FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SIZE |
+                                FILE_NOTIFY_CHANGE_LAST_WRITE;
+
+} // namespace
+
+TDirWatchThread::TDirWatchThread(const T0Folder* folder)
+    : FStopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)), FEnableEvent(CreateEventW(nullptr, TRUE, TRUE, nullptr)),
+      FWatchedPath(&folder->Location())
+{
+    if (!FStopEvent || !FEnableEvent)
+        RaiseLastOSError();
+    std::vector<std::wstring> paths;
+    if (FWatchedPath->IDList != nullptr) {
+        paths.push_back(SpecialFolderPath(CSIDL_DESKTOPDIRECTORY));
+        paths.push_back(SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY));
+    } else {
+        paths.emplace_back(FWatchedPath->PathView());
+    }
+    for (const std::wstring& path : paths) {
+        // A notification that cannot be made leaves a watcher that only
+        // waits for its stop.
+        HANDLE notification = FindFirstChangeNotificationW(path.c_str(), FALSE, kChangeFilter);
+        if (notification != INVALID_HANDLE_VALUE)
+            FNotifications[FNotificationCount++].reset(notification);
+    }
+}
+
+bool TDirWatchThread::Settle(HANDLE notification)
+{
+    for (;;) {
+        if (!FindNextChangeNotification(notification))
+            return false;
+        DWORD result = WaitForSingleObject(notification, kSettleTime);
+        if (result == WAIT_TIMEOUT)
+            return true;
+        if (result != WAIT_OBJECT_0)
+            return false;
+    }
+}
+
+void TDirWatchThread::Execute()
+{
+    HANDLE waits[3] = {FStopEvent.get(), nullptr, nullptr};
+    for (int i = 0; i < FNotificationCount; ++i)
+        waits[i + 1] = FNotifications[i].get();
+    for (;;) {
+        DWORD result = WaitForMultipleObjects(static_cast<DWORD>(FNotificationCount + 1), waits, FALSE, INFINITE);
+        if (result < WAIT_OBJECT_0 + 1 || result > WAIT_OBJECT_0 + static_cast<DWORD>(FNotificationCount))
+            break;
+        HANDLE notification = waits[result - WAIT_OBJECT_0];
+        if (!Settle(notification))
+            break;
+        // While watching is suspended the settled change waits here; a stop
+        // must still end the thread.
+        HANDLE enableOrStop[2] = {FStopEvent.get(), FEnableEvent.get()};
+        if (WaitForMultipleObjects(2, enableOrStop, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+            break;
+        {
+            TExclusiveLock lock;
+            // A folder stopped while this thread waited for the lock may be
+            // gone: its path is read only while the stop is not set.
+            if (WaitForSingleObject(FStopEvent.get(), 0) == WAIT_TIMEOUT) {
+                if (TFolderManager* manager = FolderManager()) {
+                    TPath path = *FWatchedPath;
+                    try {
+                        manager->Refresh(path, false);
+                    } catch (...) {
+                        // Contained: the refresh makes the folder not ready.
+                    }
+                }
+            }
+        }
+        if (!FindNextChangeNotification(notification))
+            break;
+    }
+    WaitForSingleObject(FStopEvent.get(), INFINITE);
+}
+
+// ---------------------------------------------------------------------------
+// TFolderManager
+
+namespace {
+
+class THousekeeper : public TInterfaced<TInterfacedObject, IObserver> {
+public:
+    explicit THousekeeper(TFolderManager* manager) : FManager(manager) {}
+    void STDMETHODCALLTYPE Update() override { FManager->PurgeFolders(); }
+
+private:
+    TFolderManager* FManager;
+};
+
+} // namespace
+
+TFolderManager::TFolderManager(IExtensionHost* host) : FHost(host), FHousekeeper(new THousekeeper(this))
+{
+    g_myComputerPath = SpecialFolderParsingName(CSIDL_DRIVES);
+    g_recycleBinPath = SpecialFolderParsingName(CSIDL_BITBUCKET);
+    if (Application() != nullptr)
+        Application()->Housekeeping()->Attach(FHousekeeper.get());
+    g_folderManager = this;
+}
+
+TFolderManager::~TFolderManager()
+{
+    if (g_folderManager == this)
+        g_folderManager = nullptr;
+    if (Application() != nullptr)
+        Application()->Housekeeping()->Detach(FHousekeeper.get());
+    // Folders still observed live on with their observers' references.
+    FFolders.clear();
+}
+
+ComPtr<IFolder> TFolderManager::Find(const TPath& path)
+{
+    for (const ComPtr<IFolder>& folder : FFolders) {
+        TPath own;
+        folder->GetPath(&own);
+        if (SamePath(own, path))
+            return folder;
+    }
+    return nullptr;
+}
+
+ComPtr<IFolder> TFolderManager::Folder(const TPath& path)
+{
+    if (ComPtr<IFolder> existing = Find(path))
+        return existing;
+    TExclusiveLock lock;
+    // Another thread may have made it while this one waited for the lock.
+    if (ComPtr<IFolder> existing = Find(path))
+        return existing;
+    ComPtr<IFolder> folder = CreateFolder(path);
+    FFolders.push_back(folder);
+    return folder;
+}
+
+namespace {
+
+struct TProviderSearch {
+    const TPath* Path;
+    ComPtr<IFolder> Folder;
+};
+
+bool STDMETHODCALLTYPE ProvidesFolder(IExtension* candidate, void* data)
+{
+    auto* search = static_cast<TProviderSearch*>(data);
+    ComPtr<IFolderProvider> provider = ComPtr<IExtension>(candidate).as<IFolderProvider>();
+    return provider && SUCCEEDED(provider->CreateFolder(search->Path, search->Folder.put())) && search->Folder;
+}
+
+} // namespace
+
+ComPtr<IFolder> TFolderManager::CreateFolder(const TPath& path)
+{
+    if (path.ProviderTag != 0) {
+        TProviderSearch search{&path, nullptr};
+        ComPtr<IExtension> provider;
+        if (FHost != nullptr)
+            FHost->FirstExtensionThat(ProvidesFolder, &search, provider.put());
+        Assert(static_cast<bool>(search.Folder), kUnit, L"no module serves the location");
+        return search.Folder;
+    }
+    if (path.IDList != nullptr)
+        return NewNameSpace(path);
+    std::wstring name(path.PathView());
+    DWORD attributes;
+    {
+        CriticalErrorsOff errorsOff;
+        attributes = GetFileAttributesW(name.c_str());
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        if (ComPtr<IArchiver> archiver = Archiver(name)) {
+            ComPtr<IFolder> folder;
+            CheckHResult(archiver->OpenArchive(&path, folder.put()));
+            if (folder)
+                return folder;
+        }
+    }
+    ComPtr<IFolder> directory(new TDirectory(name));
+    return directory;
+}
+
+void TFolderManager::Refresh(const TPath& path, bool recursive)
+{
+    // A refresh notifies views, which may open folders: walk a copy.
+    std::vector<ComPtr<IFolder>> folders = FFolders;
+    for (const ComPtr<IFolder>& folder : folders) {
+        TPath own;
+        folder->GetPath(&own);
+        if (SamePath(own, path) || (recursive && folder->IsWithin(&path)))
+            CheckHResult(folder->Refresh());
+    }
+}
+
+void TFolderManager::Rename(const TPath& oldPath, std::wstring_view newPath)
+{
+    size_t oldLength = oldPath.PathView().size();
+    std::vector<ComPtr<IFolder>> folders = FFolders;
+    for (const ComPtr<IFolder>& folder : folders) {
+        TPath own;
+        folder->GetPath(&own);
+        if (!SamePath(own, oldPath) && !folder->IsWithin(&oldPath))
+            continue;
+        std::wstring_view ownPath = own.PathView();
+        std::wstring relocated = std::wstring(newPath) + std::wstring(ownPath.substr(std::min(oldLength, ownPath.size())));
+        WideString text(relocated);
+        CheckHResult(folder->SetPath(text.get()));
+        CheckHResult(folder->Refresh());
+    }
+}
+
+namespace {
+
+struct TArchiverSearch {
+    std::wstring Extension;
+    ComPtr<IArchiver> Archiver;
+};
+
+bool STDMETHODCALLTYPE SameExtension(BSTR extension, void* data)
+{
+    auto* wanted = static_cast<const std::wstring*>(data);
+    return SameText(std::wstring_view(extension != nullptr ? extension : L"", SysStringLen(extension)), *wanted) == 0;
+}
+
+bool STDMETHODCALLTYPE HandlesExtension(IExtension* candidate, void* data)
+{
+    auto* search = static_cast<TArchiverSearch*>(data);
+    ComPtr<IArchiver> archiver = ComPtr<IExtension>(candidate).as<IArchiver>();
+    if (!archiver)
+        return false;
+    WideString found;
+    if (FAILED(archiver->FindExtension(SameExtension, &search->Extension, found.put())) || found.length() == 0)
+        return false;
+    search->Archiver = archiver;
+    return true;
+}
+
+} // namespace
+
+ComPtr<IArchiver> TFolderManager::Archiver(std::wstring_view fileName)
+{
+    if (FHost == nullptr)
+        return nullptr;
+    TArchiverSearch search{ExtractFileExt(fileName), nullptr};
+    if (search.Extension.empty())
+        return nullptr;
+    ComPtr<IExtension> found;
+    FHost->FirstExtensionThat(HandlesExtension, &search, found.put());
+    return search.Archiver;
+}
+
+void TFolderManager::PurgeFolders()
+{
+    // Dropping the last reference destroys a folder nobody else holds.
+    std::vector<ComPtr<IFolder>> dropped;
+    auto unobserved = [&](ComPtr<IFolder>& folder) {
+        if (folder->HasObservers())
+            return false;
+        dropped.push_back(std::move(folder));
+        return true;
+    };
+    FFolders.erase(std::remove_if(FFolders.begin(), FFolders.end(), unobserved), FFolders.end());
+    FFolders.shrink_to_fit();
+}
+
+HRESULT STDMETHODCALLTYPE TFolderManager::GetFolder(const TPath* path, IFolder** folder)
+{
+    return GuardedCall([&] { *folder = Folder(*path).detach(); });
+}
+
+HRESULT STDMETHODCALLTYPE TFolderManager::FindFolder(const TPath* path, IFolder** folder)
+{
+    return GuardedCall([&] { *folder = Find(*path).detach(); });
+}
+
+HRESULT STDMETHODCALLTYPE TFolderManager::RefreshFolders(const TPath* path, bool recursive)
+{
+    return GuardedCall([&] { Refresh(*path, recursive); });
+}
+
+HRESULT STDMETHODCALLTYPE TFolderManager::RenameFolders(const TPath* oldPath, BSTR newPath)
+{
+    return GuardedCall([&] { Rename(*oldPath, std::wstring_view(newPath ? newPath : L"", SysStringLen(newPath))); });
+}
+
+HRESULT STDMETHODCALLTYPE TFolderManager::FindArchiver(BSTR fileName, IArchiver** archiver)
+{
+    return GuardedCall(
+        [&] { *archiver = Archiver(std::wstring_view(fileName ? fileName : L"", SysStringLen(fileName))).detach(); });
+}
+
+HRESULT STDMETHODCALLTYPE TFolderManager::BrowseForFolder(BSTR title, TPath* result)
+{
+    return GuardedCall([&] {
+        HWND owner = nullptr;
+        if (auto* thread = dynamic_cast<T0GUIThread*>(CurrentThread()); thread != nullptr && thread->MainWindow())
+            owner = thread->MainWindow()->Handle();
+        BROWSEINFOW info{};
+        info.hwndOwner = owner;
+        info.lpszTitle = title;
+        info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+        LPITEMIDLIST chosen;
+        {
+            // A modal dialog: other threads must not wait for this one.
+            TSuspendShared suspended;
+            chosen = SHBrowseForFolderW(&info);
+        }
+        result->Clear();
+        if (chosen == nullptr)
+            return;
+        UniqueIDList owned(chosen);
+        wchar_t path[MAX_PATH] = {};
+        if (SHGetPathFromIDListW(owned.get(), path) && path[0] != L'\0') {
+            *result = TPath::FromPath(::GetLongPathName(path));
+        } else {
+            *result = TPath::FromIDList(owned.release());
+        }
+    });
+}
+
+HRESULT STDMETHODCALLTYPE TFolderManager::ParsePath(BSTR text, TPath* result)
+{
+    return GuardedCall([&] { *result = ::ParsePath(std::wstring_view(text ? text : L"", SysStringLen(text))); });
+}
+
+HRESULT STDMETHODCALLTYPE TFolderManager::PathToString(const TPath* path, BSTR* result)
+{
+    return GuardedCall([&] { AssignBStr(result, ::PathToString(*path)); });
+}
+
+// ---------------------------------------------------------------------------
+// TNameSpace
+
+namespace {
+
+constexpr SFGAOF kCapsQuery = 0x60000177;
+
+// Frees the child ID lists an item array owns when the array goes.
+void FreeChildLists(T0Folder::TItems* items)
+{
+    for (TFileItem& item : *items)
+        CoTaskMemFree(item.ChildIDList);
+    delete items;
+}
+
+bool IsDriveRootName(std::wstring_view name)
+{
+    return name.size() == 3 && iswalpha(name[0]) && name[1] == L':' && name[2] == L'\\';
+}
+
+bool IsDrivePathName(std::wstring_view name)
+{
+    return name.size() > 3 && iswalpha(name[0]) && name[1] == L':' && name[2] == L'\\';
+}
+
+// "\\server\share": two backslashes, another one after the server, no colon.
+bool IsShareName(std::wstring_view name)
+{
+    return name.size() > 3 && name.substr(0, 2) == L"\\\\" && name.find(L'\\', 3) != std::wstring_view::npos &&
+           name.find(L':') == std::wstring_view::npos;
+}
+
+std::wstring FilePart(std::wstring_view path)
+{
+    size_t slash = path.find_last_of(L'\\');
+    return std::wstring(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
+}
+
+class TNameSpace : public TFolderOf<INameSpace> {
+public:
+    explicit TNameSpace(const TPath& location) : TFolderOf<INameSpace>(location)
+    {
+        // The location's text may be any spelling the shell parsed; the
+        // folder's own is the shell's parsing name.
+        if (ComPtr<IShellFolder> desktop = DesktopFolder())
+            FPath.SetPath(DisplayNameOf(desktop.get(), FPath.IDList, SHGDN_FORPARSING));
+        std::wstring_view path = FPath.PathView();
+        FIsMyComputer = !MyComputerPath().empty() && path == MyComputerPath();
+        FIsRecycleBin = !RecycleBinPath().empty() && path == RecycleBinPath();
+        FItems = std::shared_ptr<TItems>(new TItems, FreeChildLists);
+        FirstLoad();
+        // Of the namespace folders only the desktop is watched, through its
+        // two directories.
+        if (IsEmptyIDList(FPath.IDList))
+            StartWatcher();
+    }
+
+    bool STDMETHODCALLTYPE IsDesktop() override { return IsEmptyIDList(FPath.IDList); }
+    bool STDMETHODCALLTYPE IsMyComputer() override { return FIsMyComputer; }
+
+    void STDMETHODCALLTYPE GetDisplayPath(BSTR* result) override
+    {
+        std::wstring_view path = FPath.PathView();
+        if (IsDesktop() || FDisplayName == path || L"\\\\" + FDisplayName == path)
+            AssignBStr(result, FDisplayName);
+        else
+            AssignBStr(result, FDisplayName + std::wstring(path));
+    }
+    uint8_t STDMETHODCALLTYPE GetCapabilities() override { return IsDesktop() ? kCanModify : kHasParent; }
+    HRESULT STDMETHODCALLTYPE SetPath(BSTR) override
+    {
+        return GuardedCall([] { throw Exception(kNotAllowed); });
+    }
+    void STDMETHODCALLTYPE GetParentPath(TPath* result) override
+    {
+        *result = FPath;
+        if (!IsEmptyIDList(result->IDList))
+            RemoveLastID(result->IDList);
+    }
+    bool STDMETHODCALLTYPE IsWithin(const TPath* path) override
+    {
+        return path != nullptr && path->IDList != nullptr && IDListBeginsWith(FPath.IDList, path->IDList);
+    }
+    void STDMETHODCALLTYPE GetItemPath(const TFileItem* item, TPath* result) override
+    {
+        result->Clear();
+        // File-system entries and drive roots open as directories (or
+        // archives); other shell objects as namespace folders.
+        if (item->Kind == kKindShellObject)
+            result->IDList = CombineIDLists(FPath.IDList, item->ChildIDList).release();
+        result->SetPath(std::wstring_view(item->Name, static_cast<size_t>(item->NameLen)));
+    }
+    void STDMETHODCALLTYPE GetStatusText(const TFileItem*, BSTR* result) override { AssignBStr(result, L"Ready"); }
+
+protected:
+    HRESULT GetInterface(REFIID iid, void** object) noexcept override
+    {
+        if (iid == IID_IShellFolder && FShellFolder) {
+            *object = FShellFolder.get();
+            FShellFolder->AddRef();
+            return S_OK;
+        }
+        return TFolderOf<INameSpace>::GetInterface(iid, object);
+    }
+
+    void Load() override
+    {
+        ComPtr<IShellFolder> desktop = DesktopFolder();
+        LPCITEMIDLIST list = FPath.IDList;
+        bool isDesktop = IsEmptyIDList(list);
+
+        // The folder's own name, from its parent.
+        ComPtr<IShellFolder> parent = desktop;
+        if (!isDesktop) {
+            UniqueIDList parentList = CloneIDList(list);
+            RemoveLastID(parentList.get());
+            if (!IsEmptyIDList(parentList.get())) {
+                parent.reset();
+                desktop->BindToObject(parentList.get(), nullptr, IID_IShellFolder,
+                                      reinterpret_cast<void**>(parent.put()));
+            }
+            if (parent)
+                FDisplayName = DisplayNameOf(parent.get(), LastID(list), SHGDN_NORMAL);
+        } else {
+            FDisplayName = DisplayNameOf(desktop.get(), list, SHGDN_NORMAL);
+        }
+
+        ComPtr<IShellFolder> folder = desktop;
+        if (!isDesktop) {
+            folder.reset();
+            FReady = SUCCEEDED(desktop->BindToObject(list, nullptr, IID_IShellFolder,
+                                                     reinterpret_cast<void**>(folder.put()))) &&
+                     folder;
+            if (!FReady)
+                return;
+        }
+        FShellFolder = folder;
+
+        constexpr SHCONTF kContents = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN;
+        ComPtr<IEnumIDList> children;
+        HRESULT hr = folder->EnumObjects(nullptr, kContents, children.put());
+        std::wstring path(FPath.PathView());
+        if ((FAILED(hr) || !children) && path.size() > 2 && path.substr(0, 2) == L"\\\\") {
+            // A network server may want the user to log on first.
+            NETRESOURCEW resource{};
+            resource.dwType = RESOURCETYPE_DISK;
+            resource.lpRemoteName = path.data();
+            HWND owner = GetActiveWindow();
+            DWORD connected;
+            {
+                TSuspendShared suspended;
+                connected = WNetAddConnection3W(owner, &resource, nullptr, nullptr, CONNECT_INTERACTIVE);
+            }
+            if (connected == NO_ERROR)
+                hr = folder->EnumObjects(nullptr, kContents, children.put());
+        }
+        // S_FALSE: a folder with nothing to enumerate.
+        FReady = SUCCEEDED(hr);
+        if (!FReady)
+            return;
+
+        std::shared_ptr<TItems> items(new TItems, FreeChildLists);
+        items->reserve(1024);
+        if (children) {
+            for (;;) {
+                LPITEMIDLIST child = nullptr;
+                ULONG fetched = 0;
+                if (children->Next(1, &child, &fetched) != S_OK || child == nullptr)
+                    break;
+                items->emplace_back();
+                TFileItem& item = items->back();
+                item = TFileItem{};
+                item.ChildIDList = child;
+                FillChild(folder.get(), item);
+            }
+        }
+        SortInShellOrder(folder.get(), *items);
+        FItems = std::move(items);
+    }
+
+private:
+    void FillChild(IShellFolder* folder, TFileItem& item)
+    {
+        LPCITEMIDLIST child = item.ChildIDList;
+        std::wstring name = DisplayNameOf(folder, child, SHGDN_FORPARSING);
+        if (name.size() > 3 && name.compare(0, 2, L"::") == 0)
+            name = FilePart(name);
+        SetItemText(item.Name, item.NameLen, name);
+        item.AuxNumber = kNoAuxNumber;
+        item.Size = -1;
+
+        WIN32_FIND_DATAW data{};
+        bool hasData = SUCCEEDED(SHGetDataFromIDListW(folder, child, SHGDFIL_FINDDATA, &data, sizeof data));
+        if (!hasData && IsDrivePathName(name)) {
+            CriticalErrorsOff errorsOff;
+            UniqueFindHandle find(FindFirstFileW(name.c_str(), &data));
+            hasData = static_cast<bool>(find);
+        }
+        if (hasData) {
+            item.Kind = kKindFile;
+            item.Size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+            item.Attributes = data.dwFileAttributes;
+            item.File.CreationTime = data.ftCreationTime;
+            item.File.LastWriteTime = data.ftLastWriteTime;
+            item.File.LastAccessTime = data.ftLastAccessTime;
+            if (data.cAlternateFileName[0] != L'\0') {
+                SetItemText(item.File.ShortName, item.File.ShortNameLen, data.cAlternateFileName);
+            } else {
+                wchar_t shortPath[MAX_PATH] = {};
+                if (GetShortPathNameW(name.c_str(), shortPath, MAX_PATH) > 0 &&
+                    GetShortPathNameW(name.c_str(), shortPath, MAX_PATH) < MAX_PATH)
+                    SetItemText(item.File.ShortName, item.File.ShortNameLen, FilePart(shortPath));
+            }
+            std::wstring display = FIsMyComputer || FIsRecycleBin ? DisplayNameOf(folder, child, SHGDN_INFOLDER)
+                                                                  : FilePart(name);
+            SetItemText(item.DisplayName, item.DisplayNameLen, display);
+        } else if (IsDriveRootName(name)) {
+            item.Kind = kKindDriveRoot;
+            SetItemText(item.DisplayName, item.DisplayNameLen, DisplayNameOf(folder, child, SHGDN_INFOLDER));
+            CriticalErrorsOff errorsOff;
+            item.Drive.DriveType = static_cast<int32_t>(GetDriveTypeW(name.c_str()));
+            if (item.Drive.DriveType == DRIVE_FIXED) {
+                wchar_t label[MAX_PATH + 1] = {}, fileSystem[MAX_PATH + 1] = {};
+                if (GetVolumeInformationW(name.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr, fileSystem,
+                                          MAX_PATH + 1)) {
+                    SetItemText(item.Drive.VolumeLabel, item.Drive.VolumeLabelLen, label);
+                    SetItemText(item.Drive.FileSystemName, item.Drive.FileSystemNameLen, fileSystem);
+                }
+                ULARGE_INTEGER total{};
+                if (GetDiskFreeSpaceExW(name.c_str(), nullptr, &total, nullptr))
+                    item.Size = static_cast<int64_t>(total.QuadPart);
+            }
+        } else {
+            item.Kind = kKindShellObject;
+            SetItemText(item.DisplayName, item.DisplayNameLen, DisplayNameOf(folder, child, SHGDN_NORMAL));
+        }
+
+        SFGAOF attributes = kCapsQuery;
+        if (FAILED(folder->GetAttributesOf(1, &child, &attributes)))
+            attributes = 0;
+        uint8_t caps = 0;
+        if (attributes & SFGAO_CANDELETE)
+            caps |= kCanDelete;
+        if (attributes & SFGAO_CANMOVE)
+            caps |= kCanMove;
+        if (attributes & SFGAO_CANRENAME)
+            caps |= kCanRename;
+        if (attributes & SFGAO_CANCOPY)
+            caps |= kCanCopy;
+        if (attributes & SFGAO_CANLINK)
+            caps |= kCanLink;
+        if (attributes & SFGAO_HASPROPSHEET)
+            caps |= kHasProperties;
+        if ((attributes & SFGAO_FOLDER) != 0 || (FolderManager() != nullptr && FolderManager()->Archiver(name)))
+            caps |= kCanEnter;
+        item.Caps = caps;
+
+        if (IsShareName(name)) {
+            item.Kind = kKindFile;
+            item.Attributes |= FILE_ATTRIBUTE_DIRECTORY;
+        }
+    }
+
+    // The shell's own order; the view keeps it, since the folder cannot sort.
+    static void SortInShellOrder(IShellFolder* folder, TItems& items)
+    {
+        std::vector<size_t> order(items.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        // A stable merge sort stays safe even if the shell's comparison is
+        // not a strict order.
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            HRESULT hr = folder->CompareIDs(0, items[a].ChildIDList, items[b].ChildIDList);
+            return static_cast<short>(HRESULT_CODE(hr)) < 0;
+        });
+        TItems sorted;
+        sorted.reserve(items.size());
+        for (size_t index : order)
+            sorted.push_back(items[index]);
+        items.swap(sorted);
+    }
+
+    ComPtr<IShellFolder> FShellFolder;
+    std::wstring FDisplayName;
+    bool FIsRecycleBin = false;
+    bool FIsMyComputer = false;
+};
+
+} // namespace
+
+ComPtr<IFolder> NewNameSpace(const TPath& location)
+{
+    return ComPtr<IFolder>(new TNameSpace(location));
+}

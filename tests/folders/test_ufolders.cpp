@@ -1,0 +1,427 @@
+// Folders on real temporary directories: listing, change watching,
+// suspension, relocation, sharing and purging, and the archive hook.
+
+// Own
+#include "folders/UFolders.h"
+
+// Toolkit
+#include "lw/LExceptions.h"
+#include "lw/LStrings.h"
+
+// Platform
+#include <windows.h>
+
+// Standard library
+#include <atomic>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class TFolderEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        OleInitialize(nullptr);
+        FApplication = new T0Application;
+        FApplication->CreateMainThread();
+    }
+    void TearDown() override
+    {
+        T0Object::Free(FApplication);
+        OleUninitialize();
+    }
+
+private:
+    T0Application* FApplication = nullptr;
+};
+
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TFolderEnvironment);
+
+// Directories a watcher still held when their test ended; removed once the
+// watchers are gone (Wine does not remove a watched directory).
+std::vector<std::wstring> g_leftovers;
+
+// A temporary directory, removed with its contents.
+class TTempDir {
+public:
+    TTempDir()
+    {
+        static int counter = 0;
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        FPath = std::wstring(temp) + L"nimbra-folders-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++counter);
+        CreateDirectoryW(FPath.c_str(), nullptr);
+        wchar_t longPath[MAX_PATH];
+        if (GetLongPathNameW(FPath.c_str(), longPath, MAX_PATH))
+            FPath = longPath;
+    }
+    ~TTempDir()
+    {
+        RemoveTree(FPath);
+        if (GetFileAttributesW(FPath.c_str()) != INVALID_FILE_ATTRIBUTES)
+            g_leftovers.push_back(FPath);
+    }
+    const std::wstring& Path() const { return FPath; }
+    std::wstring operator/(const std::wstring& name) const { return FPath + L"\\" + name; }
+    void Touch(const std::wstring& name) const
+    {
+        UniqueFileHandle file(CreateFileW((*this / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    }
+    static void RemoveTree(const std::wstring& path)
+    {
+        WIN32_FIND_DATAW data;
+        UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &data));
+        if (find) {
+            do {
+                std::wstring name = data.cFileName;
+                if (name == L"." || name == L"..")
+                    continue;
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    RemoveTree(path + L"\\" + name);
+                else
+                    DeleteFileW((path + L"\\" + name).c_str());
+            } while (FindNextFileW(find.get(), &data));
+        }
+        find.reset();
+        RemoveDirectoryW(path.c_str());
+    }
+
+private:
+    std::wstring FPath;
+};
+
+// Counts the Update calls a folder sends.
+class TUpdateCounter : public TInterfaced<TInterfacedObject, IObserver> {
+public:
+    void STDMETHODCALLTYPE Update() override { ++Count; }
+    std::atomic<int> Count{0};
+};
+
+// The folder manager for one test, with the folders it made.
+class Folders : public ::testing::Test {
+protected:
+    void SetUp() override { FManager.reset(new TFolderManager(nullptr)); }
+    void TearDown() override
+    {
+        FManager.reset();
+        // Stopped watchers end by themselves; reap them.
+        for (int i = 0; i < 100 && Application()->HasThreads(); ++i) {
+            Sleep(20);
+            Application()->FreeFinishedThreads();
+        }
+        for (const std::wstring& path : g_leftovers)
+            TTempDir::RemoveTree(path);
+        g_leftovers.clear();
+    }
+
+    ComPtr<IFolder> Open(const std::wstring& path) { return FManager->Folder(TPath::FromPath(path)); }
+
+    // Runs the idle steps a GUI program would, while waiting.
+    static void Pump(DWORD milliseconds)
+    {
+        for (DWORD waited = 0; waited < milliseconds; waited += 10) {
+            Sleep(10);
+            Application()->IdleStep();
+        }
+    }
+
+    TOwned<TFolderManager> FManager;
+};
+
+std::vector<std::wstring> Names(IFolder* folder)
+{
+    std::vector<std::wstring> names;
+    for (int32_t i = 0; i < folder->GetCount(); ++i)
+        names.emplace_back(folder->GetItem(i)->Name, folder->GetItem(i)->NameLen);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(FileItem, LongNamesAreCutInsideTheirBuffers)
+{
+    TFileItem item{};
+    std::wstring longName(400, L'あ');
+    item.Attributes = 0x12345678;
+    SetItemText(item.Name, item.NameLen, longName);
+    EXPECT_EQ(item.NameLen, 259);
+    EXPECT_EQ(item.Name[259], L'\0');
+    SetItemText(item.File.ShortName, item.File.ShortNameLen, L"ABCDEFGHIJKLMNOPQRST");
+    EXPECT_EQ(item.File.ShortNameLen, 13);
+    EXPECT_EQ(std::wstring(item.File.ShortName), L"ABCDEFGHIJKLM");
+    EXPECT_EQ(item.Attributes, 0x12345678u) << "nothing written past the short name";
+
+    WIN32_FIND_DATAW data{};
+    wcscpy(data.cFileName, L"readme.txt");
+    data.nFileSizeHigh = 1;
+    data.nFileSizeLow = 2;
+    data.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    FillFileItem(item, data);
+    EXPECT_EQ(item.Size, 0x100000002LL);
+    EXPECT_EQ(std::wstring(item.DisplayName, item.DisplayNameLen), L"readme.txt");
+    EXPECT_EQ(item.Kind, kKindFile);
+    EXPECT_EQ(item.AuxNumber, kNoAuxNumber);
+    EXPECT_EQ(item.Caps, kAllItemCaps);
+}
+
+TEST_F(Folders, ListsEveryEntryButDotAndDotDot)
+{
+    TTempDir dir;
+    for (int count : {1024, 1025}) {
+        TTempDir many;
+        for (int i = 0; i < count; ++i)
+            many.Touch(L"f" + std::to_wstring(i));
+        CreateDirectoryW((many / L".hidden").c_str(), nullptr);
+        ComPtr<IFolder> folder = Open(many.Path());
+        ASSERT_TRUE(folder->IsReady());
+        EXPECT_EQ(folder->GetCount(), count + 1);
+        bool dotHidden = false;
+        for (int32_t i = 0; i < folder->GetCount(); ++i) {
+            std::wstring name(folder->GetItem(i)->Name);
+            EXPECT_NE(name, L".");
+            EXPECT_NE(name, L"..");
+            dotHidden |= name == L".hidden";
+        }
+        EXPECT_TRUE(dotHidden);
+        EXPECT_EQ(folder->GetItem(count + 1), nullptr);
+        EXPECT_EQ(folder->GetItem(-1), nullptr);
+    }
+    ComPtr<IFolder> empty = Open(dir.Path());
+    EXPECT_TRUE(empty->IsReady());
+    EXPECT_EQ(empty->GetCount(), 0);
+    EXPECT_EQ(empty->GetCapabilities(), 7);
+}
+
+TEST_F(Folders, SharedPerLocationAndPurgedOnlyAtHousekeeping)
+{
+    TTempDir dir;
+    ComPtr<IFolder> first = Open(dir.Path());
+    std::wstring upper = dir.Path();
+    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    EXPECT_EQ(Open(upper).get(), first.get()) << "locations compare without case";
+
+    ComPtr<TUpdateCounter> view(new TUpdateCounter);
+    ComPtr<IFolder> observed = Open(dir / L"..");
+    TTempDir other;
+    ComPtr<IFolder> watched = Open(other.Path());
+    watched->Attach(view.get());
+    first.reset();
+    observed.reset();
+    watched.reset();
+    EXPECT_TRUE(FManager->Find(TPath::FromPath(dir.Path()))) << "kept until housekeeping";
+    Application()->IdleStep();
+    EXPECT_TRUE(FManager->Find(TPath::FromPath(dir.Path()))) << "an idle step is not housekeeping";
+
+    Application()->RequestHousekeeping();
+    Application()->IdleStep();
+    EXPECT_FALSE(FManager->Find(TPath::FromPath(dir.Path())));
+    ComPtr<IFolder> still = FManager->Find(TPath::FromPath(other.Path()));
+    ASSERT_TRUE(still) << "an observed folder stays";
+    still->Detach(view.get());
+}
+
+TEST_F(Folders, ABurstOfChangesGivesOneRefresh)
+{
+    TTempDir dir;
+    ComPtr<IFolder> folder = Open(dir.Path());
+    ComPtr<TUpdateCounter> view(new TUpdateCounter);
+    folder->Attach(view.get());
+    for (int i = 0; i < 100; ++i)
+        dir.Touch(L"burst" + std::to_wstring(i));
+    Pump(1500);
+    EXPECT_GE(view->Count, 1);
+    EXPECT_LE(view->Count, 2);
+    EXPECT_EQ(folder->GetCount(), 100);
+    folder->Detach(view.get());
+}
+
+TEST_F(Folders, SuspendedWatchingHoldsRefreshesBack)
+{
+    TTempDir dir;
+    ComPtr<IFolder> folder = Open(dir.Path());
+    ComPtr<TUpdateCounter> view(new TUpdateCounter);
+    folder->Attach(view.get());
+
+    folder->SuspendWatching();
+    dir.Touch(L"held");
+    Pump(700);
+    EXPECT_EQ(view->Count, 0) << "no refresh while suspended";
+    EXPECT_EQ(folder->GetCount(), 0);
+
+    DWORD start = GetTickCount();
+    folder->ResumeWatching(true);
+    DWORD took = GetTickCount() - start;
+    EXPECT_EQ(view->Count, 1) << "the held change refreshes on resume";
+    EXPECT_EQ(folder->GetCount(), 1);
+    EXPECT_LT(took, 900u) << "returns when the refresh is done";
+
+    start = GetTickCount();
+    folder->ResumeWatching(true);
+    took = GetTickCount() - start;
+    EXPECT_GE(took, 900u) << "with nothing to refresh, waits its full second";
+    EXPECT_LT(took, 3000u);
+    folder->Detach(view.get());
+}
+
+TEST_F(Folders, AFolderThatCannotBeListedBecomesNotReadyAndKeepsItsItems)
+{
+    TTempDir parent;
+    std::wstring path = parent / L"doomed";
+    CreateDirectoryW(path.c_str(), nullptr);
+    UniqueFileHandle(CreateFileW((path + L"\\a").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ComPtr<IFolder> folder = Open(path);
+    ASSERT_TRUE(folder->IsReady());
+    ASSERT_EQ(folder->GetCount(), 1);
+    // Wine refuses to remove a directory while it is watched, so the folder
+    // is pointed at a place that is gone, as a removal would leave it.
+    WideString gone(parent / L"gone");
+    CheckHResult(folder->SetPath(gone.get()));
+    CheckHResult(folder->Refresh());
+    EXPECT_FALSE(folder->IsReady());
+    EXPECT_EQ(Names(folder.get()), std::vector<std::wstring>{L"a"});
+    // Once not ready, a refresh does nothing, even when the place exists.
+    CreateDirectoryW((parent / L"gone").c_str(), nullptr);
+    CheckHResult(folder->Refresh());
+    EXPECT_FALSE(folder->IsReady());
+    EXPECT_EQ(folder->GetCount(), 1);
+}
+
+TEST_F(Folders, RenameRelocatesAFolderAndItsSubfolders)
+{
+    TTempDir dir;
+    std::wstring a = dir / L"a", b = dir / L"b";
+    CreateDirectoryW(a.c_str(), nullptr);
+    CreateDirectoryW((a + L"\\x").c_str(), nullptr);
+    UniqueFileHandle(CreateFileW((a + L"\\x\\inner").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ComPtr<IFolder> top = Open(a), sub = Open(a + L"\\x"), unrelated = Open(dir.Path());
+    ASSERT_TRUE(MoveFileW(a.c_str(), b.c_str()));
+    FManager->Rename(TPath::FromPath(a), b);
+    TPath path;
+    top->GetPath(&path);
+    EXPECT_EQ(path.PathView(), b);
+    sub->GetPath(&path);
+    EXPECT_EQ(path.PathView(), b + L"\\x");
+    EXPECT_TRUE(sub->IsReady());
+    EXPECT_EQ(Names(sub.get()), std::vector<std::wstring>{L"inner"});
+    unrelated->GetPath(&path);
+    EXPECT_EQ(path.PathView(), dir.Path());
+}
+
+TEST(FolderPaths, ParentsAndContainment)
+{
+    EXPECT_EQ(DirectoryParentPath(L"C:\\x").PathView(), L"C:\\");
+    EXPECT_EQ(DirectoryParentPath(L"C:\\x\\y").PathView(), L"C:\\x");
+    TPath drives = DirectoryParentPath(L"C:\\");
+    ASSERT_NE(drives.IDList, nullptr) << "the parent of a drive root is My Computer";
+    EXPECT_NE(drives.IDList->mkid.cb, 0);
+    TPath network = DirectoryParentPath(L"\\\\srv\\share");
+    ASSERT_NE(network.IDList, nullptr) << "the parent of a share root is the network";
+    EXPECT_FALSE(SamePath(network, drives));
+
+    EXPECT_FALSE(DirectoryIsWithin(L"C:\\ab", TPath::FromPath(L"C:\\a")));
+    EXPECT_TRUE(DirectoryIsWithin(L"C:\\a\\b", TPath::FromPath(L"C:\\a")));
+    EXPECT_TRUE(DirectoryIsWithin(L"C:\\a", TPath::FromPath(L"c:\\A")));
+    EXPECT_TRUE(DirectoryIsWithin(L"C:\\a", TPath::FromPath(L"C:\\")));
+    EXPECT_FALSE(DirectoryIsWithin(L"C:\\", TPath::FromPath(L"C:\\a")));
+    TPath desktop = ParsePath(L"");
+    EXPECT_TRUE(DirectoryIsWithin(L"C:\\anything", desktop));
+}
+
+namespace {
+
+// An archiver for ".zip" that opens every archive as a fixed directory.
+class TFakeArchiver : public TInterfaced<TInterfacedObject, IExtension, IArchiver> {
+public:
+    explicit TFakeArchiver(std::wstring inside) : FInside(std::move(inside)) {}
+    HRESULT STDMETHODCALLTYPE Initialize() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Finalize() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE FindExtension(TArchiverExtensionTest test, void* data, BSTR* extension) override
+    {
+        for (const wchar_t* offered : {L".lzh", L".zip"}) {
+            WideString text(offered);
+            if (test(text.get(), data)) {
+                *extension = text.release();
+                return S_OK;
+            }
+        }
+        *extension = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OpenArchive(const TPath* location, IFolder** folder) override
+    {
+        ++Opened;
+        *folder = ComPtr<IFolder>(new TDirectory(FInside)).detach();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Pack(BSTR, BSTR, int32_t, const BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Extract(BSTR, BSTR) override { return E_NOTIMPL; }
+    int Opened = 0;
+
+private:
+    std::wstring FInside;
+};
+
+class TFakeHost : public TInterfaced<TInterfacedObject, IExtensionHost> {
+public:
+    std::vector<ComPtr<IExtension>> Extensions;
+    int Visits = 0;
+    HRESULT STDMETHODCALLTYPE RegisterExtension(IExtension* extension) override
+    {
+        Extensions.emplace_back(extension);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE FirstExtensionThat(TExtensionTest test, void* data, IExtension** result) override
+    {
+        *result = nullptr;
+        for (auto& e : Extensions) {
+            ++Visits;
+            if (test(e.get(), data)) {
+                *result = e.get();
+                e->AddRef();
+                break;
+            }
+        }
+        return S_OK;
+    }
+};
+
+} // namespace
+
+TEST(FolderManager, ArchivesAreEnteredThroughTheirArchiver)
+{
+    TTempDir dir;
+    dir.Touch(L"pack.ZIP");
+    dir.Touch(L"notes.txt");
+    CreateDirectoryW((dir / L"inside").c_str(), nullptr);
+    ComPtr<TFakeHost> host(new TFakeHost);
+    ComPtr<TFakeArchiver> archiver(new TFakeArchiver(dir / L"inside"));
+    host->RegisterExtension(archiver.get());
+    TOwned<TFolderManager> manager(new TFolderManager(host.get()));
+
+    ComPtr<IFolder> folder = manager->Folder(TPath::FromPath(dir.Path()));
+    for (int32_t i = 0; i < folder->GetCount(); ++i) {
+        const TFileItem* item = folder->GetItem(i);
+        std::wstring name(item->Name);
+        bool enterable = (item->Caps & kCanEnter) != 0;
+        EXPECT_EQ(enterable, name != L"notes.txt") << UnicodeToUtf8(name);
+    }
+    EXPECT_FALSE(manager->Archiver(L"noextension"));
+    host->Visits = 0;
+    EXPECT_FALSE(manager->Archiver(L"x.rar"));
+    EXPECT_EQ(host->Visits, 1) << "every extension is asked once";
+
+    ComPtr<IFolder> archive = manager->Folder(TPath::FromPath(dir / L"pack.ZIP"));
+    EXPECT_EQ(archiver->Opened, 1);
+    EXPECT_TRUE(archive->IsReady());
+    folder.reset();
+    archive.reset();
+    manager.reset();
+    for (int i = 0; i < 100 && Application()->HasThreads(); ++i) {
+        Sleep(20);
+        Application()->FreeFinishedThreads();
+    }
+}

@@ -425,3 +425,82 @@ TEST(FolderManager, ArchivesAreEnteredThroughTheirArchiver)
         Application()->FreeFinishedThreads();
     }
 }
+
+TEST_F(Folders, RecursiveRefreshReachesTheFoldersBelow)
+{
+    TTempDir dir;
+    CreateDirectoryW((dir / L"x").c_str(), nullptr);
+    ComPtr<IFolder> top = Open(dir.Path()), below = Open(dir / L"x");
+    TTempDir elsewhere;
+    ComPtr<IFolder> other = Open(elsewhere.Path());
+    ComPtr<TUpdateCounter> topView(new TUpdateCounter), belowView(new TUpdateCounter), otherView(new TUpdateCounter);
+    top->Attach(topView.get());
+    below->Attach(belowView.get());
+    other->Attach(otherView.get());
+
+    FManager->Refresh(TPath::FromPath(dir.Path()), false);
+    EXPECT_EQ(topView->Count, 1);
+    EXPECT_EQ(belowView->Count, 0);
+    FManager->Refresh(TPath::FromPath(dir.Path()), true);
+    EXPECT_EQ(topView->Count, 2);
+    EXPECT_EQ(belowView->Count, 1);
+    EXPECT_EQ(otherView->Count, 0);
+
+    top->Detach(topView.get());
+    below->Detach(belowView.get());
+    other->Detach(otherView.get());
+}
+
+namespace {
+
+// Serves locations tagged 7 with a fixed directory.
+class TFakeProvider : public TInterfaced<TInterfacedObject, IExtension, IFolderProvider> {
+public:
+    explicit TFakeProvider(std::wstring directory) : FDirectory(std::move(directory)) {}
+    HRESULT STDMETHODCALLTYPE Initialize() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Finalize() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE CreateFolder(const TPath* location, IFolder** folder) override
+    {
+        *folder = location->ProviderTag == 7 ? ComPtr<IFolder>(new TDirectory(FDirectory)).detach() : nullptr;
+        return S_OK;
+    }
+
+private:
+    std::wstring FDirectory;
+};
+
+} // namespace
+
+TEST(FolderManager, TaggedLocationsComeFromTheirProvider)
+{
+    TTempDir dir;
+    ComPtr<TFakeHost> host(new TFakeHost);
+    host->RegisterExtension(ComPtr<IExtension>(new TFakeArchiver(dir.Path())).get());
+    host->RegisterExtension(ComPtr<IExtension>(new TFakeProvider(dir.Path())).get());
+    TOwned<TFolderManager> manager(new TFolderManager(host.get()));
+
+    TPath served = TPath::FromPath(L"anything");
+    served.ProviderTag = 7;
+    ComPtr<IFolder> folder = manager->Folder(served);
+    ASSERT_TRUE(folder);
+    EXPECT_TRUE(folder->IsReady());
+
+    TPath unserved = TPath::FromPath(L"anything");
+    unserved.ProviderTag = 8;
+    try {
+        manager->Folder(unserved);
+        ADD_FAILURE() << "no assertion";
+    } catch (const EAssertionFailed& e) {
+        EXPECT_EQ(e.Unit(), L"UFolders");
+    }
+    EXPECT_EQ(Application()->AppLock().Readers(), 0);
+    EXPECT_TRUE(Application()->AppLock().TryExclusive()) << "the lock is free again";
+    Application()->AppLock().ReleaseExclusive();
+
+    folder.reset();
+    manager.reset();
+    for (int i = 0; i < 100 && Application()->HasThreads(); ++i) {
+        Sleep(20);
+        Application()->FreeFinishedThreads();
+    }
+}

@@ -224,16 +224,18 @@ DWORD WINAPI T0Thread::ThreadProc(void* param)
 
 void T0Thread::Run()
 {
-    bool started = true;
+    std::exception_ptr failed;
     try {
         Initialize();
     } catch (...) {
-        started = false;
-        ShowException(std::current_exception());
+        failed = std::current_exception();
     }
-    // The creator continues from here and closes the start event.
+    // The creator continues from here and closes the start event; it must
+    // not wait for a message box.
     SetEvent(FStartEvent.get());
-    if (started) {
+    if (failed) {
+        ShowException(failed);
+    } else {
         try {
             Prepare();
             Execute();

@@ -169,7 +169,9 @@ void T0Folder::ResumeFolderWatching(bool wait)
 
 void FillFileItem(TFileItem& item, const WIN32_FIND_DATAW& data)
 {
-    item = TFileItem{};
+    // Every field is set; the text buffers past their terminators keep what
+    // they held (zeros in a fresh item array), which saves clearing 1128
+    // bytes per entry of a large directory twice.
     SetItemText(item.Name, item.NameLen, data.cFileName);
     SetItemText(item.DisplayName, item.DisplayNameLen, data.cFileName);
     SetItemText(item.File.ShortName, item.File.ShortNameLen, data.cAlternateFileName);
@@ -181,6 +183,8 @@ void FillFileItem(TFileItem& item, const WIN32_FIND_DATAW& data)
     item.Kind = kKindFile;
     item.AuxNumber = kNoAuxNumber;
     item.Caps = kAllItemCaps;
+    item.ViewMark = 0;
+    item.Reserved[0] = item.Reserved[1] = item.Reserved[2] = 0;
     item.ChildIDList = nullptr;
 }
 
@@ -229,23 +233,24 @@ void TDirectory::Load()
     if (!find)
         return;
 
+    // Room for 1024 entries, or for what the directory held at the last
+    // load and a little more: a refresh of a large directory then neither
+    // grows nor copies its array.
     auto items = std::make_shared<TItems>();
-    items->resize(1024);
-    size_t count = 0;
+    items->reserve(std::max<size_t>(1024, FItems->size() + 128));
     do {
         const wchar_t* name = data.cFileName;
         if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0')))
             continue;
-        if (count == items->size())
-            items->resize(items->size() + 128);
-        TFileItem& item = (*items)[count++];
+        TFileItem& item = items->emplace_back();
         FillFileItem(item, data);
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
             (manager == nullptr || !manager->Archiver(name)))
             item.Caps &= static_cast<uint8_t>(~kCanEnter);
     } while (FindNextFileW(find.get(), &data));
-    items->resize(count);
-    items->shrink_to_fit();
+    // Cut to size once, unless only a little room is left over.
+    if (items->capacity() - items->size() > items->size() / 8 + 128)
+        items->shrink_to_fit();
     FItems = std::move(items);
 }
 

@@ -398,3 +398,21 @@ TEST(Startup, RootOpensTheDesktopAndNoParameterTheCurrentFolder)
         ExpectCleanExit(run);
     }
 }
+
+TEST(Startup, AJapaneseFolderNameSurvivesTheHandOff)
+{
+    TSandbox sandbox;
+    std::wstring folder = sandbox.Dir() + L"日本語のフォルダ";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    TNimbraRun first(sandbox, L"C:\\");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(first.ProcessId()).size() == 1; }));
+    {
+        TNimbraRun second(sandbox, L"\"" + folder + L"\"");
+        ASSERT_TRUE(second.WaitForExit());
+    }
+    EXPECT_TRUE(WaitUntil([&] { return HasCaptions(first.ProcessId(), {L"C:\\", folder}); }))
+        << Narrow(Captions(first.ProcessId()));
+    CloseAll(first.ProcessId());
+    ExpectCleanExit(first);
+    RemoveDirectoryW(folder.c_str());
+}

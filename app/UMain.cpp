@@ -251,6 +251,12 @@ void TApplication::Startup()
     // The folder manager parses locations only in a serving instance; the
     // text form is the same either way.
     TPath start = commandLine.Root ? ParsePath(L"") : ParsePath(commandLine.StartFolder);
+    // Relative locations are resolved; from now on the process stays in the
+    // temporary directory, so that no browsed directory is kept in use.
+    wchar_t temp[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length > 0 && length <= MAX_PATH)
+        SetCurrentDirectoryW(temp);
 
     HWND running = FindWindowW(kFilerWindowClass, nullptr);
     if (running == nullptr) {

@@ -504,3 +504,40 @@ TEST(FolderManager, TaggedLocationsComeFromTheirProvider)
         Application()->FreeFinishedThreads();
     }
 }
+
+namespace {
+
+// Reads, during Update, a record it took from the folder before the refresh.
+class TStaleReader : public TInterfaced<TInterfacedObject, IObserver> {
+public:
+    const TFileItem* Kept = nullptr;
+    std::wstring Seen;
+    void STDMETHODCALLTYPE Update() override
+    {
+        if (Kept != nullptr)
+            Seen.assign(Kept->Name, static_cast<size_t>(Kept->NameLen));
+    }
+};
+
+} // namespace
+
+TEST_F(Folders, ObserversMayReadTheOldItemsWhileTheyUpdate)
+{
+    // Large enough for the item array to be a block of its own, which goes
+    // back to the system (and faults when read) once it is freed.
+    TTempDir dir;
+    for (int i = 0; i < 1500; ++i)
+        dir.Touch(L"old" + std::to_wstring(i));
+    ComPtr<IFolder> folder = Open(dir.Path());
+    folder->SuspendWatching();
+    ComPtr<TStaleReader> view(new TStaleReader);
+    view->Kept = folder->GetItem(0);
+    std::wstring expected(view->Kept->Name, static_cast<size_t>(view->Kept->NameLen));
+    folder->Attach(view.get());
+    for (int i = 0; i < 1500; ++i)
+        DeleteFileW((dir / (L"old" + std::to_wstring(i))).c_str());
+    CheckHResult(folder->Refresh());
+    EXPECT_EQ(folder->GetCount(), 0);
+    EXPECT_EQ(view->Seen, expected);
+    folder->Detach(view.get());
+}

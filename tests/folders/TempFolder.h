@@ -12,6 +12,7 @@
 // Standard library
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,21 @@ public:
     }
     ~TempFolder()
     {
-        std::wstring from = FPath;
+        Remove(FPath);
+        // Wine does not remove a directory while it is watched: try again
+        // once the watchers are gone (RemoveLeftovers).
+        if (GetFileAttributesW(FPath.c_str()) != INVALID_FILE_ATTRIBUTES)
+            Leftovers().push_back(FPath);
+    }
+    static void RemoveLeftovers()
+    {
+        for (const std::wstring& path : Leftovers())
+            Remove(path);
+        Leftovers().clear();
+    }
+    static void Remove(const std::wstring& path)
+    {
+        std::wstring from = path;
         from.append(2, L'\0');
         SHFILEOPSTRUCTW operation{};
         operation.wFunc = FO_DELETE;
@@ -68,6 +83,12 @@ public:
     }
 
 private:
+    static std::vector<std::wstring>& Leftovers()
+    {
+        static std::vector<std::wstring> leftovers;
+        return leftovers;
+    }
+
     std::wstring FPath;
 };
 

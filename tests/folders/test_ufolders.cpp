@@ -4,6 +4,9 @@
 // Own
 #include "folders/UFolders.h"
 
+// Test support
+#include "TempFolder.h"
+
 // Toolkit
 #include "lw/LExceptions.h"
 #include "lw/LStrings.h"
@@ -39,60 +42,6 @@ private:
 
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TFolderEnvironment);
 
-// Directories a watcher still held when their test ended; removed once the
-// watchers are gone (Wine does not remove a watched directory).
-std::vector<std::wstring> g_leftovers;
-
-// A temporary directory, removed with its contents.
-class TTempDir {
-public:
-    TTempDir()
-    {
-        static int counter = 0;
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        FPath = std::wstring(temp) + L"nimbra-folders-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++counter);
-        CreateDirectoryW(FPath.c_str(), nullptr);
-        wchar_t longPath[MAX_PATH];
-        if (GetLongPathNameW(FPath.c_str(), longPath, MAX_PATH))
-            FPath = longPath;
-    }
-    ~TTempDir()
-    {
-        RemoveTree(FPath);
-        if (GetFileAttributesW(FPath.c_str()) != INVALID_FILE_ATTRIBUTES)
-            g_leftovers.push_back(FPath);
-    }
-    const std::wstring& Path() const { return FPath; }
-    std::wstring operator/(const std::wstring& name) const { return FPath + L"\\" + name; }
-    void Touch(const std::wstring& name) const
-    {
-        UniqueFileHandle file(CreateFileW((*this / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    }
-    static void RemoveTree(const std::wstring& path)
-    {
-        WIN32_FIND_DATAW data;
-        UniqueFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &data));
-        if (find) {
-            do {
-                std::wstring name = data.cFileName;
-                if (name == L"." || name == L"..")
-                    continue;
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(path + L"\\" + name);
-                else
-                    DeleteFileW((path + L"\\" + name).c_str());
-            } while (FindNextFileW(find.get(), &data));
-        }
-        find.reset();
-        RemoveDirectoryW(path.c_str());
-    }
-
-private:
-    std::wstring FPath;
-};
-
 // Counts the Update calls a folder sends.
 class TUpdateCounter : public TInterfaced<TInterfacedObject, IObserver> {
 public:
@@ -112,9 +61,7 @@ protected:
             Sleep(20);
             Application()->FreeFinishedThreads();
         }
-        for (const std::wstring& path : g_leftovers)
-            TTempDir::RemoveTree(path);
-        g_leftovers.clear();
+        TempFolder::RemoveLeftovers();
     }
 
     ComPtr<IFolder> Open(const std::wstring& path) { return FManager->Folder(TPath::FromPath(path)); }
@@ -170,11 +117,11 @@ TEST(FileItem, LongNamesAreCutInsideTheirBuffers)
 
 TEST_F(Folders, ListsEveryEntryButDotAndDotDot)
 {
-    TTempDir dir;
+    TempFolder dir;
     for (int count : {1024, 1025}) {
-        TTempDir many;
+        TempFolder many;
         for (int i = 0; i < count; ++i)
-            many.Touch(L"f" + std::to_wstring(i));
+            many.MakeFile(L"f" + std::to_wstring(i));
         CreateDirectoryW((many / L".hidden").c_str(), nullptr);
         ComPtr<IFolder> folder = Open(many.Path());
         ASSERT_TRUE(folder->IsReady());
@@ -198,7 +145,7 @@ TEST_F(Folders, ListsEveryEntryButDotAndDotDot)
 
 TEST_F(Folders, SharedPerLocationAndPurgedOnlyAtHousekeeping)
 {
-    TTempDir dir;
+    TempFolder dir;
     ComPtr<IFolder> first = Open(dir.Path());
     std::wstring upper = dir.Path();
     CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
@@ -206,7 +153,7 @@ TEST_F(Folders, SharedPerLocationAndPurgedOnlyAtHousekeeping)
 
     ComPtr<TUpdateCounter> view(new TUpdateCounter);
     ComPtr<IFolder> observed = Open(dir / L"..");
-    TTempDir other;
+    TempFolder other;
     ComPtr<IFolder> watched = Open(other.Path());
     watched->Attach(view.get());
     first.reset();
@@ -226,12 +173,12 @@ TEST_F(Folders, SharedPerLocationAndPurgedOnlyAtHousekeeping)
 
 TEST_F(Folders, ABurstOfChangesGivesOneRefresh)
 {
-    TTempDir dir;
+    TempFolder dir;
     ComPtr<IFolder> folder = Open(dir.Path());
     ComPtr<TUpdateCounter> view(new TUpdateCounter);
     folder->Attach(view.get());
     for (int i = 0; i < 100; ++i)
-        dir.Touch(L"burst" + std::to_wstring(i));
+        dir.MakeFile(L"burst" + std::to_wstring(i));
     Pump(1500);
     EXPECT_GE(view->Count, 1);
     EXPECT_LE(view->Count, 2);
@@ -241,13 +188,13 @@ TEST_F(Folders, ABurstOfChangesGivesOneRefresh)
 
 TEST_F(Folders, SuspendedWatchingHoldsRefreshesBack)
 {
-    TTempDir dir;
+    TempFolder dir;
     ComPtr<IFolder> folder = Open(dir.Path());
     ComPtr<TUpdateCounter> view(new TUpdateCounter);
     folder->Attach(view.get());
 
     folder->SuspendWatching();
-    dir.Touch(L"held");
+    dir.MakeFile(L"held");
     Pump(700);
     EXPECT_EQ(view->Count, 0) << "no refresh while suspended";
     EXPECT_EQ(folder->GetCount(), 0);
@@ -269,7 +216,7 @@ TEST_F(Folders, SuspendedWatchingHoldsRefreshesBack)
 
 TEST_F(Folders, AFolderThatCannotBeListedBecomesNotReadyAndKeepsItsItems)
 {
-    TTempDir parent;
+    TempFolder parent;
     std::wstring path = parent / L"doomed";
     CreateDirectoryW(path.c_str(), nullptr);
     UniqueFileHandle(CreateFileW((path + L"\\a").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
@@ -292,7 +239,7 @@ TEST_F(Folders, AFolderThatCannotBeListedBecomesNotReadyAndKeepsItsItems)
 
 TEST_F(Folders, RenameRelocatesAFolderAndItsSubfolders)
 {
-    TTempDir dir;
+    TempFolder dir;
     std::wstring a = dir / L"a", b = dir / L"b";
     CreateDirectoryW(a.c_str(), nullptr);
     CreateDirectoryW((a + L"\\x").c_str(), nullptr);
@@ -393,9 +340,9 @@ public:
 
 TEST(FolderManager, ArchivesAreEnteredThroughTheirArchiver)
 {
-    TTempDir dir;
-    dir.Touch(L"pack.ZIP");
-    dir.Touch(L"notes.txt");
+    TempFolder dir;
+    dir.MakeFile(L"pack.ZIP");
+    dir.MakeFile(L"notes.txt");
     CreateDirectoryW((dir / L"inside").c_str(), nullptr);
     ComPtr<TFakeHost> host(new TFakeHost);
     ComPtr<TFakeArchiver> archiver(new TFakeArchiver(dir / L"inside"));
@@ -428,10 +375,10 @@ TEST(FolderManager, ArchivesAreEnteredThroughTheirArchiver)
 
 TEST_F(Folders, RecursiveRefreshReachesTheFoldersBelow)
 {
-    TTempDir dir;
+    TempFolder dir;
     CreateDirectoryW((dir / L"x").c_str(), nullptr);
     ComPtr<IFolder> top = Open(dir.Path()), below = Open(dir / L"x");
-    TTempDir elsewhere;
+    TempFolder elsewhere;
     ComPtr<IFolder> other = Open(elsewhere.Path());
     ComPtr<TUpdateCounter> topView(new TUpdateCounter), belowView(new TUpdateCounter), otherView(new TUpdateCounter);
     top->Attach(topView.get());
@@ -473,7 +420,7 @@ private:
 
 TEST(FolderManager, TaggedLocationsComeFromTheirProvider)
 {
-    TTempDir dir;
+    TempFolder dir;
     ComPtr<TFakeHost> host(new TFakeHost);
     host->RegisterExtension(ComPtr<IExtension>(new TFakeArchiver(dir.Path())).get());
     host->RegisterExtension(ComPtr<IExtension>(new TFakeProvider(dir.Path())).get());
@@ -525,9 +472,9 @@ TEST_F(Folders, ObserversMayReadTheOldItemsWhileTheyUpdate)
 {
     // Large enough for the item array to be a block of its own, which goes
     // back to the system (and faults when read) once it is freed.
-    TTempDir dir;
+    TempFolder dir;
     for (int i = 0; i < 1500; ++i)
-        dir.Touch(L"old" + std::to_wstring(i));
+        dir.MakeFile(L"old" + std::to_wstring(i));
     ComPtr<IFolder> folder = Open(dir.Path());
     folder->SuspendWatching();
     ComPtr<TStaleReader> view(new TStaleReader);

@@ -361,6 +361,22 @@ void T0GUIThread::IdleStep(T0LeadWindow* window)
     Garbage()->Collect();
 }
 
+TFont* T0GUIThread::StockFont(TFont*& slot, int stockObject)
+{
+    if (slot == nullptr) {
+        slot = TFont::Stock(stockObject);
+        slot->SetOwner(this);
+    }
+    return slot;
+}
+
+void T0GUIThread::Finalize()
+{
+    // The fonts go with the thread's other children.
+    FSystemFont = FDefaultGUIFont = FSystemFixedFont = nullptr;
+    T0Thread::Finalize();
+}
+
 void T0GUIThread::Execute()
 {
     T0LeadWindow* window = MainWindow();

@@ -7,6 +7,7 @@
 #pragma once
 
 // Toolkit
+#include "lw/LGraphics.h"
 #include "lw/LHandles.h"
 #include "lw/LObjects.h"
 
@@ -177,13 +178,26 @@ public:
     // Runs the thread's idle step: observers, the window's Idle, garbage.
     void IdleStep(T0LeadWindow* window);
 
+    // The stock fonts, made when first asked for and owned by the thread.
+    TFont* SystemFont() { return StockFont(FSystemFont, SYSTEM_FONT); }
+    TFont* DefaultGUIFont() { return StockFont(FDefaultGUIFont, DEFAULT_GUI_FONT); }
+    TFont* SystemFixedFont() { return StockFont(FSystemFixedFont, SYSTEM_FIXED_FONT); }
+
 protected:
     using T0Thread::T0Thread;
     void Execute() override;
 
+    void Finalize() override;
+
 private:
+    friend class T0Application;
+    TFont* StockFont(TFont*& slot, int stockObject);
+
     T0LeadWindow* FMainWindow = nullptr;
     std::vector<T0Object*> FCommands;
+    TFont* FSystemFont = nullptr;
+    TFont* FDefaultGUIFont = nullptr;
+    TFont* FSystemFixedFont = nullptr;
 };
 
 // The process's main thread: owns no file-manager window; runs the

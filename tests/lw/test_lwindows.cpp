@@ -506,3 +506,22 @@ TEST(Windows, LookupKeysCommandsCloseAndAlignment)
         EXPECT_FALSE(IsWindow(childHandle));
     });
 }
+
+TEST(Threads, StockFontsAreMadeOnceAndOwnedByTheThread)
+{
+    RunOnGUIThread([](TBodyThread* self) {
+        T0Object* before = self->LastChild();
+        TFont* system = self->SystemFont();
+        ASSERT_NE(system, nullptr);
+        EXPECT_EQ(system, self->SystemFont()) << "made once";
+        EXPECT_EQ(system->Handle(), GetStockObject(SYSTEM_FONT));
+        EXPECT_EQ(system->Owner(), self);
+        EXPECT_NE(self->LastChild(), before);
+        EXPECT_EQ(self->DefaultGUIFont()->Handle(), GetStockObject(DEFAULT_GUI_FONT));
+        EXPECT_EQ(self->SystemFixedFont()->Handle(), GetStockObject(SYSTEM_FIXED_FONT));
+        EXPECT_NE(self->DefaultGUIFont(), system);
+    });
+    // The stock objects survive the thread's end: they were never deleted.
+    LOGFONTW font{};
+    EXPECT_GT(GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font), 0);
+}

@@ -39,15 +39,7 @@ const TSkin* Skin()
 
 std::wstring ProgramDirectory()
 {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
+    std::wstring path = ProgramFileName();
     return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 

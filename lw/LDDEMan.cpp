@@ -88,20 +88,6 @@ void RequireInstance()
     Assert(State().FInstance != 0, kUnit, L"DDE is not started");
 }
 
-std::wstring ProgramPath()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            RaiseLastOSError();
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b)
 {
@@ -157,7 +143,7 @@ HDDEDATA AskConversations(const TDdeTransaction& transaction, TAsk ask)
 void ShowDdeError(UINT errorCode)
 {
     std::wstring text(DdeErrorText(errorCode));
-    std::wstring title = ProgramPath();
+    std::wstring title = ProgramFileName();
     MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
 }
 
@@ -407,7 +393,7 @@ std::wstring ServiceNameFromPath(std::wstring_view programPath)
 
 std::wstring DdeServiceName()
 {
-    return ServiceNameFromPath(ProgramPath());
+    return ServiceNameFromPath(ProgramFileName());
 }
 
 bool DdeExecute(std::wstring_view service, std::wstring_view topic, std::wstring_view command, DWORD timeout)

@@ -1,5 +1,8 @@
 #include "lw/LStrings.h"
 
+// Toolkit
+#include "lw/LExceptions.h"
+
 // Standard library
 #include <climits>
 #include <stdexcept>
@@ -39,4 +42,19 @@ std::string UnicodeToCodePage(std::wstring_view text, UINT codePage)
     std::string result(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(codePage, 0, text.data(), size, result.data(), length, nullptr, nullptr);
     return result;
+}
+
+std::wstring ProgramFileName()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            RaiseLastOSError();
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
 }

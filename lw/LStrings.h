@@ -19,3 +19,7 @@ inline std::string UnicodeToUtf8(std::wstring_view text) { return UnicodeToCodeP
 // The system (ANSI) code page: 932 on Japanese Windows.
 inline std::wstring AnsiToUnicode(std::string_view text) { return CodePageToUnicode(text, CP_ACP); }
 inline std::string UnicodeToAnsi(std::wstring_view text) { return UnicodeToCodePage(text, CP_ACP); }
+
+// The full path of the program file (GetModuleFileNameW, without a length
+// limit); raises EOSError when the system refuses it.
+std::wstring ProgramFileName();

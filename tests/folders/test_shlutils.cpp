@@ -3,6 +3,7 @@
 
 // Own
 #include "folders/ShlUtils.h"
+#include "IDListBuilder.h"
 #include "folders/SysUtilsW.h"
 #include "TempFolder.h"
 
@@ -31,23 +32,6 @@ protected:
     void SetUp() override { ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr))); }
     void TearDown() override { OleUninitialize(); }
 };
-
-// An ID list built by hand: one ID per payload, then the terminator.
-UniqueIDList MakeIDList(const std::vector<std::string>& payloads)
-{
-    UINT size = 2;
-    for (const auto& p : payloads)
-        size += static_cast<UINT>(2 + p.size());
-    UniqueIDList list = AllocIDList(size);
-    BYTE* at = reinterpret_cast<BYTE*>(list.get());
-    for (const auto& p : payloads) {
-        USHORT cb = static_cast<USHORT>(2 + p.size());
-        std::memcpy(at, &cb, 2);
-        std::memcpy(at + 2, p.data(), p.size());
-        at += cb;
-    }
-    return list;
-}
 
 // The payloads of a list, read back by walking it.
 std::vector<std::string> Payloads(LPCITEMIDLIST list)

@@ -3,6 +3,11 @@
 
 BUILD := build
 ARGS ?=
+# i686 or x86_64: the build `make run` and `make bench` use (and the only
+# one `make test` runs). Empty: i686 where this machine runs 32-bit code,
+# else x86_64; `make test` then runs every architecture that runs here.
+ARCH ?=
+export ARCH
 
 .PHONY: all build run test deps bench clean
 

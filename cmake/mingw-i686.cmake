@@ -13,4 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Test executables run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Test executables run under the 32-bit Wine loader itself: the wrapper
+# would pick it anyway, and the 64-bit build names its own.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)

@@ -329,7 +329,7 @@ bool IDListBeginsWith(LPCITEMIDLIST list, LPCITEMIDLIST prefix) noexcept
 {
     if (list == nullptr || prefix == nullptr)
         return false;
-    UINT prefixBytes = IDListSize(prefix) - sizeof(USHORT);
+    UINT prefixBytes = IDListSize(prefix) - UINT(sizeof(USHORT));
     // Equal size fields at every ID of the prefix keep the comparison on ID
     // boundaries, so a byte prefix is an ID prefix.
     return prefixBytes <= IDListSize(list) - sizeof(USHORT) && std::memcmp(list, prefix, prefixBytes) == 0;
@@ -360,7 +360,7 @@ UniqueIDList CombineIDLists(LPCITEMIDLIST first, LPCITEMIDLIST second)
         return CloneIDList(second);
     if (second == nullptr)
         return CloneIDList(first);
-    UINT firstBytes = IDListSize(first) - sizeof(USHORT);
+    UINT firstBytes = IDListSize(first) - UINT(sizeof(USHORT));
     UINT secondSize = IDListSize(second);
     UniqueIDList result = AllocIDList(firstBytes + secondSize);
     BYTE* target = reinterpret_cast<BYTE*>(result.get());

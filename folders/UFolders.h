@@ -54,7 +54,7 @@ enum : uint8_t {
 inline constexpr uint16_t kNoAuxNumber = 0xFFFF;
 
 #pragma pack(push, 4)
-// One folder entry (1128 bytes), stored by value in the folder's item array;
+// One folder entry (1128 bytes; 1132 on 64-bit Windows), stored by value in the folder's item array;
 // its layout is shared with the archiver modules, which fill such records.
 // Every text is zero-terminated inside its buffer and has its own length.
 struct TFileItem {
@@ -89,18 +89,45 @@ struct TFileItem {
 };
 #pragma pack(pop)
 
+// Module writers: the record is packed to 4 bytes. The two layouts differ
+// only from ChildIDList on, which is a pointer.
+//
+//   field              32-bit   64-bit
+//   NameLen                 0        0
+//   Name                    4        4
+//   DisplayNameLen        524      524
+//   DisplayName           528      528
+//   Size                 1048     1048
+//   ChildIDList          1056     1056
+//   AuxNumber            1060     1064
+//   Caps, ViewMark       1062     1066
+//   Kind                 1064     1068
+//   File / Drive union   1068     1072
+//   Attributes           1124     1128
+//   size                 1128     1132
+#if defined(_WIN64)
+inline constexpr size_t kFileItemPointerExtra = 4;
+static_assert(sizeof(TFileItem) == 1132, "TFileItem is shared with the modules");
+#else
+inline constexpr size_t kFileItemPointerExtra = 0;
 static_assert(sizeof(TFileItem) == 1128, "TFileItem is shared with the modules");
+#endif
 static_assert(offsetof(TFileItem, NameLen) == 0 && offsetof(TFileItem, Name) == 4);
 static_assert(offsetof(TFileItem, DisplayNameLen) == 524 && offsetof(TFileItem, DisplayName) == 528);
 static_assert(offsetof(TFileItem, Size) == 1048 && offsetof(TFileItem, ChildIDList) == 1056);
-static_assert(offsetof(TFileItem, AuxNumber) == 1060 && offsetof(TFileItem, Caps) == 1062);
-static_assert(offsetof(TFileItem, ViewMark) == 1063 && offsetof(TFileItem, Kind) == 1064);
-static_assert(offsetof(TFileItem, File.CreationTime) == 1068 && offsetof(TFileItem, File.LastWriteTime) == 1076);
-static_assert(offsetof(TFileItem, File.LastAccessTime) == 1084 && offsetof(TFileItem, File.ShortNameLen) == 1092);
-static_assert(offsetof(TFileItem, File.ShortName) == 1096 && offsetof(TFileItem, Attributes) == 1124);
-static_assert(offsetof(TFileItem, Drive.DriveType) == 1068 && offsetof(TFileItem, Drive.VolumeLabelLen) == 1072);
-static_assert(offsetof(TFileItem, Drive.VolumeLabel) == 1076 && offsetof(TFileItem, Drive.FileSystemNameLen) == 1100);
-static_assert(offsetof(TFileItem, Drive.FileSystemName) == 1104);
+static_assert(offsetof(TFileItem, AuxNumber) == 1060 + kFileItemPointerExtra && offsetof(TFileItem, Caps) == 1062 + kFileItemPointerExtra);
+static_assert(offsetof(TFileItem, ViewMark) == 1063 + kFileItemPointerExtra && offsetof(TFileItem, Kind) == 1064 + kFileItemPointerExtra);
+static_assert(offsetof(TFileItem, File.CreationTime) == 1068 + kFileItemPointerExtra &&
+              offsetof(TFileItem, File.LastWriteTime) == 1076 + kFileItemPointerExtra);
+static_assert(offsetof(TFileItem, File.LastAccessTime) == 1084 + kFileItemPointerExtra &&
+              offsetof(TFileItem, File.ShortNameLen) == 1092 + kFileItemPointerExtra);
+static_assert(offsetof(TFileItem, File.ShortName) == 1096 + kFileItemPointerExtra &&
+              offsetof(TFileItem, Attributes) == 1124 + kFileItemPointerExtra);
+static_assert(offsetof(TFileItem, Drive.DriveType) == 1068 + kFileItemPointerExtra &&
+              offsetof(TFileItem, Drive.VolumeLabelLen) == 1072 + kFileItemPointerExtra);
+static_assert(offsetof(TFileItem, Drive.VolumeLabel) == 1076 + kFileItemPointerExtra &&
+              offsetof(TFileItem, Drive.FileSystemNameLen) == 1100 + kFileItemPointerExtra);
+static_assert(offsetof(TFileItem, Drive.FileSystemName) == 1104 + kFileItemPointerExtra);
 
 // Copies text into a fixed item buffer of N units, cut so that the
 // terminator fits; sets the length to what was kept.

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-// A folder location. Its layout (16 bytes) is shared with the archiver
+// A folder location. Its layout (16 bytes on 32-bit Windows, 32 on 64-bit) is shared with the archiver
 // modules. The record owns its ID list and both strings; a copy is deep (the
 // ID list is cloned), so each copy owns its own.
 struct TPath {
@@ -49,9 +49,18 @@ struct TPath {
     // Frees the ID list alone.
     void FreeIDList() noexcept;
 };
+#if defined(_WIN64)
+// 64-bit layout (32 bytes): IDList 0, Path 8, SubPath 16, ProviderTag 24,
+// then 4 bytes of padding.
+static_assert(sizeof(TPath) == 32, "TPath is shared with the modules");
+static_assert(offsetof(TPath, IDList) == 0 && offsetof(TPath, Path) == 8 && offsetof(TPath, SubPath) == 16 &&
+              offsetof(TPath, ProviderTag) == 24);
+#else
+// 32-bit layout (16 bytes): IDList 0, Path 4, SubPath 8, ProviderTag 12.
 static_assert(sizeof(TPath) == 16, "TPath is shared with the modules");
 static_assert(offsetof(TPath, IDList) == 0 && offsetof(TPath, Path) == 4 && offsetof(TPath, SubPath) == 8 &&
               offsetof(TPath, ProviderTag) == 12);
+#endif
 
 // Equality of locations: same provider tag; both with or both without an ID
 // list; ID lists byte-identical; paths and sub-paths equal ignoring case.

@@ -8,7 +8,7 @@
 namespace {
 
 constexpr const wchar_t* kUnit = L"LRegistry";
-constexpr const wchar_t* kNotARoot = L"ルートキー 0x%08lX は定義済みのキーではありません";
+constexpr const wchar_t* kNotARoot = L"ルートキー 0x%08llX は定義済みのキーではありません";
 constexpr const wchar_t* kNoParent = L"親のキーがありません";
 constexpr const wchar_t* kNoCallback = L"列挙の呼び出し先がありません";
 constexpr const wchar_t* kCannotOpen = L"を開けませんでした";
@@ -187,10 +187,13 @@ void T0Registry::ReadString(std::wstring_view name, std::wstring& value) const
 TRegistryHive::TRegistryHive(HKEY root)
 {
     FKey = root;
+    // The predefined keys are sign-extended on 64-bit Windows
+    // (0xFFFFFFFF80000000 there): compare with the platform's own values and
+    // show the handle at its full width.
     const auto value = reinterpret_cast<ULONG_PTR>(root);
     if (value < reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT) || value > reinterpret_cast<ULONG_PTR>(HKEY_DYN_DATA)) {
         wchar_t message[128];
-        swprintf(message, 128, kNotARoot, static_cast<unsigned long>(value));
+        swprintf(message, 128, kNotARoot, static_cast<unsigned long long>(value));
         Assert(false, kUnit, message);
     }
 }

@@ -1,17 +1,49 @@
 #!/usr/bin/env bash
-# Builds, then runs every benchmark under Wine; each prints its ratios.
+# Builds, then runs every benchmark under Wine; each prints its ratios. Runs
+# the i686 build where this machine runs 32-bit code, else x86_64; ARCH=
+# chooses one, ARCH=all runs every architecture that runs here.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
-"$top/tools/build.sh"
+if [ "${ARCH:-}" = all ]; then
+    probe_arches
+    arches=("${runnable[@]}")
+else
+    arches=("$(default_arch)")
+fi
+"$top/tools/build.sh" "${arches[@]}"
 
+# The listing benchmark's 100,000 empty files, made from the shell straight
+# into the prefix's temporary folder (through Wine this takes many minutes).
+make_bench_files() {
+    local dir
+    dir="$(prefix_temp_dir)/nimbra-bench-100k"
+    [ -e "$dir.complete" ] && return 0
+    echo "Creating 100,000 test files in $dir (once)..."
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    (cd "$dir" && awk 'BEGIN { split("txt cpp h log dat", e, " ");
+                               for (i = 0; i < 100000; i++) print "file" i "." e[i % 5 + 1] }' | xargs touch)
+    touch "$dir.complete"
+}
+
+started_prefixes=()
 cleanup() {
-    wineserver -k >/dev/null 2>&1 || true
+    local p
+    for p in "${started_prefixes[@]}"; do
+        WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
+    done
 }
 trap cleanup EXIT
-ensure_prefix
-wineserver -p
-for bench in "$build"/bench/*.exe; do
-    echo "== $(basename "$bench")"
-    wine "$bench"
+for a in "${arches[@]}"; do
+    select_arch "$a"
+    ensure_prefix
+    make_bench_files
+    started_prefixes+=("$WINEPREFIX")
+    wineserver -p
+    for bench in "$build"/bench/*.exe; do
+        echo "== $arch: $(basename "$bench")"
+        "$wine" "$bench"
+    done
+    wineserver -k >/dev/null 2>&1 || true
 done

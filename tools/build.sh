@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Configures (once) and builds the cross build in build/.
+# Configures (once) and builds the cross builds: both architectures, or the
+# ones named (i686, x86_64).
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
-fi
-cmake --build "$build" -j "$(nproc)"
+arches=("$@")
+[ ${#arches[@]} -gt 0 ] || arches=("${all_arches[@]}")
+for a in "${arches[@]}"; do
+    build_arch "$a"
+done

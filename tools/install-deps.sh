@@ -4,7 +4,7 @@
 # exact command to run and fails.
 set -euo pipefail
 
-packages=(g++-mingw-w64-i686-posix cmake make wine wine32:i386 wine64 xvfb xauth
+packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make wine wine32:i386 wine64 xvfb xauth
           libz-mingw-w64-dev fonts-ipafont-gothic googletest locales x11-utils imagemagick)
 
 missing=()

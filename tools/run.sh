@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Builds and starts nimbra.exe under Wine. Without a display it starts Xvfb,
-# waits for the program's window and saves a screenshot.
+# Builds and starts nimbra.exe under Wine: the i686 build where this machine
+# runs 32-bit code, else x86_64; ARCH=i686 or ARCH=x86_64 chooses. Without a
+# display it starts Xvfb, waits for the program's window and saves a
+# screenshot.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
-"$top/tools/build.sh"
+run_arch=$(default_arch)
+"$top/tools/build.sh" "$run_arch"
+select_arch "$run_arch"
+echo "Running the $arch build under $wine"
 
 xvfb_pid=""
 headless=0
@@ -21,12 +26,12 @@ ensure_prefix
 
 exe="$build/bin/nimbra.exe"
 if [ $headless -eq 0 ]; then
-    exec wine "$exe" "$@"
+    exec "$wine" "$exe" "$@"
 fi
 
-wine "$exe" "$@" &
+"$wine" "$exe" "$@" &
 pid=$!
-shot="$build/screenshot.png"
+shot="$top/build/screenshot.png"
 rm -f "$shot"
 for _ in $(seq 1 100); do
     if ! kill -0 "$pid" 2>/dev/null; then

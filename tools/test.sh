@@ -1,25 +1,69 @@
 #!/usr/bin/env bash
-# Builds, then runs every test executable under Wine on a private Xvfb
-# display with one persistent wineserver; stops all it started.
+# Builds both architectures, then runs every test executable under Wine for
+# each architecture this machine can execute (always x86_64; i686 where
+# 32-bit code runs), on a private Xvfb display with one persistent
+# wineserver per prefix; stops all it started. ARCH=i686 or ARCH=x86_64
+# runs only that one. Extra arguments go to ctest.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
 "$top/tools/build.sh"
 
+probe_arches
+arches=("${runnable[@]}")
+skipped=()
+[ -n "$skip_note" ] && skipped+=("$skip_note")
+if [ -n "${ARCH:-}" ]; then
+    select_arch "$ARCH" >/dev/null
+    if [[ " ${runnable[*]} " != *" $ARCH "* ]]; then
+        echo "ARCH=$ARCH cannot run here: $skip_note" >&2
+        exit 1
+    fi
+    for a in "${runnable[@]}"; do
+        [ "$a" = "$ARCH" ] || skipped+=("$a (ARCH=$ARCH was asked for)")
+    done
+    arches=("$ARCH")
+fi
+summary="Architectures: running ${arches[*]}"
+if [ ${#skipped[@]} -gt 0 ]; then
+    summary="$summary; skipped $(IFS=';'; echo "${skipped[*]}")"
+else
+    summary="$summary; skipped none"
+fi
+echo "$summary"
+
 xvfb_pid=""
+started_prefixes=()
 cleanup() {
-    wineserver -k >/dev/null 2>&1 || true
+    local p
+    for p in "${started_prefixes[@]}"; do
+        WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
+    done
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 start_xvfb
-ensure_prefix
-wineserver -p
-# The first program of a session starts Wine's own services and desktop
-# process; two test programs racing to be that first one can leave one of
-# them hanging at exit. Start something small first.
-timeout 60 wine cmd /c exit 0 >/dev/null 2>&1 || true
-cd "$build"
-ctest --output-on-failure -j 2 "$@"
+failed=()
+for a in "${arches[@]}"; do
+    select_arch "$a"
+    echo "== $arch: tests under $wine"
+    ensure_prefix
+    started_prefixes+=("$WINEPREFIX")
+    wineserver -p
+    # The first program of a session starts Wine's own services and
+    # desktop process; two test programs racing to be that first one can
+    # leave one of them hanging at exit. Start something small first.
+    timeout 60 "$wine" cmd /c exit 0 >/dev/null 2>&1 || true
+    if ! (cd "$build" && ctest --output-on-failure -j 2 "$@"); then
+        failed+=("$arch")
+    fi
+    wineserver -k >/dev/null 2>&1 || true
+done
+echo "$summary"
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "FAILED: ${failed[*]}"
+    exit 1
+fi
+echo "All tests passed on: ${arches[*]}"

@@ -303,19 +303,31 @@ TEST_F(RegistryTest, ReadDataCopiesTheBytes)
 
 TEST(RegistryHive, OnlyPredefinedRoots)
 {
-    for (ULONG_PTR root = 0x80000000; root <= 0x80000006; ++root) {
+    // The platform's own constants: sign-extended on 64-bit Windows.
+    const HKEY roots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
+                          HKEY_PERFORMANCE_DATA, HKEY_CURRENT_CONFIG, HKEY_DYN_DATA};
+    for (HKEY root : roots) {
         TOwned<TRegistryHive> hive;
-        EXPECT_NO_THROW(hive.reset(new TRegistryHive(reinterpret_cast<HKEY>(root)))) << std::hex << root;
+        EXPECT_NO_THROW(hive.reset(new TRegistryHive(root))) << root;
         if (hive) {
-            EXPECT_EQ(hive->Key(), reinterpret_cast<HKEY>(root));
+            EXPECT_EQ(hive->Key(), root);
         }
     }
-    for (ULONG_PTR root : {ULONG_PTR(0x80000007), ULONG_PTR(0x7FFFFFFF), ULONG_PTR(0x1234), ULONG_PTR(0)}) {
+    // A real read through a hive, which a refused root would never reach.
+    TOwned<TRegistryHive> machine(new TRegistryHive(HKEY_LOCAL_MACHINE));
+    EXPECT_TRUE(machine->KeyExists(L"Software"));
+
+    const auto next = reinterpret_cast<ULONG_PTR>(HKEY_DYN_DATA) + 1;
+    for (ULONG_PTR root : {next, ULONG_PTR(0x7FFFFFFF), ULONG_PTR(0x1234), ULONG_PTR(0)}) {
         try {
             TOwned<TRegistryHive> hive(new TRegistryHive(reinterpret_cast<HKEY>(root)));
             ADD_FAILURE() << "accepted " << std::hex << root;
         } catch (const EAssertionFailed& e) {
             EXPECT_EQ(e.Unit(), L"LRegistry");
+            // The whole handle is named, not its low half.
+            wchar_t text[32];
+            swprintf(text, 32, L"0x%08llX", static_cast<unsigned long long>(root));
+            EXPECT_NE(e.Message().find(text), std::wstring::npos) << root;
         }
     }
 }

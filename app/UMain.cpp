@@ -25,6 +25,10 @@ namespace {
 TApplication* g_app = nullptr;
 const TSkin* g_skin = nullptr;
 
+// How long shut-down waits for the threads the last folders leave behind
+// (their watchers) before the modules are unloaded.
+constexpr DWORD kShutdownThreadWait = 10000;
+
 } // namespace
 
 TApplication* App()
@@ -90,6 +94,31 @@ void TFilerWindow::ReleaseFolder()
         folder->Detach(this);
 }
 
+bool TFilerWindow::QueueNavigation(std::wstring location)
+{
+    HWND handle = Handle();
+    if (handle == nullptr)
+        return false;
+    {
+        std::lock_guard<std::mutex> guard(FQueueLock);
+        FQueued.push_back(std::move(location));
+    }
+    // The request stays queued either way: a window that is going frees it
+    // with itself.
+    return PostMessageW(handle, WM_NIMBRA_NAVIGATE, 0, 0) != FALSE;
+}
+
+void TFilerWindow::NavigateQueued()
+{
+    std::vector<std::wstring> queued;
+    {
+        std::lock_guard<std::mutex> guard(FQueueLock);
+        queued.swap(FQueued);
+    }
+    for (const std::wstring& location : queued)
+        Navigate(ParsePath(location));
+}
+
 void TFilerWindow::Navigate(const TPath& location)
 {
     ComPtr<IFolder> folder;
@@ -121,12 +150,9 @@ void STDMETHODCALLTYPE TFilerWindow::Update()
 LRESULT TFilerWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_NIMBRA_NAVIGATE: {
-        std::unique_ptr<std::wstring> path(reinterpret_cast<std::wstring*>(lParam));
-        if (path)
-            Navigate(ParsePath(*path));
+    case WM_NIMBRA_NAVIGATE:
+        NavigateQueued();
         return 0;
-    }
     case WM_NIMBRA_FOLDER_CHANGED:
         ShowLocation();
         return 0;
@@ -181,11 +207,19 @@ void TViewThread::Prepare()
 
 void TViewThread::Finalize()
 {
+    TFilerWindow* window = nullptr;
+    {
+        // The hand-off reads this thread's window under the lock: from here
+        // on it finds none, and the thread is no longer its target.
+        TExclusiveLock lock;
+        window = std::exchange(FFilerWindow, nullptr);
+        if (TApplication* app = App())
+            app->ViewThreadEnding(this);
+    }
     if (TApplication* app = App())
         app->NotifyThreadListeners(this, false);
-    if (FFilerWindow != nullptr)
-        FFilerWindow->ReleaseFolder();
-    FFilerWindow = nullptr;
+    if (window != nullptr)
+        window->ReleaseFolder();
     T0GUIThread::Finalize();
     // The window let go of its folder: drop what nobody shows any more, so
     // that the watchers stop and the process can end with its last window.
@@ -296,7 +330,7 @@ void TApplication::Serve(const TCommandLine& commandLine, const TPath& start)
         TViewThread* first = OpenWindow(start, ready.get());
         WaitForSingleObject(ready.get(), INFINITE);
         if (commandLine.DdeServer)
-            FDdeTargetThread = first;
+            SetDdeTarget(first);
 
         SetDdeApplication(static_cast<IExtensionHost*>(this));
         StartDde(true);
@@ -308,8 +342,11 @@ void TApplication::Serve(const TCommandLine& commandLine, const TPath& start)
 
 void TApplication::ReadSettings()
 {
-    FSettingsText = ReadSettingsFile(ProgramDirectory() + kSettingsFileName);
-    ReadApplicationSettings(FSettingsText, FSettings, [this](const std::wstring& entry) { LoadModule(entry); });
+    std::string text = ReadSettingsFile(ProgramDirectory() + kSettingsFileName);
+    ReadApplicationSettings(text, FSettings, [this](const std::wstring& entry) { LoadModule(entry); });
+    // Only a text the reader accepted is kept for the windows and modules:
+    // a rejected one would fail every later query the same way.
+    FSettingsText = std::move(text);
 }
 
 void TApplication::LoadModule(const std::wstring& entry)
@@ -340,10 +377,18 @@ void TApplication::Shutdown()
     for (const ComPtr<IExtension>& extension : FExtensions)
         extension->Finalize();
     FExtensions.clear();
+    // Everything a module made goes before its library does: the cached
+    // folders may be a module's archive folders, and their watchers must
+    // have ended before the folders' memory is gone.
+    try {
+        T0Object::Free(std::exchange(FFolderManager, nullptr));
+    } catch (...) {
+        ShowException(std::current_exception());
+    }
+    WaitForThreads(kShutdownThreadWait);
     for (HMODULE module : FModuleHandles)
         FreeLibrary(module);
     FModuleHandles.clear();
-    T0Object::Free(std::exchange(FFolderManager, nullptr));
     g_skin = nullptr;
     NimbraSetMain(nullptr);
     if (FOleInitialized) {
@@ -355,6 +400,18 @@ void TApplication::Shutdown()
 TViewThread* TApplication::OpenWindow(const TPath& location, HANDLE ready)
 {
     return T0Thread::StartThread<TViewThread>(location, ready);
+}
+
+void TApplication::SetDdeTarget(TViewThread* thread)
+{
+    TExclusiveLock lock;
+    FDdeTargetThread = thread;
+}
+
+void TApplication::ViewThreadEnding(TViewThread* thread)
+{
+    if (FDdeTargetThread == thread)
+        FDdeTargetThread = nullptr;
 }
 
 void TApplication::NotifyThreadListeners(T0Thread* thread, bool started)
@@ -376,16 +433,11 @@ bool TApplication::ServeCommand(std::wstring_view text)
         return false;
     TPath location = ParsePath(command.Argument);
     TExclusiveLock lock;
-    if (FDdeTargetThread != nullptr) {
+    if (TViewThread* target = std::exchange(FDdeTargetThread, nullptr)) {
         // Only the first request lands in the first window.
-        TFilerWindow* window = FDdeTargetThread->FilerWindow();
-        FDdeTargetThread = nullptr;
-        if (window != nullptr && window->Handle() != nullptr) {
-            auto* path = new std::wstring(PathToString(location));
-            if (!PostMessageW(window->Handle(), WM_NIMBRA_NAVIGATE, 0, reinterpret_cast<LPARAM>(path)))
-                delete path;
+        TFilerWindow* window = target->FilerWindow();
+        if (window != nullptr && window->QueueNavigation(PathToString(location)))
             return true;
-        }
     }
     OpenWindow(location);
     return true;

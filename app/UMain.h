@@ -15,6 +15,7 @@
 #include "lw/LWindows.h"
 
 // Standard library
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,8 @@ inline constexpr const wchar_t* kDdeTopic = L"SYSTEM";
 inline constexpr const wchar_t* kProductName = L"Nimbra";
 inline constexpr const wchar_t* kSettingsFileName = L"setting.yaml";
 
-// Asks a filer window (on its own thread) to show another folder; lParam is
-// a heap-allocated std::wstring the window takes over.
+// Asks a filer window (on its own thread) to show the folders queued for it
+// with QueueNavigation.
 inline constexpr UINT WM_NIMBRA_NAVIGATE = WM_APP + 0x200;
 
 // What a window shows in its caption for a location.
@@ -46,6 +47,11 @@ public:
     // Stops observing the folder (before the window goes).
     void ReleaseFolder();
 
+    // Asks the window, from any thread, to show a folder. The request is
+    // kept by the window, so nothing is lost or leaked when the window goes
+    // before it gets to it. False when the window is gone already.
+    bool QueueNavigation(std::wstring location);
+
     // IObserver: the folder was rebuilt (possibly on another thread).
     void STDMETHODCALLTYPE Update() override;
 
@@ -56,8 +62,11 @@ protected:
 
 private:
     void ShowLocation();
+    void NavigateQueued();
 
     ComPtr<IFolder> FFolder;
+    std::mutex FQueueLock;
+    std::vector<std::wstring> FQueued;
 };
 
 // The thread that owns one top-level filer window.
@@ -65,6 +74,8 @@ class TViewThread : public T0GUIThread {
 public:
     // ready (may be null) is signalled once the window exists.
     TViewThread(TPath startLocation, HANDLE ready);
+    // The window; null once the thread has begun to end (read under the
+    // application lock from other threads).
     TFilerWindow* FilerWindow() const { return FFilerWindow; }
 
 protected:
@@ -103,6 +114,11 @@ public:
     bool ServeCommand(std::wstring_view command);
     // Starts a new window thread on the location.
     TViewThread* OpenWindow(const TPath& location, HANDLE ready = nullptr);
+    // The window thread whose window takes the first hand-off (/DDESERVER).
+    void SetDdeTarget(TViewThread* thread);
+    TViewThread* DdeTarget() const { return FDdeTargetThread; }
+    // A window thread is ending: forgets it; under the exclusive lock.
+    void ViewThreadEnding(TViewThread* thread);
     // Tells the extensions that listen of a window thread's start or end.
     void NotifyThreadListeners(T0Thread* thread, bool started);
 
@@ -135,6 +151,8 @@ private:
     bool FDdeStarted = false;
     std::vector<ComPtr<IExtension>> FExtensions;
     std::vector<HMODULE> FModuleHandles;
+    // Read and cleared under the application lock; cleared when that
+    // thread ends.
     TViewThread* FDdeTargetThread = nullptr;
     std::string FSettingsText;
     TApplicationSettings FSettings;

@@ -9,6 +9,7 @@
 #include <oleauto.h>
 
 // Standard library
+#include <atomic>
 #include <new>
 
 namespace {
@@ -21,6 +22,21 @@ std::wstring& TitleStorage()
 {
     static std::wstring title = L"Nimbra";
     return title;
+}
+
+std::atomic<TExceptionDisplay> g_exceptionDisplay{nullptr};
+thread_local TDeferReports* t_deferReports = nullptr;
+
+void Display(const std::wstring& message, HWND owner) noexcept
+{
+    if (TExceptionDisplay display = g_exceptionDisplay.load()) {
+        try {
+            display(message, owner);
+        } catch (...) {
+        }
+        return;
+    }
+    MessageBoxW(owner, message.c_str(), TitleStorage().c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 } // namespace
@@ -142,5 +158,39 @@ void ShowException(std::exception_ptr e, HWND owner) noexcept
     } catch (...) {
         message = L"Unknown exception";
     }
-    MessageBoxW(owner, message.c_str(), TitleStorage().c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    if (TDeferReports* deferred = t_deferReports) {
+        try {
+            deferred->FMessages.push_back(std::move(message));
+            return;
+        } catch (...) {
+        }
+    }
+    Display(message, owner);
+}
+
+TDeferReports::TDeferReports() noexcept : FOuter(t_deferReports)
+{
+    t_deferReports = this;
+}
+
+TDeferReports::~TDeferReports()
+{
+    t_deferReports = FOuter;
+    for (std::wstring& message : FMessages)
+        ShowException(std::make_exception_ptr(Exception(std::move(message))));
+}
+
+void ReportAssertion(std::wstring_view unit, std::wstring_view message) noexcept
+{
+    try {
+        ShowException(std::make_exception_ptr(EAssertionFailed(unit, message)));
+    } catch (...) {
+        // Not even the text could be made: say it the shortest way.
+        OutputDebugStringW(L"Assertion failed");
+    }
+}
+
+TExceptionDisplay SetExceptionDisplay(TExceptionDisplay display) noexcept
+{
+    return g_exceptionDisplay.exchange(display);
 }

@@ -8,6 +8,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Base of every exception the program raises: carries the wide message text
 // that is shown to the user.
@@ -89,5 +90,31 @@ HRESULT GuardedCall(F&& f) noexcept
 // The program's standard exception display: a message box with the message
 // and the application title. EAbort shows nothing.
 void ShowException(std::exception_ptr e, HWND owner = nullptr) noexcept;
+
+// Reports a failed assertion where nothing may be thrown (destructors,
+// clean-up paths): shown like any exception, and the caller carries on.
+void ReportAssertion(std::wstring_view unit, std::wstring_view message) noexcept;
+
+// Where the exception display goes: the message box by default. Tests
+// install their own to read what would have been shown. Returns the
+// previous display; null restores the message box.
+using TExceptionDisplay = void (*)(const std::wstring& message, HWND owner);
+TExceptionDisplay SetExceptionDisplay(TExceptionDisplay display) noexcept;
+
+// Holds back what the calling thread would show while it lives, and shows it
+// at its end: for code that must not open a message box while it holds a
+// lock other threads wait for.
+class TDeferReports {
+public:
+    TDeferReports() noexcept;
+    ~TDeferReports();
+    TDeferReports(const TDeferReports&) = delete;
+    TDeferReports& operator=(const TDeferReports&) = delete;
+
+private:
+    TDeferReports* FOuter;
+    std::vector<std::wstring> FMessages;
+    friend void ShowException(std::exception_ptr e, HWND owner) noexcept;
+};
 void SetApplicationTitle(std::wstring_view title);
 const std::wstring& ApplicationTitle();

@@ -37,9 +37,10 @@ void T0Object::Free(T0Object* obj)
 T0Object::~T0Object()
 {
     // Derived parts are gone by now; what is left is unlinking and the
-    // children, which destroy themselves the last first.
+    // children, which destroy themselves the last first. Nothing may be
+    // thrown from here.
     Unlink();
-    DestroyChildren();
+    DestroyChildrenReporting();
 }
 
 std::wstring T0Object::ClassName() const
@@ -112,6 +113,24 @@ void T0Object::DestroyChildren()
 {
     while (FLastChild != nullptr)
         Free(FLastChild);
+}
+
+void T0Object::DestroyChildrenReporting() noexcept
+{
+    while (T0Object* child = FLastChild) {
+        LONG count = child->FRefCount;
+        if (count == 0) {
+            delete child;
+            continue;
+        }
+        // Freeing it would leave its holders with a dangling pointer; an
+        // orphan that lives on is the smaller harm.
+        try {
+            ReportAssertion(kUnit, FormatObjectMessage(kStillReferenced, child->ClassName(), count));
+        } catch (...) {
+        }
+        child->Unlink();
+    }
 }
 
 T0CollectionItem::T0CollectionItem(T0Collection* collection, T0CollectionItem* before)

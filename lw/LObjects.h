@@ -50,8 +50,13 @@ public:
     using TTest = bool (*)(T0Object* child, void* arg);
     T0Object* FirstThat(TTest test, void* arg) const;
 
-    // Destroys the children, the last one first, until none is left.
+    // Destroys the children, the last one first, until none is left. A
+    // child that is still referenced asserts (LObjects).
     void DestroyChildren();
+    // As DestroyChildren, for destructors and clean-up paths that must not
+    // throw: a child still referenced is reported, left alive for whoever
+    // holds it and taken out of this object's list.
+    void DestroyChildrenReporting() noexcept;
 
     // The class name as the assertion texts show it.
     std::wstring ClassName() const;

@@ -5,6 +5,7 @@
 
 // Platform
 #include <imm.h>
+#include <objbase.h>
 
 // Standard library
 #include <algorithm>
@@ -207,10 +208,13 @@ void T0Thread::Start()
     if (!FStartEvent)
         RaiseLastOSError();
     TSectionLock guard(app->FThreadListLock);
-    UniqueHandle created(CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr));
+    // The creation handle is the thread's handle: kept before the thread
+    // runs, so that even a thread whose start fails can be waited for.
+    UniqueHandle created(CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, nullptr));
     if (!created)
         RaiseLastOSError();
-    created.reset();
+    FThreadHandle = std::move(created);
+    ResumeThread(FThreadHandle.get());
     WaitForSingleObject(FStartEvent.get(), INFINITE);
     FStartEvent.reset();
     app->AddThread(this);
@@ -224,6 +228,8 @@ DWORD WINAPI T0Thread::ThreadProc(void* param)
 
 void T0Thread::Run()
 {
+    // Shell objects and the windows of toolkit threads need an apartment.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     std::exception_ptr failed;
     try {
         Initialize();
@@ -248,6 +254,9 @@ void T0Thread::Run()
     } catch (...) {
         ShowException(std::current_exception());
     }
+    LeaveCurrentThread();
+    if (SUCCEEDED(com))
+        CoUninitialize();
     if (T0Application* app = g_application)
         SetEvent(app->WakeEvent());
 }
@@ -260,11 +269,14 @@ void T0Thread::AttachToCurrentThread()
 void T0Thread::Initialize()
 {
     FThreadId = GetCurrentThreadId();
-    HANDLE real = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &real, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS))
-        RaiseLastOSError();
-    FThreadHandle.reset(real);
+    if (!FThreadHandle) {
+        // The main thread, which the toolkit did not start.
+        HANDLE real = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &real, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            RaiseLastOSError();
+        FThreadHandle.reset(real);
+    }
     t_currentThread = this;
     t_currentThreadIntf = static_cast<IObservable*>(this);
     t_currentThreadIntf->AddRef();
@@ -276,9 +288,14 @@ void T0Thread::Initialize()
 
 void T0Thread::Finalize()
 {
-    DestroyChildren();
+    // A child still referenced is reported and the thread ends anyway.
+    DestroyChildrenReporting();
     FObservers = nullptr;
     FGarbage = nullptr;
+}
+
+void T0Thread::LeaveCurrentThread() noexcept
+{
     if (t_currentThread == this) {
         t_currentThread = nullptr;
         IUnknown* intf = std::exchange(t_currentThreadIntf, nullptr);
@@ -450,11 +467,22 @@ T0Application::T0Application()
 T0Application::~T0Application()
 {
     if (FMainThread != nullptr) {
-        FMainThread->Finalize();
-        T0Object::Free(FMainThread);
+        try {
+            FMainThread->Finalize();
+        } catch (...) {
+            ShowException(std::current_exception());
+        }
+        FMainThread->LeaveCurrentThread();
+        try {
+            T0Object::Free(FMainThread);
+        } catch (...) {
+            ShowException(std::current_exception());
+        }
         FMainThread = nullptr;
     }
     FreeFinishedThreads();
+    // What is still referenced now stays for its holders.
+    FLingering.clear();
     if (FWindowAtom != 0)
         GlobalDeleteAtom(FWindowAtom);
     g_application = nullptr;
@@ -517,7 +545,7 @@ void T0Application::RemoveThread(T0Thread* thread)
 
 void T0Application::FreeFinishedThreads()
 {
-    std::vector<T0Thread*> finished;
+    std::vector<T0Thread*> finished, retried;
     {
         TSectionLock guard(FThreadListLock);
         for (T0Thread* t = FFirstThread; t != nullptr; t = t->FNextThread)
@@ -525,9 +553,31 @@ void T0Application::FreeFinishedThreads()
                 finished.push_back(t);
         for (T0Thread* t : finished)
             RemoveThread(t);
+        retried.swap(FLingering);
     }
-    for (T0Thread* t : finished)
-        T0Object::Free(t);
+    std::vector<T0Thread*> lingering;
+    for (T0Thread* t : retried) {
+        // Reported when it was first reaped; freed once its holder let go.
+        if (t->RefCount() == 0)
+            finished.push_back(t);
+        else
+            lingering.push_back(t);
+    }
+    for (T0Thread* t : finished) {
+        try {
+            T0Object::Free(t);
+        } catch (...) {
+            // Still referenced: the assertion is shown (after the lock, in
+            // the idle step) and the object kept for its holder.
+            ShowException(std::current_exception());
+            if (t->RefCount() != 0)
+                lingering.push_back(t);
+        }
+    }
+    if (!lingering.empty()) {
+        TSectionLock guard(FThreadListLock);
+        FLingering.insert(FLingering.end(), lingering.begin(), lingering.end());
+    }
 }
 
 int32_t& T0Application::CallerLockState()
@@ -540,8 +590,20 @@ bool T0Application::IdleStep()
 {
     int32_t& state = CallerLockState();
     Assert(state == 0, kUnit, L"the idle step entered while holding the lock");
+    // Whatever goes wrong in the step is shown once the lock is released:
+    // every GUI thread waits for it meanwhile.
+    TDeferReports deferred;
     if (!FAppLock.TryExclusive())
         return false;
+    struct TRelease {
+        TAppLock& Lock;
+        int32_t& State;
+        ~TRelease()
+        {
+            State = 0;
+            Lock.ReleaseExclusive();
+        }
+    } release{FAppLock, state};
     state = -1;
     try {
         FObservers->Notify();
@@ -555,20 +617,25 @@ bool T0Application::IdleStep()
             thread->PostThreadMessage(WM_LW_WAKE, 0, 0);
     });
     FreeFinishedThreads();
-    FAppLock.ReleaseExclusive();
-    state = 0;
     return true;
 }
 
 void T0Application::Run()
 {
-    while (HasThreads()) {
+    for (;;) {
         HANDLE handles[2];
         {
             TSectionLock guard(FThreadListLock);
-            if (FFirstThread == nullptr)
+            handles[0] = FFirstThread != nullptr ? FFirstThread->ThreadHandle() : nullptr;
+        }
+        if (handles[0] == nullptr) {
+            // The last window asked for housekeeping as it went: the pass
+            // may stop more threads (watchers of folders nobody shows), and
+            // those are waited for as well.
+            if (InterlockedCompareExchange(&FHousekeepingRequested, 0, 0) == 0)
                 break;
-            handles[0] = FFirstThread->ThreadHandle();
+            IdleStep();
+            continue;
         }
         handles[1] = FWakeEvent.get();
         DWORD result = MsgWaitForMultipleObjects(2, handles, FALSE, kHousekeepingInterval, QS_ALLINPUT);
@@ -582,6 +649,38 @@ void T0Application::Run()
             if (FMainThread != nullptr)
                 FMainThread->Garbage()->Collect();
         } else if (result == WAIT_OBJECT_0 + 2) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+                ShowPendingException(nullptr);
+            }
+        } else {
+            // The wait itself failed: reap what has ended and wait on the
+            // wake event alone for a moment instead of spinning.
+            FreeFinishedThreads();
+            MsgWaitForMultipleObjects(1, &handles[1], FALSE, 100, QS_ALLINPUT);
+        }
+    }
+}
+
+bool T0Application::WaitForThreads(DWORD timeout)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        FreeFinishedThreads();
+        HANDLE first = nullptr;
+        {
+            TSectionLock guard(FThreadListLock);
+            if (FFirstThread != nullptr)
+                first = FFirstThread->ThreadHandle();
+        }
+        if (first == nullptr)
+            return !HasThreads();
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeout)
+            return false;
+        if (MsgWaitForMultipleObjects(1, &first, FALSE, timeout - elapsed, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
             MSG message;
             while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
                 TranslateMessage(&message);

@@ -106,7 +106,13 @@ public:
     static T* StartThread(Args&&... args)
     {
         T* thread = new T(std::forward<Args>(args)...);
-        thread->Start();
+        try {
+            thread->Start();
+        } catch (...) {
+            // Never listed, never run: nobody else knows the object.
+            T0Object::Free(thread);
+            throw;
+        }
         return thread;
     }
 
@@ -147,6 +153,9 @@ private:
     void Start();
     static DWORD WINAPI ThreadProc(void* param);
     void Run();
+    // Clears the calling thread's toolkit state and releases the thread's
+    // own interface; runs even when Finalize failed.
+    void LeaveCurrentThread() noexcept;
 
     T0Thread* FPrevThread = nullptr;
     T0Thread* FNextThread = nullptr;
@@ -242,7 +251,9 @@ public:
             f(t);
         LeaveCriticalSection(&FThreadListLock);
     }
-    // Frees every thread of the list that has finished.
+    // Frees every thread of the list that has finished. One still
+    // referenced (by a module, say) is reported once and freed in a later
+    // call, once its last reference is gone.
     void FreeFinishedThreads();
 
     // The main thread's idle step; skipped when a GUI thread is busy.
@@ -250,6 +261,9 @@ public:
     bool IdleStep();
     // Runs until the thread list is empty.
     void Run();
+    // Waits (pumping messages) until every listed thread has ended and is
+    // freed, or the time is up; true when none is left.
+    bool WaitForThreads(DWORD timeout);
 
     // The idle workers: notified in every application idle step.
     TObservable* Observers() const { return FObservers; }
@@ -281,6 +295,8 @@ private:
     int32_t& CallerLockState();
 
     CRITICAL_SECTION FThreadListLock;
+    // Finished threads that were still referenced when they were reaped.
+    std::vector<T0Thread*> FLingering;
     TMainThread* FMainThread = nullptr;
     T0Thread* FFirstThread = nullptr;
     T0Thread* FLastThread = nullptr;

@@ -1,4 +1,8 @@
 #include "lw/LObjects.h"
+#include "lw/LWindows.h"
+
+// Tests
+#include "tests/RecordedDisplay.h"
 
 // Toolkit
 #include "lw/LExceptions.h"
@@ -126,6 +130,53 @@ TEST(T0Object, FreeWithLiveReferenceAssertsWithClassAndCount)
     EXPECT_EQ(obj->_Release(), 0);
     T0Object::Free(obj);
     EXPECT_EQ(log, (std::vector<int>{7}));
+}
+
+TEST(T0Object, DestroyingAnOwnerReportsAReferencedChildAndLeavesItAlive)
+{
+    // An owner's destruction must not throw: the referenced child is
+    // reported, its siblings still go, and it lives on for its holder.
+    TRecordedDisplay display;
+    std::vector<int> log;
+    auto* owner = new TLogged(&log, 0);
+    (new TLogged(&log, 1))->SetOwner(owner);
+    auto* held = new TLogged(&log, 2);
+    held->SetOwner(owner);
+    (new TLogged(&log, 3))->SetOwner(owner);
+    held->_AddRef();
+    T0Object::Free(owner);
+    EXPECT_EQ(log, (std::vector<int>{0, 3, 1}));
+    ASSERT_EQ(display.Shown().size(), 1u);
+    EXPECT_TRUE(display.Contains(L"TLogged")) << display.Shown()[0];
+    EXPECT_TRUE(display.Contains(L"はまだ1箇所で参照されています"));
+    EXPECT_EQ(held->Owner(), nullptr);
+    EXPECT_EQ(held->Prev(), nullptr);
+    EXPECT_EQ(held->_Release(), 0);
+    T0Object::Free(held);
+    EXPECT_EQ(log, (std::vector<int>{0, 3, 1, 2}));
+}
+
+namespace {
+
+class TNeverStarted : public T0Thread {
+public:
+    explicit TNeverStarted(bool* freed) : FFreed(freed) {}
+
+protected:
+    ~TNeverStarted() override { *FFreed = true; }
+
+private:
+    bool* FFreed;
+};
+
+} // namespace
+
+TEST(T0Thread, AThreadThatCannotStartIsFreed)
+{
+    // This program has no application object, so the start fails.
+    bool freed = false;
+    EXPECT_THROW(T0Thread::StartThread<TNeverStarted>(&freed), EAssertionFailed);
+    EXPECT_TRUE(freed);
 }
 
 TEST(T0Object, FirstThatMayDestroyTheChildItIsGiven)

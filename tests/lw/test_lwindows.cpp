@@ -5,6 +5,12 @@
 #include "lw/LExceptions.h"
 #include "lw/LWindows.h"
 
+// Tests
+#include "tests/RecordedDisplay.h"
+
+// Platform
+#include <objbase.h>
+
 // Standard library
 #include <atomic>
 #include <functional>
@@ -227,6 +233,84 @@ TEST(Threads, IdleStepIsSkippedWhileAGUIThreadIsBusy)
     WaitForSingleObject(busy->ThreadHandle(), 10000);
     EXPECT_TRUE(Application()->IdleStep());
     EXPECT_FALSE(Application()->HasThreads()) << "the idle step reaps finished threads";
+}
+
+namespace {
+
+// A thread whose start, end or both fail in the ways a module's or a
+// subclass's code can make them fail.
+class TFailingThread : public T0Thread {
+public:
+    enum TFailure { InInitialize, InFinalize };
+    explicit TFailingThread(TFailure failure) : FFailure(failure) {}
+
+protected:
+    void Initialize() override
+    {
+        // Before anything of the base has run, as an early failure would.
+        if (FFailure == InInitialize)
+            throw Exception(L"start failed");
+        T0Thread::Initialize();
+    }
+    void Finalize() override
+    {
+        if (FFailure == InFinalize)
+            throw Exception(L"end failed");
+        T0Thread::Finalize();
+    }
+
+private:
+    TFailure FFailure;
+};
+
+} // namespace
+
+TEST(Threads, FailedStartsAndEndsAndHeldThreadsNeitherHangNorKeepTheLock)
+{
+    TRecordedDisplay display;
+    auto* failedStart = T0Thread::StartThread<TFailingThread>(TFailingThread::InInitialize);
+    auto* failedEnd = T0Thread::StartThread<TFailingThread>(TFailingThread::InFinalize);
+    // A finished thread a module still holds a reference to.
+    auto* held = T0Thread::StartThread<TBodyThread>([](TBodyThread*) {});
+    held->_AddRef();
+    ASSERT_NE(failedStart->ThreadHandle(), nullptr) << "a thread that failed to start can still be waited for";
+    for (T0Thread* thread : {static_cast<T0Thread*>(failedStart), static_cast<T0Thread*>(failedEnd),
+                             static_cast<T0Thread*>(held)})
+        ASSERT_EQ(WaitForSingleObject(thread->ThreadHandle(), 10000), WAIT_OBJECT_0);
+
+    EXPECT_NO_THROW(EXPECT_TRUE(Application()->IdleStep()));
+    EXPECT_EQ(Application()->AppLock().Readers(), 0);
+    EXPECT_EQ(Application()->MainThread()->LockState(), 0);
+    ASSERT_TRUE(Application()->AppLock().TryExclusive()) << "the idle step left the lock held";
+    Application()->AppLock().ReleaseExclusive();
+    EXPECT_FALSE(Application()->HasThreads());
+    EXPECT_TRUE(display.Contains(L"start failed"));
+    EXPECT_TRUE(display.Contains(L"end failed"));
+    EXPECT_TRUE(display.Contains(L"はまだ1箇所で参照されています"));
+
+    // Reported once; freed once the holder lets go.
+    size_t reports = display.Shown().size();
+    EXPECT_TRUE(Application()->IdleStep());
+    EXPECT_EQ(display.Shown().size(), reports);
+    EXPECT_EQ(held->_Release(), 0);
+    EXPECT_TRUE(Application()->IdleStep());
+    EXPECT_EQ(display.Shown().size(), reports);
+
+    // The run loop ends once such a thread is gone instead of waiting on it
+    // for ever.
+    T0Thread::StartThread<TFailingThread>(TFailingThread::InInitialize);
+    Application()->Run();
+    EXPECT_FALSE(Application()->HasThreads());
+}
+
+TEST(Threads, ToolkitThreadsLiveInASingleThreadedApartment)
+{
+    RunOnGUIThread([](TBodyThread*) {
+        APTTYPE type{};
+        APTTYPEQUALIFIER qualifier{};
+        ASSERT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);
+        EXPECT_TRUE(type == APTTYPE_STA || type == APTTYPE_MAINSTA) << type;
+    });
 }
 
 TEST(Threads, IdleStepAssertsWhenTheMainThreadHoldsTheLock)

@@ -342,7 +342,9 @@ TEST(Startup, ModulesLoadStartAndStopInOrderAndMissingOnesAreSkipped)
     EXPECT_EQ(sandbox.Read(L"modules.log"), "first registered\n"
                                             "second registered\n"
                                             "first initialize\n"
+                                            "first settings-read\n"
                                             "second initialize\n"
+                                            "second settings-read\n"
                                             "first thread-started\n"
                                             "second thread-started\n"
                                             "first thread-ended\n"
@@ -355,11 +357,36 @@ TEST(Startup, ModulesLoadStartAndStopInOrderAndMissingOnesAreSkipped)
                                             "second unloaded\n");
 }
 
-TEST(Startup, ABrokenSettingsFileIsReportedAndTheWindowStillOpens)
+TEST(Startup, AModulesFoldersGoBeforeTheModuleIsUnloaded)
 {
     TSandbox sandbox("--- !Nimbra\n"
+                     "modules:\n"
+                     "  - arc.dll\n");
+    sandbox.Copy(TestDirectory() + L"e2e_module.dll", L"arc.dll");
+    sandbox.Write(L"sample.e2earc", "archive");
+    TNimbraRun run(sandbox, sandbox.Dir() + L"sample.e2earc");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(run.ProcessId()).size() == 1; }));
+    CloseAll(run.ProcessId());
+    ExpectCleanExit(run);
+    std::string log = sandbox.Read(L"modules.log");
+    size_t made = log.find("arc folder-made\n");
+    size_t released = log.find("arc folder-released\n");
+    size_t unloaded = log.find("arc unloaded\n");
+    ASSERT_NE(made, std::string::npos) << log;
+    ASSERT_NE(released, std::string::npos) << "the module's folder was never released\n" << log;
+    EXPECT_LT(released, unloaded) << log;
+}
+
+TEST(Startup, ABrokenSettingsFileIsReportedAndTheWindowStillOpens)
+{
+    // The module is listed before the fault, so it is loaded; the text the
+    // reader rejected is not handed to it afterwards.
+    TSandbox sandbox("--- !Nimbra\n"
+                     "modules:\n"
+                     "  - first.dll\n"
                      "initial-filter: \"*\"\n"
                      "    nested: too deep\n");
+    sandbox.Copy(TestDirectory() + L"e2e_module.dll", L"first.dll");
     TNimbraRun run(sandbox, L"C:\\");
     std::vector<HWND> boxes;
     wchar_t text[256] = {};
@@ -375,6 +402,8 @@ TEST(Startup, ABrokenSettingsFileIsReportedAndTheWindowStillOpens)
     ASSERT_TRUE(WaitUntil([&] { return WindowsOf(run.ProcessId()).size() == 1; }));
     CloseAll(run.ProcessId());
     ExpectCleanExit(run);
+    EXPECT_NE(sandbox.Read(L"modules.log").find("first settings-read\n"), std::string::npos)
+        << sandbox.Read(L"modules.log");
 }
 
 TEST(Startup, RootOpensTheDesktopAndNoParameterTheCurrentFolder)

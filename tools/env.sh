@@ -8,6 +8,8 @@
 # run it, so each architecture calls its own loader directly.
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 all_arches=(i686 x86_64)
+# The 32-bit loader; the probe tries to run it.
+wine32_loader=${NIMBRA_WINE32_LOADER:-/usr/lib/wine/wine}
 export WINEDEBUG=-all
 # Keep Wine from offering to install Mono and Gecko.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -20,7 +22,7 @@ select_arch() {
     build="$top/build/$arch"
     export WINEPREFIX="$build/wineprefix"
     case "$arch" in
-        i686) export WINEARCH=win32; wine=/usr/lib/wine/wine ;;
+        i686) export WINEARCH=win32; wine=$wine32_loader ;;
         x86_64) export WINEARCH=win64; wine=/usr/lib/wine/wine64 ;;
         *) echo "unknown architecture '$arch' (i686 or x86_64)" >&2; return 1 ;;
     esac
@@ -34,9 +36,9 @@ probe_arches() {
     runnable=()
     skip_note=""
     local out
-    if [ ! -x /usr/lib/wine/wine ]; then
+    if [ ! -x "$wine32_loader" ]; then
         skip_note="i686 (32-bit Wine is not installed)"
-    elif ! out=$(/usr/lib/wine/wine --version 2>&1); then
+    elif ! out=$(LC_ALL=C "$wine32_loader" --version 2>&1); then
         # On a kernel without IA-32 emulation the loader fails with
         # "Exec format error".
         skip_note="i686 (this machine cannot run 32-bit code: ${out##*: })"

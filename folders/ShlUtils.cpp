@@ -16,6 +16,8 @@ namespace {
 using UniqueGlobal = UniqueResource<NullIsInvalid<HGLOBAL, ::GlobalFree>>;
 using UniqueTaskString = UniqueResource<NullIsInvalid<LPWSTR, ::CoTaskMemFree>>;
 
+constexpr const wchar_t* kNoDirectory = L"フォルダが指定されていません";
+
 USHORT IDSize(LPCITEMIDLIST id) noexcept { return id->mkid.cb; }
 
 // A name handed to the shell as one zero-terminated text: an embedded zero
@@ -485,7 +487,12 @@ bool ShowPropertySheet(LPCITEMIDLIST idList, HWND owner)
 std::wstring DoubleZeroList(std::wstring_view directory, const std::vector<std::wstring>& names)
 {
     // An empty name would stand for the directory itself, and a zero inside a
-    // name would smuggle in a further entry: neither may reach a delete.
+    // name would smuggle in a further entry: neither may reach a delete. Nor
+    // may an empty directory, which would turn every name into "\name" at the
+    // root of the current drive.
+    if (directory.empty())
+        throw Exception(kNoDirectory);
+    CheckName(directory);
     std::wstring prefix = IncludeTrailingBackslash(directory);
     std::wstring list;
     for (const std::wstring& name : names) {

@@ -78,7 +78,8 @@ bool ShowPropertySheet(LPCITEMIDLIST idList, HWND owner = nullptr);
 
 // The names as SHFileOperationW wants them: each a full path (directory +
 // "\" + name unless the name contains a "\"), each zero-terminated, and one
-// more zero at the end.
+// more zero at the end. Raises for an empty directory and for an empty name
+// or a zero inside a name or the directory.
 std::wstring DoubleZeroList(std::wstring_view directory, const std::vector<std::wstring>& names);
 // Deletes names in directory through the shell with the given FOF_* flags;
 // true when the shell reports success and nothing was cancelled.

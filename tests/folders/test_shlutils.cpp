@@ -343,6 +343,16 @@ TEST(ShellHelpers, DoubleZeroList)
     // would add another entry to the list.
     EXPECT_THROW(DoubleZeroList(L"C:\\d", {L"a", L""}), EOSError);
     EXPECT_THROW(DoubleZeroList(L"C:\\d", {L"a\0C:\\Windows"s}), EOSError);
+    // Without a directory every name would become "\name", a file at the root
+    // of the current drive; a zero in the directory would cut it short.
+    for (const std::wstring& directory : {L""s, L"C:\\d\0C:\\Windows"s}) {
+        try {
+            DoubleZeroList(directory, {L"a"});
+            ADD_FAILURE() << "accepted " << Narrow(directory);
+        } catch (const Exception& e) {
+            EXPECT_FALSE(e.Message().empty());
+        }
+    }
 }
 
 TEST_F(ShlUtilsTest, DataObjectCarriesPathsTextAndDropEffect)

@@ -27,14 +27,7 @@ make_bench_files() {
     touch "$dir.complete"
 }
 
-started_prefixes=()
-cleanup() {
-    local p
-    for p in "${started_prefixes[@]}"; do
-        WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
-    done
-}
-trap cleanup EXIT
+trap stop_wineservers EXIT
 for a in "${arches[@]}"; do
     select_arch "$a"
     ensure_prefix

@@ -112,3 +112,12 @@ prefix_temp_dir() {
     local drive=${windows:0:1}
     echo "$WINEPREFIX/drive_${drive,,}${windows:2}"
 }
+
+# The prefixes whose wineserver a script started; stop_wineservers ends them.
+started_prefixes=()
+stop_wineservers() {
+    local p
+    for p in "${started_prefixes[@]}"; do
+        WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
+    done
+}

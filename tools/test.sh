@@ -33,12 +33,8 @@ fi
 echo "$summary"
 
 xvfb_pid=""
-started_prefixes=()
 cleanup() {
-    local p
-    for p in "${started_prefixes[@]}"; do
-        WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
-    done
+    stop_wineservers
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT

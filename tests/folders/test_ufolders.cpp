@@ -211,6 +211,21 @@ TEST_F(Folders, SuspendedWatchingHoldsRefreshesBack)
     took = GetTickCount() - start;
     EXPECT_GE(took, 900u) << "with nothing to refresh, waits its full second";
     EXPECT_LT(took, 3000u);
+
+    // A caller holding the lock exclusively gives it up while it waits: the
+    // refresh it waits for needs the lock.
+    folder->SuspendWatching();
+    dir.MakeFile(L"held again");
+    Pump(700);
+    {
+        TExclusiveLock lock;
+        start = GetTickCount();
+        folder->ResumeWatching(true);
+        took = GetTickCount() - start;
+    }
+    EXPECT_EQ(view->Count, 2);
+    EXPECT_EQ(folder->GetCount(), 2);
+    EXPECT_LT(took, 900u);
     folder->Detach(view.get());
 }
 

@@ -125,6 +125,8 @@ void T0Folder::DetachObserver(IObserver* observer)
 
 void T0Folder::RefreshFolder()
 {
+    // The items are replaced: no other thread may read them meanwhile.
+    TExclusiveLock lock;
     if (!FReady)
         return;
     // Observers may still read records of the previous array (their marks,
@@ -262,6 +264,9 @@ void STDMETHODCALLTYPE TDirectory::GetDisplayPath(BSTR* result)
 HRESULT STDMETHODCALLTYPE TDirectory::SetPath(BSTR newPath)
 {
     return GuardedCall([&] {
+        // Readers of the path (views, the watcher) must not see the old
+        // string freed under them.
+        TExclusiveLock lock;
         StopWatcher();
         FPath.SetPath(std::wstring_view(newPath != nullptr ? newPath : L"", SysStringLen(newPath)));
         if (WatchableDrive(FPath.PathView()))
@@ -448,10 +453,13 @@ ComPtr<IFolder> TFolderManager::Folder(const TPath& path)
     if (ComPtr<IFolder> existing = Find(path))
         return existing;
     TExclusiveLock lock;
-    // Another thread may have made it while this one waited for the lock.
+    // Another thread may have made it while this one waited for the lock, or
+    // while the load gave the lock up (a logon prompt).
     if (ComPtr<IFolder> existing = Find(path))
         return existing;
     ComPtr<IFolder> folder = CreateFolder(path);
+    if (ComPtr<IFolder> existing = Find(path))
+        return existing;
     FFolders.push_back(folder);
     return folder;
 }
@@ -504,6 +512,7 @@ ComPtr<IFolder> TFolderManager::CreateFolder(const TPath& path)
 
 void TFolderManager::Refresh(const TPath& path, bool recursive)
 {
+    TExclusiveLock lock;
     // A refresh notifies views, which may open folders: walk a copy.
     std::vector<ComPtr<IFolder>> folders = FFolders;
     for (const ComPtr<IFolder>& folder : folders) {
@@ -516,6 +525,7 @@ void TFolderManager::Refresh(const TPath& path, bool recursive)
 
 void TFolderManager::Rename(const TPath& oldPath, std::wstring_view newPath)
 {
+    TExclusiveLock lock;
     size_t oldLength = oldPath.PathView().size();
     std::vector<ComPtr<IFolder>> folders = FFolders;
     for (const ComPtr<IFolder>& folder : folders) {

@@ -16,7 +16,9 @@
 
 // Standard library
 #include <atomic>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -502,4 +504,47 @@ TEST_F(Folders, ObserversMayReadTheOldItemsWhileTheyUpdate)
     EXPECT_EQ(folder->GetCount(), 0);
     EXPECT_EQ(view->Seen, expected);
     folder->Detach(view.get());
+}
+
+TEST_F(Folders, WritesWaitUntilNoOtherThreadReads)
+{
+    // Readers hold the lock shared (a GUI thread handling a message) and may
+    // read the path and the items at any moment: a refresh or a relocation
+    // replaces both, so it must wait until no other thread reads.
+    TempFolder dir;
+    std::wstring a = dir.MakeDir(L"a"), b = dir / L"b";
+    ComPtr<IFolder> folder = Open(a);
+    WideString moved(b);
+    const std::function<void()> writes[] = {
+        [&] { CheckHResult(folder->Refresh()); },
+        [&] { CheckHResult(folder->SetPath(moved.get())); },
+        [&] { FManager->Refresh(TPath::FromPath(b), false); },
+        [&] { FManager->Rename(TPath::FromPath(b), a); },
+    };
+    for (const std::function<void()>& write : writes) {
+        int32_t reading = Application()->BeginShared();
+        UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::exception_ptr error;
+        std::thread writer([&] {
+            // The writer itself handles a message, holding the lock shared.
+            int32_t held = Application()->BeginShared();
+            try {
+                write();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            Application()->EndShared(held);
+            SetEvent(done.get());
+        });
+        EXPECT_EQ(WaitForSingleObject(done.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "write " << &write - writes << " did not wait for the reader";
+        Application()->EndShared(reading);
+        EXPECT_EQ(WaitForSingleObject(done.get(), 10000), WAIT_OBJECT_0);
+        writer.join();
+        if (error)
+            std::rethrow_exception(error);
+    }
+    TPath path;
+    folder->GetPath(&path);
+    EXPECT_EQ(path.PathView(), a);
 }

@@ -12,6 +12,7 @@
 
 // Standard library
 #include <algorithm>
+#include <exception>
 
 namespace {
 
@@ -510,17 +511,50 @@ ComPtr<IFolder> TFolderManager::CreateFolder(const TPath& path)
     return directory;
 }
 
+namespace {
+
+// One failing folder must not keep the others from their refresh or their
+// new place: the walk goes on, and the first failure is raised at its end.
+class TFirstFailure {
+public:
+    // Whether the call succeeded; the failure (its message comes with the
+    // calling thread's error information) is kept if it is the first.
+    bool Check(HRESULT hr)
+    {
+        try {
+            CheckHResult(hr);
+            return true;
+        } catch (...) {
+            if (!FFirst)
+                FFirst = std::current_exception();
+            return false;
+        }
+    }
+    void Raise()
+    {
+        if (FFirst)
+            std::rethrow_exception(FFirst);
+    }
+
+private:
+    std::exception_ptr FFirst;
+};
+
+} // namespace
+
 void TFolderManager::Refresh(const TPath& path, bool recursive)
 {
     TExclusiveLock lock;
     // A refresh notifies views, which may open folders: walk a copy.
     std::vector<ComPtr<IFolder>> folders = FFolders;
+    TFirstFailure failure;
     for (const ComPtr<IFolder>& folder : folders) {
         TPath own;
         folder->GetPath(&own);
         if (SamePath(own, path) || (recursive && folder->IsWithin(&path)))
-            CheckHResult(folder->Refresh());
+            failure.Check(folder->Refresh());
     }
+    failure.Raise();
 }
 
 void TFolderManager::Rename(const TPath& oldPath, std::wstring_view newPath)
@@ -528,6 +562,7 @@ void TFolderManager::Rename(const TPath& oldPath, std::wstring_view newPath)
     TExclusiveLock lock;
     size_t oldLength = oldPath.PathView().size();
     std::vector<ComPtr<IFolder>> folders = FFolders;
+    TFirstFailure failure;
     for (const ComPtr<IFolder>& folder : folders) {
         TPath own;
         folder->GetPath(&own);
@@ -536,9 +571,11 @@ void TFolderManager::Rename(const TPath& oldPath, std::wstring_view newPath)
         std::wstring_view ownPath = own.PathView();
         std::wstring relocated = std::wstring(newPath) + std::wstring(ownPath.substr(std::min(oldLength, ownPath.size())));
         WideString text(relocated);
-        CheckHResult(folder->SetPath(text.get()));
-        CheckHResult(folder->Refresh());
+        // A folder left at the old place would show a location that is gone.
+        if (failure.Check(folder->SetPath(text.get())))
+            failure.Check(folder->Refresh());
     }
+    failure.Raise();
 }
 
 namespace {

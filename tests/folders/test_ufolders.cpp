@@ -548,3 +548,49 @@ TEST_F(Folders, WritesWaitUntilNoOtherThreadReads)
     folder->GetPath(&path);
     EXPECT_EQ(path.PathView(), a);
 }
+
+namespace {
+
+// A view that fails to update itself.
+class TFailingView : public TInterfaced<TInterfacedObject, IObserver> {
+public:
+    void STDMETHODCALLTYPE Update() override { throw Exception(L"表示を更新できません"); }
+};
+
+} // namespace
+
+TEST_F(Folders, OneFailingFolderDoesNotStopTheOthers)
+{
+    TempFolder dir;
+    std::wstring a = dir.MakeDir(L"a"), b = dir / L"b";
+    dir.MakeDir(L"a\\x");
+    ComPtr<IFolder> top = Open(a), below = Open(a + L"\\x");
+    top->SuspendWatching();
+    below->SuspendWatching();
+    ComPtr<TFailingView> failing(new TFailingView);
+    ComPtr<TUpdateCounter> counting(new TUpdateCounter);
+    top->Attach(failing.get());
+    below->Attach(counting.get());
+
+    auto failure = [](const std::function<void()>& call) {
+        try {
+            call();
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return std::wstring(L"no failure");
+    };
+    EXPECT_EQ(failure([&] { FManager->Refresh(TPath::FromPath(a), true); }), L"表示を更新できません");
+    EXPECT_EQ(counting->Count, 1) << "the folder after the failing one is refreshed";
+
+    ASSERT_TRUE(MoveFileW(a.c_str(), b.c_str()));
+    EXPECT_EQ(failure([&] { FManager->Rename(TPath::FromPath(a), b); }), L"表示を更新できません");
+    TPath path;
+    below->GetPath(&path);
+    EXPECT_EQ(path.PathView(), b + L"\\x") << "the folder after the failing one is relocated";
+    EXPECT_EQ(counting->Count, 2);
+    EXPECT_TRUE(below->IsReady());
+
+    top->Detach(failing.get());
+    below->Detach(counting.get());
+}

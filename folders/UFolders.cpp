@@ -12,6 +12,7 @@
 
 // Standard library
 #include <algorithm>
+#include <cwctype>
 #include <exception>
 
 namespace {
@@ -191,7 +192,7 @@ void FillFileItem(TFileItem& item, const WIN32_FIND_DATAW& data)
     item.ChildIDList = nullptr;
 }
 
-TDirectory::TDirectory(std::wstring_view path) : TFolderOf<IDirectory>(TPath::FromPath(path))
+TDirectory::TDirectory(std::wstring_view path) : TFolderOf<IDirectory>(TPath::FromPath(NormalizeDirectoryPath(path)))
 {
     FirstLoad();
     StartWatcher();
@@ -269,10 +270,63 @@ HRESULT STDMETHODCALLTYPE TDirectory::SetPath(BSTR newPath)
         // string freed under them.
         TExclusiveLock lock;
         StopWatcher();
-        FPath.SetPath(std::wstring_view(newPath != nullptr ? newPath : L"", SysStringLen(newPath)));
+        FPath.SetPath(NormalizeDirectoryPath(std::wstring_view(newPath != nullptr ? newPath : L"", SysStringLen(newPath))));
         if (WatchableDrive(FPath.PathView()))
             StartWatcher();
     });
+}
+
+std::wstring NormalizeDirectoryPath(std::wstring_view path)
+{
+    if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\"))
+        return std::wstring(path);
+    std::wstring text(path);
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+
+    // The root, and how many of the parts after it ".." may not remove (the
+    // server and the share of a UNC path).
+    std::wstring result;
+    size_t start = 0;
+    size_t fixedParts = 0;
+    bool rooted = true;
+    wchar_t drive = text.empty() ? L'\0' : static_cast<wchar_t>(towupper(text[0]));
+    if (text.size() >= 2 && text[1] == L':' && drive >= L'A' && drive <= L'Z') {
+        result = text.substr(0, 2) + L"\\";
+        start = 2;
+    } else if (text.starts_with(L"\\\\")) {
+        result = L"\\\\";
+        start = 2;
+        fixedParts = 2;
+    } else if (text.starts_with(L"\\")) {
+        result = L"\\";
+        start = 1;
+    } else {
+        rooted = false;
+    }
+
+    std::vector<std::wstring_view> parts;
+    std::wstring_view rest = std::wstring_view(text).substr(start);
+    while (!rest.empty()) {
+        size_t end = rest.find(L'\\');
+        std::wstring_view part = rest.substr(0, end);
+        rest = end == std::wstring_view::npos ? std::wstring_view() : rest.substr(end + 1);
+        if (part.empty() || part == L".")
+            continue;
+        if (part == L".." && parts.size() > fixedParts && parts.back() != L"..") {
+            parts.pop_back();
+            continue;
+        }
+        // Above the root there is nothing; a relative path keeps climbing.
+        if (part == L".." && rooted)
+            continue;
+        parts.push_back(part);
+    }
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            result += L'\\';
+        result += parts[i];
+    }
+    return result;
 }
 
 TPath DirectoryParentPath(std::wstring_view path)
@@ -438,28 +492,66 @@ TFolderManager::~TFolderManager()
     FFolders.clear();
 }
 
-ComPtr<IFolder> TFolderManager::Find(const TPath& path)
+bool TFolderManager::IsArchiveFile(std::wstring_view path)
+{
+    std::wstring name(path);
+    DWORD attributes;
+    {
+        CriticalErrorsOff errorsOff;
+        attributes = GetFileAttributesW(name.c_str());
+    }
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           static_cast<bool>(Archiver(name));
+}
+
+TPath TFolderManager::FolderLocation(const TPath& path)
+{
+    if (path.IDList != nullptr || path.ProviderTag != 0)
+        return path;
+    std::wstring_view subPath = path.SubPathView();
+    if (subPath.empty())
+        return TPath::FromPath(NormalizeDirectoryPath(path.PathView()));
+    // "C:/Windows" parses as C: with the sub-path "Windows": only an archive
+    // has places inside a file; anywhere else the sub-path is a directory.
+    if (IsArchiveFile(path.PathView()))
+        return path;
+    std::wstring joined(path.PathView());
+    if (!joined.empty())
+        joined += L'\\';
+    joined += subPath;
+    return TPath::FromPath(NormalizeDirectoryPath(joined));
+}
+
+ComPtr<IFolder> TFolderManager::FindLocation(const TPath& location)
 {
     for (const ComPtr<IFolder>& folder : FFolders) {
         TPath own;
         folder->GetPath(&own);
-        if (SamePath(own, path))
+        if (SamePath(own, location))
             return folder;
     }
     return nullptr;
 }
 
+ComPtr<IFolder> TFolderManager::Find(const TPath& path)
+{
+    return FindLocation(FolderLocation(path));
+}
+
 ComPtr<IFolder> TFolderManager::Folder(const TPath& path)
 {
-    if (ComPtr<IFolder> existing = Find(path))
+    // Looked up under the location the folder will have, so that every
+    // spelling of a place finds the one folder made for it.
+    TPath location = FolderLocation(path);
+    if (ComPtr<IFolder> existing = FindLocation(location))
         return existing;
     TExclusiveLock lock;
     // Another thread may have made it while this one waited for the lock, or
     // while the load gave the lock up (a logon prompt).
-    if (ComPtr<IFolder> existing = Find(path))
+    if (ComPtr<IFolder> existing = FindLocation(location))
         return existing;
-    ComPtr<IFolder> folder = CreateFolder(path);
-    if (ComPtr<IFolder> existing = Find(path))
+    ComPtr<IFolder> folder = CreateFolder(location);
+    if (ComPtr<IFolder> existing = FindLocation(location))
         return existing;
     FFolders.push_back(folder);
     return folder;
@@ -494,18 +586,11 @@ ComPtr<IFolder> TFolderManager::CreateFolder(const TPath& path)
     if (path.IDList != nullptr)
         return NewNameSpace(path);
     std::wstring name(path.PathView());
-    DWORD attributes;
-    {
-        CriticalErrorsOff errorsOff;
-        attributes = GetFileAttributesW(name.c_str());
-    }
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        if (ComPtr<IArchiver> archiver = Archiver(name)) {
-            ComPtr<IFolder> folder;
-            CheckHResult(archiver->OpenArchive(&path, folder.put()));
-            if (folder)
-                return folder;
-        }
+    if (IsArchiveFile(name)) {
+        ComPtr<IFolder> folder;
+        CheckHResult(Archiver(name)->OpenArchive(&path, folder.put()));
+        if (folder)
+            return folder;
     }
     ComPtr<IFolder> directory(new TDirectory(name));
     return directory;
@@ -542,8 +627,9 @@ private:
 
 } // namespace
 
-void TFolderManager::Refresh(const TPath& path, bool recursive)
+void TFolderManager::Refresh(const TPath& location, bool recursive)
 {
+    TPath path = FolderLocation(location);
     TExclusiveLock lock;
     // A refresh notifies views, which may open folders: walk a copy.
     std::vector<ComPtr<IFolder>> folders = FFolders;
@@ -559,17 +645,22 @@ void TFolderManager::Refresh(const TPath& path, bool recursive)
 
 void TFolderManager::Rename(const TPath& oldPath, std::wstring_view newPath)
 {
+    TPath old = FolderLocation(oldPath);
     TExclusiveLock lock;
-    size_t oldLength = oldPath.PathView().size();
+    size_t oldLength = old.PathView().size();
     std::vector<ComPtr<IFolder>> folders = FFolders;
     TFirstFailure failure;
     for (const ComPtr<IFolder>& folder : folders) {
         TPath own;
         folder->GetPath(&own);
-        if (!SamePath(own, oldPath) && !folder->IsWithin(&oldPath))
+        if (!SamePath(own, old) && !folder->IsWithin(&old))
             continue;
+        // What lies below the old place, with its separator: "C:\" has its own.
         std::wstring_view ownPath = own.PathView();
-        std::wstring relocated = std::wstring(newPath) + std::wstring(ownPath.substr(std::min(oldLength, ownPath.size())));
+        std::wstring below(ownPath.substr(std::min(oldLength, ownPath.size())));
+        if (!below.empty() && below[0] != L'\\')
+            below.insert(below.begin(), L'\\');
+        std::wstring relocated = std::wstring(newPath) + below;
         WideString text(relocated);
         // A folder left at the old place would show a location that is gone.
         if (failure.Check(folder->SetPath(text.get())))

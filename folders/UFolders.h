@@ -328,6 +328,13 @@ private:
 // attributes; every capability bit).
 void FillFileItem(TFileItem& item, const WIN32_FIND_DATAW& data);
 
+// The one spelling of a directory path under which its folder is kept and
+// compared: backslashes only, no empty, "." or ".." parts, no trailing
+// backslash except on a drive root ("C:\"); a share root is "\\srv\share".
+// Paths beginning with "\\?\" or "\\.\" are taken literally by the system
+// and stay as they are.
+std::wstring NormalizeDirectoryPath(std::wstring_view path);
+
 // The parent location of a directory path: the directory above; My Computer
 // above a drive root; the network neighbourhood above a share root.
 TPath DirectoryParentPath(std::wstring_view path);
@@ -401,6 +408,12 @@ protected:
     ~TFolderManager() override;
 
 private:
+    // The location under which the folder for path is kept: a directory's
+    // path normalised; a sub-path below anything but an archive file names a
+    // directory below the path.
+    TPath FolderLocation(const TPath& path);
+    bool IsArchiveFile(std::wstring_view path);
+    ComPtr<IFolder> FindLocation(const TPath& location);
     ComPtr<IFolder> CreateFolder(const TPath& path);
 
     IExtensionHost* FHost;

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 // Standard library
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -293,6 +294,28 @@ TEST(FolderPaths, ParentsAndContainment)
     EXPECT_FALSE(DirectoryIsWithin(L"C:\\", TPath::FromPath(L"C:\\a")));
     TPath desktop = ParsePath(L"");
     EXPECT_TRUE(DirectoryIsWithin(L"C:\\anything", desktop));
+
+    // One spelling per place; a wrong one made "C:\foo\" its own parent.
+    struct {
+        const wchar_t* path;
+        const wchar_t* normal;
+    } const spellings[] = {
+        {L"C:/foo/bar", L"C:\\foo\\bar"},
+        {L"C:\\foo\\", L"C:\\foo"},
+        {L"C:\\", L"C:\\"},
+        {L"C:", L"C:\\"},
+        {L"c:\\\\", L"c:\\"},
+        {L"C:\\a\\\\b\\.\\c\\..\\", L"C:\\a\\b"},
+        {L"C:\\..\\..", L"C:\\"},
+        {L"\\\\srv\\share\\", L"\\\\srv\\share"},
+        {L"//srv/share/dir/", L"\\\\srv\\share\\dir"},
+        {L"\\\\srv\\share\\..\\..", L"\\\\srv\\share"},
+        {L"\\\\?\\C:\\foo\\", L"\\\\?\\C:\\foo\\"},
+        {L"\\a\\", L"\\a"},
+        {L"a\\..\\..\\b", L"..\\b"},
+    };
+    for (const auto& c : spellings)
+        EXPECT_EQ(NormalizeDirectoryPath(c.path), c.normal) << UnicodeToUtf8(c.path);
 }
 
 namespace {
@@ -593,4 +616,46 @@ TEST_F(Folders, OneFailingFolderDoesNotStopTheOthers)
 
     top->Detach(failing.get());
     below->Detach(counting.get());
+}
+
+TEST_F(Folders, EverySpellingOfAPlaceFindsItsOneFolder)
+{
+    TempFolder dir;
+    std::wstring sub = dir.MakeDir(L"sub");
+    dir.MakeDir(L"sub\\x");
+    std::wstring slashed = sub;
+    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+    ComPtr<IFolder> folder = Open(sub);
+    const TPath spellings[] = {
+        TPath::FromPath(sub + L"\\"),
+        TPath::FromPath(sub + L"\\.\\x\\..\\"),
+        TPath::FromPath(slashed),
+        TPath::FromPath(dir.Path(), L"sub"),
+        ParsePath(dir.Path() + L"/sub/"),
+        ParsePath(slashed),
+    };
+    for (const TPath& spelling : spellings)
+        EXPECT_EQ(FManager->Folder(spelling).get(), folder.get()) << UnicodeToUtf8(PathToString(spelling));
+    TPath path;
+    folder->GetPath(&path);
+    EXPECT_EQ(path.PathView(), sub);
+    folder->GetParentPath(&path);
+    EXPECT_EQ(path.PathView(), dir.Path());
+
+    EXPECT_EQ(FManager->Folder(ParsePath(L"C:/Windows")).get(), FManager->Folder(ParsePath(L"C:/Windows")).get());
+    ComPtr<IFolder> root = Open(L"C:/");
+    EXPECT_EQ(Open(L"C:\\").get(), root.get());
+    root->GetPath(&path);
+    EXPECT_EQ(path.PathView(), L"C:\\");
+
+    // A place renamed, spelt with trailing backslashes.
+    ComPtr<IFolder> below = Open(sub + L"\\x");
+    std::wstring moved = dir / L"moved";
+    ASSERT_TRUE(MoveFileW(sub.c_str(), moved.c_str()));
+    FManager->Rename(TPath::FromPath(sub + L"\\"), moved + L"\\");
+    folder->GetPath(&path);
+    EXPECT_EQ(path.PathView(), moved);
+    below->GetPath(&path);
+    EXPECT_EQ(path.PathView(), moved + L"\\x");
+    EXPECT_TRUE(below->IsReady());
 }

@@ -12,6 +12,7 @@
 
 // Standard library
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 #include <exception>
 
@@ -192,26 +193,40 @@ void FillFileItem(TFileItem& item, const WIN32_FIND_DATAW& data)
     item.ChildIDList = nullptr;
 }
 
-TDirectory::TDirectory(std::wstring_view path) : TFolderOf<IDirectory>(TPath::FromPath(NormalizeDirectoryPath(path)))
-{
-    FirstLoad();
-    StartWatcher();
-}
-
-TDirectory::~TDirectory() = default;
-
 namespace {
+
+std::atomic<TDriveTypeProbe> g_driveTypeProbe{::GetDriveTypeW};
 
 // Removable and CD-ROM drives are never watched: they are current only
 // after an explicit refresh.
 bool WatchableDrive(std::wstring_view path)
 {
     std::wstring drive = IncludeTrailingBackslash(ExtractFileDrive(path));
-    UINT type = GetDriveTypeW(drive.c_str());
+    UINT type = g_driveTypeProbe.load()(drive.c_str());
     return type != DRIVE_REMOVABLE && type != DRIVE_CDROM;
 }
 
 } // namespace
+
+TDriveTypeProbe SetDriveTypeProbe(TDriveTypeProbe probe)
+{
+    return g_driveTypeProbe.exchange(probe);
+}
+
+TDirectory::TDirectory(std::wstring_view path) : TFolderOf<IDirectory>(TPath::FromPath(NormalizeDirectoryPath(path)))
+{
+    FirstLoad();
+    WatchUnlessRemovable();
+}
+
+TDirectory::~TDirectory() = default;
+
+void TDirectory::WatchUnlessRemovable()
+{
+    if (WatchableDrive(FPath.PathView()))
+        StartWatcher();
+}
+
 
 void TDirectory::Load()
 {
@@ -271,8 +286,7 @@ HRESULT STDMETHODCALLTYPE TDirectory::SetPath(BSTR newPath)
         TExclusiveLock lock;
         StopWatcher();
         FPath.SetPath(NormalizeDirectoryPath(std::wstring_view(newPath != nullptr ? newPath : L"", SysStringLen(newPath))));
-        if (WatchableDrive(FPath.PathView()))
-            StartWatcher();
+        WatchUnlessRemovable();
     });
 }
 

@@ -321,8 +321,18 @@ protected:
     void Load() override;
 
 private:
+    // Starts the watcher unless the directory is on a removable or CD-ROM
+    // drive.
+    void WatchUnlessRemovable();
+
     bool FIsRoot = false;
 };
+
+// Removable and CD-ROM drives are never watched: a watcher would hold a
+// change notification on the medium. Their type is asked of GetDriveTypeW, or
+// of a probe a test puts in its place; returns the previous probe.
+using TDriveTypeProbe = UINT(WINAPI*)(LPCWSTR root);
+TDriveTypeProbe SetDriveTypeProbe(TDriveTypeProbe probe);
 
 // Fills the item record of a directory entry (names, size, times,
 // attributes; every capability bit).

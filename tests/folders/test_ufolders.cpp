@@ -659,3 +659,51 @@ TEST_F(Folders, EverySpellingOfAPlaceFindsItsOneFolder)
     EXPECT_EQ(path.PathView(), moved + L"\\x");
     EXPECT_TRUE(below->IsReady());
 }
+
+namespace {
+
+UINT WINAPI EveryDriveIsACD(LPCWSTR) { return DRIVE_CDROM; }
+
+// Makes every drive look like a CD-ROM drive while it lives.
+class TCDDrives {
+public:
+    TCDDrives() : FPrevious(SetDriveTypeProbe(EveryDriveIsACD)) {}
+    ~TCDDrives() { SetDriveTypeProbe(FPrevious); }
+    TCDDrives(const TCDDrives&) = delete;
+    TCDDrives& operator=(const TCDDrives&) = delete;
+
+private:
+    TDriveTypeProbe FPrevious;
+};
+
+} // namespace
+
+TEST_F(Folders, RemovableAndCDDrivesAreNeverWatched)
+{
+    TempFolder dir, other;
+    ComPtr<TUpdateCounter> view(new TUpdateCounter);
+    ComPtr<IFolder> folder;
+    {
+        TCDDrives cd;
+        // A watcher would hold a change notification on the medium.
+        folder = Open(dir.Path());
+        folder->Attach(view.get());
+        dir.MakeFile(L"new on the CD");
+        Pump(700);
+        EXPECT_EQ(view->Count, 0) << "a new folder on a CD is not watched";
+        CheckHResult(folder->Refresh());
+        EXPECT_EQ(folder->GetCount(), 1) << "an explicit refresh shows the change";
+
+        WideString elsewhere(other.Path());
+        CheckHResult(folder->SetPath(elsewhere.get()));
+        other.MakeFile(L"new there");
+        Pump(700);
+        EXPECT_EQ(view->Count, 1) << "nor is a folder moved onto one";
+    }
+    WideString back(dir.Path());
+    CheckHResult(folder->SetPath(back.get()));
+    dir.MakeFile(L"new on a fixed disk");
+    Pump(1000);
+    EXPECT_EQ(view->Count, 2) << "a fixed drive is watched";
+    folder->Detach(view.get());
+}

@@ -899,12 +899,37 @@ public:
 protected:
     HRESULT GetInterface(REFIID iid, void** object) noexcept override
     {
-        if (iid == IID_IShellFolder && FShellFolder) {
-            *object = FShellFolder.get();
-            FShellFolder->AddRef();
-            return S_OK;
+        if (iid == IID_IShellFolder) {
+            // A shell object belongs to the apartment of the thread that made
+            // it: each caller gets one bound on its own thread.
+            try {
+                if (ComPtr<IShellFolder> folder = BindShellFolder()) {
+                    *object = folder.detach();
+                    return S_OK;
+                }
+            } catch (...) {
+                // No shell: no shell folder.
+            }
+            *object = nullptr;
+            return E_NOINTERFACE;
         }
         return TFolderOf<INameSpace>::GetInterface(iid, object);
+    }
+
+    // The folder's shell folder, bound on the calling thread: the desktop
+    // itself, or the desktop's binding of the ID list; empty when the shell
+    // cannot bind it.
+    ComPtr<IShellFolder> BindShellFolder() const
+    {
+        ComPtr<IShellFolder> desktop = DesktopFolder();
+        if (IsEmptyIDList(FPath.IDList))
+            return desktop;
+        ComPtr<IShellFolder> folder;
+        HRESULT hr = desktop->BindToObject(FPath.IDList, nullptr, IID_IShellFolder,
+                                           reinterpret_cast<void**>(folder.put()));
+        if (FAILED(hr))
+            return nullptr;
+        return folder;
     }
 
     void Load() override
@@ -929,16 +954,13 @@ protected:
             FDisplayName = DisplayNameOf(desktop.get(), list, SHGDN_NORMAL);
         }
 
-        ComPtr<IShellFolder> folder = desktop;
-        if (!isDesktop) {
-            folder.reset();
-            FReady = SUCCEEDED(desktop->BindToObject(list, nullptr, IID_IShellFolder,
-                                                     reinterpret_cast<void**>(folder.put()))) &&
-                     folder;
-            if (!FReady)
-                return;
-        }
-        FShellFolder = folder;
+        // Every shell object of the load is made, used and released on the
+        // loading thread (a watcher thread reloads the desktop); the items
+        // keep only ID lists and texts.
+        ComPtr<IShellFolder> folder = BindShellFolder();
+        FReady = static_cast<bool>(folder);
+        if (!FReady)
+            return;
 
         constexpr SHCONTF kContents = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN;
         ComPtr<IEnumIDList> children;
@@ -1084,7 +1106,6 @@ private:
         items.swap(sorted);
     }
 
-    ComPtr<IShellFolder> FShellFolder;
     std::wstring FDisplayName;
     bool FIsRecycleBin = false;
     bool FIsMyComputer = false;

@@ -12,6 +12,9 @@
 
 // Standard library
 #include <algorithm>
+#include <atomic>
+#include <cwctype>
+#include <exception>
 
 namespace {
 
@@ -125,6 +128,8 @@ void T0Folder::DetachObserver(IObserver* observer)
 
 void T0Folder::RefreshFolder()
 {
+    // The items are replaced: no other thread may read them meanwhile.
+    TExclusiveLock lock;
     if (!FReady)
         return;
     // Observers may still read records of the previous array (their marks,
@@ -188,26 +193,40 @@ void FillFileItem(TFileItem& item, const WIN32_FIND_DATAW& data)
     item.ChildIDList = nullptr;
 }
 
-TDirectory::TDirectory(std::wstring_view path) : TFolderOf<IDirectory>(TPath::FromPath(path))
-{
-    FirstLoad();
-    StartWatcher();
-}
-
-TDirectory::~TDirectory() = default;
-
 namespace {
+
+std::atomic<TDriveTypeProbe> g_driveTypeProbe{::GetDriveTypeW};
 
 // Removable and CD-ROM drives are never watched: they are current only
 // after an explicit refresh.
 bool WatchableDrive(std::wstring_view path)
 {
     std::wstring drive = IncludeTrailingBackslash(ExtractFileDrive(path));
-    UINT type = GetDriveTypeW(drive.c_str());
+    UINT type = g_driveTypeProbe.load()(drive.c_str());
     return type != DRIVE_REMOVABLE && type != DRIVE_CDROM;
 }
 
 } // namespace
+
+TDriveTypeProbe SetDriveTypeProbe(TDriveTypeProbe probe)
+{
+    return g_driveTypeProbe.exchange(probe);
+}
+
+TDirectory::TDirectory(std::wstring_view path) : TFolderOf<IDirectory>(TPath::FromPath(NormalizeDirectoryPath(path)))
+{
+    FirstLoad();
+    WatchUnlessRemovable();
+}
+
+TDirectory::~TDirectory() = default;
+
+void TDirectory::WatchUnlessRemovable()
+{
+    if (WatchableDrive(FPath.PathView()))
+        StartWatcher();
+}
+
 
 void TDirectory::Load()
 {
@@ -262,11 +281,66 @@ void STDMETHODCALLTYPE TDirectory::GetDisplayPath(BSTR* result)
 HRESULT STDMETHODCALLTYPE TDirectory::SetPath(BSTR newPath)
 {
     return GuardedCall([&] {
+        // Readers of the path (views, the watcher) must not see the old
+        // string freed under them.
+        TExclusiveLock lock;
         StopWatcher();
-        FPath.SetPath(std::wstring_view(newPath != nullptr ? newPath : L"", SysStringLen(newPath)));
-        if (WatchableDrive(FPath.PathView()))
-            StartWatcher();
+        FPath.SetPath(NormalizeDirectoryPath(std::wstring_view(newPath != nullptr ? newPath : L"", SysStringLen(newPath))));
+        WatchUnlessRemovable();
     });
+}
+
+std::wstring NormalizeDirectoryPath(std::wstring_view path)
+{
+    if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\"))
+        return std::wstring(path);
+    std::wstring text(path);
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+
+    // The root, and how many of the parts after it ".." may not remove (the
+    // server and the share of a UNC path).
+    std::wstring result;
+    size_t start = 0;
+    size_t fixedParts = 0;
+    bool rooted = true;
+    wchar_t drive = text.empty() ? L'\0' : static_cast<wchar_t>(towupper(text[0]));
+    if (text.size() >= 2 && text[1] == L':' && drive >= L'A' && drive <= L'Z') {
+        result = text.substr(0, 2) + L"\\";
+        start = 2;
+    } else if (text.starts_with(L"\\\\")) {
+        result = L"\\\\";
+        start = 2;
+        fixedParts = 2;
+    } else if (text.starts_with(L"\\")) {
+        result = L"\\";
+        start = 1;
+    } else {
+        rooted = false;
+    }
+
+    std::vector<std::wstring_view> parts;
+    std::wstring_view rest = std::wstring_view(text).substr(start);
+    while (!rest.empty()) {
+        size_t end = rest.find(L'\\');
+        std::wstring_view part = rest.substr(0, end);
+        rest = end == std::wstring_view::npos ? std::wstring_view() : rest.substr(end + 1);
+        if (part.empty() || part == L".")
+            continue;
+        if (part == L".." && parts.size() > fixedParts && parts.back() != L"..") {
+            parts.pop_back();
+            continue;
+        }
+        // Above the root there is nothing; a relative path keeps climbing.
+        if (part == L".." && rooted)
+            continue;
+        parts.push_back(part);
+    }
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            result += L'\\';
+        result += parts[i];
+    }
+    return result;
 }
 
 TPath DirectoryParentPath(std::wstring_view path)
@@ -432,26 +506,67 @@ TFolderManager::~TFolderManager()
     FFolders.clear();
 }
 
-ComPtr<IFolder> TFolderManager::Find(const TPath& path)
+bool TFolderManager::IsArchiveFile(std::wstring_view path)
+{
+    std::wstring name(path);
+    DWORD attributes;
+    {
+        CriticalErrorsOff errorsOff;
+        attributes = GetFileAttributesW(name.c_str());
+    }
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           static_cast<bool>(Archiver(name));
+}
+
+TPath TFolderManager::FolderLocation(const TPath& path)
+{
+    if (path.IDList != nullptr || path.ProviderTag != 0)
+        return path;
+    std::wstring_view subPath = path.SubPathView();
+    if (subPath.empty())
+        return TPath::FromPath(NormalizeDirectoryPath(path.PathView()));
+    // "C:/Windows" parses as C: with the sub-path "Windows": only an archive
+    // has places inside a file; anywhere else the sub-path is a directory.
+    if (IsArchiveFile(path.PathView()))
+        return path;
+    std::wstring joined(path.PathView());
+    if (!joined.empty())
+        joined += L'\\';
+    joined += subPath;
+    return TPath::FromPath(NormalizeDirectoryPath(joined));
+}
+
+ComPtr<IFolder> TFolderManager::FindLocation(const TPath& location)
 {
     for (const ComPtr<IFolder>& folder : FFolders) {
         TPath own;
         folder->GetPath(&own);
-        if (SamePath(own, path))
+        if (SamePath(own, location))
             return folder;
     }
     return nullptr;
 }
 
+ComPtr<IFolder> TFolderManager::Find(const TPath& path)
+{
+    return FindLocation(FolderLocation(path));
+}
+
 ComPtr<IFolder> TFolderManager::Folder(const TPath& path)
 {
-    if (ComPtr<IFolder> existing = Find(path))
+    // Looked up under the location the folder will have, so that every
+    // spelling of a place finds the one folder made for it.
+    TPath location = FolderLocation(path);
+    if (ComPtr<IFolder> existing = FindLocation(location))
         return existing;
     TExclusiveLock lock;
-    // Another thread may have made it while this one waited for the lock.
-    if (ComPtr<IFolder> existing = Find(path))
+    // Another thread may have made it while this one waited for the lock, or
+    // while the load gave the lock up (a logon prompt).
+    if (ComPtr<IFolder> existing = FindLocation(location))
         return existing;
-    ComPtr<IFolder> folder = CreateFolder(path);
+    ComPtr<IFolder> folder = CreateFolder(location);
+    if (ComPtr<IFolder> existing = FindLocation(location))
+        return existing;
     FFolders.push_back(folder);
     return folder;
 }
@@ -485,50 +600,87 @@ ComPtr<IFolder> TFolderManager::CreateFolder(const TPath& path)
     if (path.IDList != nullptr)
         return NewNameSpace(path);
     std::wstring name(path.PathView());
-    DWORD attributes;
-    {
-        CriticalErrorsOff errorsOff;
-        attributes = GetFileAttributesW(name.c_str());
-    }
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        if (ComPtr<IArchiver> archiver = Archiver(name)) {
-            ComPtr<IFolder> folder;
-            CheckHResult(archiver->OpenArchive(&path, folder.put()));
-            if (folder)
-                return folder;
-        }
+    if (IsArchiveFile(name)) {
+        ComPtr<IFolder> folder;
+        CheckHResult(Archiver(name)->OpenArchive(&path, folder.put()));
+        if (folder)
+            return folder;
     }
     ComPtr<IFolder> directory(new TDirectory(name));
     return directory;
 }
 
-void TFolderManager::Refresh(const TPath& path, bool recursive)
+namespace {
+
+// One failing folder must not keep the others from their refresh or their
+// new place: the walk goes on, and the first failure is raised at its end.
+class TFirstFailure {
+public:
+    // Whether the call succeeded; the failure (its message comes with the
+    // calling thread's error information) is kept if it is the first.
+    bool Check(HRESULT hr)
+    {
+        try {
+            CheckHResult(hr);
+            return true;
+        } catch (...) {
+            if (!FFirst)
+                FFirst = std::current_exception();
+            return false;
+        }
+    }
+    void Raise()
+    {
+        if (FFirst)
+            std::rethrow_exception(FFirst);
+    }
+
+private:
+    std::exception_ptr FFirst;
+};
+
+} // namespace
+
+void TFolderManager::Refresh(const TPath& location, bool recursive)
 {
+    TPath path = FolderLocation(location);
+    TExclusiveLock lock;
     // A refresh notifies views, which may open folders: walk a copy.
     std::vector<ComPtr<IFolder>> folders = FFolders;
+    TFirstFailure failure;
     for (const ComPtr<IFolder>& folder : folders) {
         TPath own;
         folder->GetPath(&own);
         if (SamePath(own, path) || (recursive && folder->IsWithin(&path)))
-            CheckHResult(folder->Refresh());
+            failure.Check(folder->Refresh());
     }
+    failure.Raise();
 }
 
 void TFolderManager::Rename(const TPath& oldPath, std::wstring_view newPath)
 {
-    size_t oldLength = oldPath.PathView().size();
+    TPath old = FolderLocation(oldPath);
+    TExclusiveLock lock;
+    size_t oldLength = old.PathView().size();
     std::vector<ComPtr<IFolder>> folders = FFolders;
+    TFirstFailure failure;
     for (const ComPtr<IFolder>& folder : folders) {
         TPath own;
         folder->GetPath(&own);
-        if (!SamePath(own, oldPath) && !folder->IsWithin(&oldPath))
+        if (!SamePath(own, old) && !folder->IsWithin(&old))
             continue;
+        // What lies below the old place, with its separator: "C:\" has its own.
         std::wstring_view ownPath = own.PathView();
-        std::wstring relocated = std::wstring(newPath) + std::wstring(ownPath.substr(std::min(oldLength, ownPath.size())));
+        std::wstring below(ownPath.substr(std::min(oldLength, ownPath.size())));
+        if (!below.empty() && below[0] != L'\\')
+            below.insert(below.begin(), L'\\');
+        std::wstring relocated = std::wstring(newPath) + below;
         WideString text(relocated);
-        CheckHResult(folder->SetPath(text.get()));
-        CheckHResult(folder->Refresh());
+        // A folder left at the old place would show a location that is gone.
+        if (failure.Check(folder->SetPath(text.get())))
+            failure.Check(folder->Refresh());
     }
+    failure.Raise();
 }
 
 namespace {
@@ -747,12 +899,37 @@ public:
 protected:
     HRESULT GetInterface(REFIID iid, void** object) noexcept override
     {
-        if (iid == IID_IShellFolder && FShellFolder) {
-            *object = FShellFolder.get();
-            FShellFolder->AddRef();
-            return S_OK;
+        if (iid == IID_IShellFolder) {
+            // A shell object belongs to the apartment of the thread that made
+            // it: each caller gets one bound on its own thread.
+            try {
+                if (ComPtr<IShellFolder> folder = BindShellFolder()) {
+                    *object = folder.detach();
+                    return S_OK;
+                }
+            } catch (...) {
+                // No shell: no shell folder.
+            }
+            *object = nullptr;
+            return E_NOINTERFACE;
         }
         return TFolderOf<INameSpace>::GetInterface(iid, object);
+    }
+
+    // The folder's shell folder, bound on the calling thread: the desktop
+    // itself, or the desktop's binding of the ID list; empty when the shell
+    // cannot bind it.
+    ComPtr<IShellFolder> BindShellFolder() const
+    {
+        ComPtr<IShellFolder> desktop = DesktopFolder();
+        if (IsEmptyIDList(FPath.IDList))
+            return desktop;
+        ComPtr<IShellFolder> folder;
+        HRESULT hr = desktop->BindToObject(FPath.IDList, nullptr, IID_IShellFolder,
+                                           reinterpret_cast<void**>(folder.put()));
+        if (FAILED(hr))
+            return nullptr;
+        return folder;
     }
 
     void Load() override
@@ -777,16 +954,13 @@ protected:
             FDisplayName = DisplayNameOf(desktop.get(), list, SHGDN_NORMAL);
         }
 
-        ComPtr<IShellFolder> folder = desktop;
-        if (!isDesktop) {
-            folder.reset();
-            FReady = SUCCEEDED(desktop->BindToObject(list, nullptr, IID_IShellFolder,
-                                                     reinterpret_cast<void**>(folder.put()))) &&
-                     folder;
-            if (!FReady)
-                return;
-        }
-        FShellFolder = folder;
+        // Every shell object of the load is made, used and released on the
+        // loading thread (a watcher thread reloads the desktop); the items
+        // keep only ID lists and texts.
+        ComPtr<IShellFolder> folder = BindShellFolder();
+        FReady = static_cast<bool>(folder);
+        if (!FReady)
+            return;
 
         constexpr SHCONTF kContents = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN;
         ComPtr<IEnumIDList> children;
@@ -932,7 +1106,6 @@ private:
         items.swap(sorted);
     }
 
-    ComPtr<IShellFolder> FShellFolder;
     std::wstring FDisplayName;
     bool FIsRecycleBin = false;
     bool FIsMyComputer = false;

@@ -321,12 +321,29 @@ protected:
     void Load() override;
 
 private:
+    // Starts the watcher unless the directory is on a removable or CD-ROM
+    // drive.
+    void WatchUnlessRemovable();
+
     bool FIsRoot = false;
 };
+
+// Removable and CD-ROM drives are never watched: a watcher would hold a
+// change notification on the medium. Their type is asked of GetDriveTypeW, or
+// of a probe a test puts in its place; returns the previous probe.
+using TDriveTypeProbe = UINT(WINAPI*)(LPCWSTR root);
+TDriveTypeProbe SetDriveTypeProbe(TDriveTypeProbe probe);
 
 // Fills the item record of a directory entry (names, size, times,
 // attributes; every capability bit).
 void FillFileItem(TFileItem& item, const WIN32_FIND_DATAW& data);
+
+// The one spelling of a directory path under which its folder is kept and
+// compared: backslashes only, no empty, "." or ".." parts, no trailing
+// backslash except on a drive root ("C:\"); a share root is "\\srv\share".
+// Paths beginning with "\\?\" or "\\.\" are taken literally by the system
+// and stay as they are.
+std::wstring NormalizeDirectoryPath(std::wstring_view path);
 
 // The parent location of a directory path: the directory above; My Computer
 // above a drive root; the network neighbourhood above a share root.
@@ -401,6 +418,12 @@ protected:
     ~TFolderManager() override;
 
 private:
+    // The location under which the folder for path is kept: a directory's
+    // path normalised; a sub-path below anything but an archive file names a
+    // directory below the path.
+    TPath FolderLocation(const TPath& path);
+    bool IsArchiveFile(std::wstring_view path);
+    ComPtr<IFolder> FindLocation(const TPath& location);
     ComPtr<IFolder> CreateFolder(const TPath& path);
 
     IExtensionHost* FHost;

@@ -136,10 +136,13 @@ void EndShared(TAppLock& lock, int32_t& state, int32_t previous)
 
 int32_t SuspendShared(TAppLock& lock, int32_t& state)
 {
-    Assert(state != -1, kUnit, L"SuspendShared while the lock is held exclusively");
+    // Whatever the thread holds is given up: a thread that waits for another
+    // (a logon prompt, a refresh it asked for) may hold the lock exclusively.
     int32_t previous = state;
     if (state > 0)
         lock.ReleaseShared();
+    else if (state == -1)
+        lock.ReleaseExclusive();
     state = 0;
     return previous;
 }
@@ -148,6 +151,8 @@ void ResumeShared(TAppLock& lock, int32_t& state, int32_t previous)
 {
     if (previous > 0)
         lock.AcquireShared();
+    else if (previous == -1)
+        lock.AcquireExclusive();
     state = previous;
 }
 

@@ -68,7 +68,8 @@ private:
 
 // A thread's state in the application lock: -1 exclusive, 0 nothing,
 // positive shared. Each Begin/Suspend returns the previous state for the
-// matching End/Resume.
+// matching End/Resume. SuspendShared gives up whatever the thread holds,
+// shared or exclusive, and ResumeShared takes it back in the same mode.
 namespace lockstate {
 int32_t BeginExclusive(TAppLock& lock, int32_t& state);
 void EndExclusive(TAppLock& lock, int32_t& state, int32_t previous);
@@ -314,8 +315,8 @@ private:
 // The one application object (null before it is made and after it is gone).
 T0Application* Application();
 
-// Holds the calling thread's shared hold released for its lifetime: around
-// waits, modal windows and long calls.
+// Holds the calling thread's hold on the lock (shared or exclusive)
+// released for its lifetime: around waits, modal windows and long calls.
 class TSuspendShared {
 public:
     TSuspendShared() : FPrevious(Application()->SuspendShared()) {}

@@ -15,6 +15,7 @@
 // Standard library
 #include <atomic>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -166,4 +167,38 @@ TEST(NameSpace, ItemsKeepTheShellsOrder)
         EXPECT_LE(static_cast<short>(HRESULT_CODE(hr)), 0) << "item " << i;
     }
     EXPECT_EQ(computer->GetCapabilities() & kCanSort, 0) << "the view keeps this order";
+}
+
+TEST(NameSpace, ShellObjectsStayOnTheThreadThatMadeThem)
+{
+    // The folder is made and loaded on another thread, as the desktop is
+    // reloaded by its watcher thread; that thread keeps the shell folder it
+    // was handed until this one has its own.
+    ComPtr<IFolder> computer;
+    IShellFolder* boundThere = nullptr;
+    UniqueHandle bound(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle compared(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread maker([&] {
+        HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        {
+            computer = NewNameSpace(ParsePath(kMyComputer));
+            ComPtr<IShellFolder> shell = computer.as<IShellFolder>();
+            boundThere = shell.get();
+            SetEvent(bound.get());
+            WaitForSingleObject(compared.get(), 10000);
+        }
+        if (SUCCEEDED(com))
+            CoUninitialize();
+    });
+    WaitForSingleObject(bound.get(), 10000);
+    ComPtr<IShellFolder> here = computer.as<IShellFolder>();
+    SetEvent(compared.get());
+    maker.join();
+
+    ASSERT_NE(boundThere, nullptr);
+    ASSERT_TRUE(here);
+    EXPECT_NE(here.get(), boundThere) << "a shell folder made on another thread was handed to this one";
+    ASSERT_GE(computer->GetCount(), 2);
+    HRESULT hr = here->CompareIDs(0, computer->GetItem(0)->ChildIDList, computer->GetItem(1)->ChildIDList);
+    EXPECT_TRUE(SUCCEEDED(hr)) << "the items' ID lists are good for this thread's shell folder";
 }

@@ -15,8 +15,11 @@
 #include <windows.h>
 
 // Standard library
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -211,6 +214,21 @@ TEST_F(Folders, SuspendedWatchingHoldsRefreshesBack)
     took = GetTickCount() - start;
     EXPECT_GE(took, 900u) << "with nothing to refresh, waits its full second";
     EXPECT_LT(took, 3000u);
+
+    // A caller holding the lock exclusively gives it up while it waits: the
+    // refresh it waits for needs the lock.
+    folder->SuspendWatching();
+    dir.MakeFile(L"held again");
+    Pump(700);
+    {
+        TExclusiveLock lock;
+        start = GetTickCount();
+        folder->ResumeWatching(true);
+        took = GetTickCount() - start;
+    }
+    EXPECT_EQ(view->Count, 2);
+    EXPECT_EQ(folder->GetCount(), 2);
+    EXPECT_LT(took, 900u);
     folder->Detach(view.get());
 }
 
@@ -276,6 +294,28 @@ TEST(FolderPaths, ParentsAndContainment)
     EXPECT_FALSE(DirectoryIsWithin(L"C:\\", TPath::FromPath(L"C:\\a")));
     TPath desktop = ParsePath(L"");
     EXPECT_TRUE(DirectoryIsWithin(L"C:\\anything", desktop));
+
+    // One spelling per place; a wrong one made "C:\foo\" its own parent.
+    struct {
+        const wchar_t* path;
+        const wchar_t* normal;
+    } const spellings[] = {
+        {L"C:/foo/bar", L"C:\\foo\\bar"},
+        {L"C:\\foo\\", L"C:\\foo"},
+        {L"C:\\", L"C:\\"},
+        {L"C:", L"C:\\"},
+        {L"c:\\\\", L"c:\\"},
+        {L"C:\\a\\\\b\\.\\c\\..\\", L"C:\\a\\b"},
+        {L"C:\\..\\..", L"C:\\"},
+        {L"\\\\srv\\share\\", L"\\\\srv\\share"},
+        {L"//srv/share/dir/", L"\\\\srv\\share\\dir"},
+        {L"\\\\srv\\share\\..\\..", L"\\\\srv\\share"},
+        {L"\\\\?\\C:\\foo\\", L"\\\\?\\C:\\foo\\"},
+        {L"\\a\\", L"\\a"},
+        {L"a\\..\\..\\b", L"..\\b"},
+    };
+    for (const auto& c : spellings)
+        EXPECT_EQ(NormalizeDirectoryPath(c.path), c.normal) << UnicodeToUtf8(c.path);
 }
 
 namespace {
@@ -486,5 +526,184 @@ TEST_F(Folders, ObserversMayReadTheOldItemsWhileTheyUpdate)
     CheckHResult(folder->Refresh());
     EXPECT_EQ(folder->GetCount(), 0);
     EXPECT_EQ(view->Seen, expected);
+    folder->Detach(view.get());
+}
+
+TEST_F(Folders, WritesWaitUntilNoOtherThreadReads)
+{
+    // Readers hold the lock shared (a GUI thread handling a message) and may
+    // read the path and the items at any moment: a refresh or a relocation
+    // replaces both, so it must wait until no other thread reads.
+    TempFolder dir;
+    std::wstring a = dir.MakeDir(L"a"), b = dir / L"b";
+    ComPtr<IFolder> folder = Open(a);
+    WideString moved(b);
+    const std::function<void()> writes[] = {
+        [&] { CheckHResult(folder->Refresh()); },
+        [&] { CheckHResult(folder->SetPath(moved.get())); },
+        [&] { FManager->Refresh(TPath::FromPath(b), false); },
+        [&] { FManager->Rename(TPath::FromPath(b), a); },
+    };
+    for (const std::function<void()>& write : writes) {
+        int32_t reading = Application()->BeginShared();
+        UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::exception_ptr error;
+        std::thread writer([&] {
+            // The writer itself handles a message, holding the lock shared.
+            int32_t held = Application()->BeginShared();
+            try {
+                write();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            Application()->EndShared(held);
+            SetEvent(done.get());
+        });
+        EXPECT_EQ(WaitForSingleObject(done.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "write " << &write - writes << " did not wait for the reader";
+        Application()->EndShared(reading);
+        EXPECT_EQ(WaitForSingleObject(done.get(), 10000), WAIT_OBJECT_0);
+        writer.join();
+        if (error)
+            std::rethrow_exception(error);
+    }
+    TPath path;
+    folder->GetPath(&path);
+    EXPECT_EQ(path.PathView(), a);
+}
+
+namespace {
+
+// A view that fails to update itself.
+class TFailingView : public TInterfaced<TInterfacedObject, IObserver> {
+public:
+    void STDMETHODCALLTYPE Update() override { throw Exception(L"表示を更新できません"); }
+};
+
+} // namespace
+
+TEST_F(Folders, OneFailingFolderDoesNotStopTheOthers)
+{
+    TempFolder dir;
+    std::wstring a = dir.MakeDir(L"a"), b = dir / L"b";
+    dir.MakeDir(L"a\\x");
+    ComPtr<IFolder> top = Open(a), below = Open(a + L"\\x");
+    top->SuspendWatching();
+    below->SuspendWatching();
+    ComPtr<TFailingView> failing(new TFailingView);
+    ComPtr<TUpdateCounter> counting(new TUpdateCounter);
+    top->Attach(failing.get());
+    below->Attach(counting.get());
+
+    auto failure = [](const std::function<void()>& call) {
+        try {
+            call();
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return std::wstring(L"no failure");
+    };
+    EXPECT_EQ(failure([&] { FManager->Refresh(TPath::FromPath(a), true); }), L"表示を更新できません");
+    EXPECT_EQ(counting->Count, 1) << "the folder after the failing one is refreshed";
+
+    ASSERT_TRUE(MoveFileW(a.c_str(), b.c_str()));
+    EXPECT_EQ(failure([&] { FManager->Rename(TPath::FromPath(a), b); }), L"表示を更新できません");
+    TPath path;
+    below->GetPath(&path);
+    EXPECT_EQ(path.PathView(), b + L"\\x") << "the folder after the failing one is relocated";
+    EXPECT_EQ(counting->Count, 2);
+    EXPECT_TRUE(below->IsReady());
+
+    top->Detach(failing.get());
+    below->Detach(counting.get());
+}
+
+TEST_F(Folders, EverySpellingOfAPlaceFindsItsOneFolder)
+{
+    TempFolder dir;
+    std::wstring sub = dir.MakeDir(L"sub");
+    dir.MakeDir(L"sub\\x");
+    std::wstring slashed = sub;
+    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+    ComPtr<IFolder> folder = Open(sub);
+    const TPath spellings[] = {
+        TPath::FromPath(sub + L"\\"),
+        TPath::FromPath(sub + L"\\.\\x\\..\\"),
+        TPath::FromPath(slashed),
+        TPath::FromPath(dir.Path(), L"sub"),
+        ParsePath(dir.Path() + L"/sub/"),
+        ParsePath(slashed),
+    };
+    for (const TPath& spelling : spellings)
+        EXPECT_EQ(FManager->Folder(spelling).get(), folder.get()) << UnicodeToUtf8(PathToString(spelling));
+    TPath path;
+    folder->GetPath(&path);
+    EXPECT_EQ(path.PathView(), sub);
+    folder->GetParentPath(&path);
+    EXPECT_EQ(path.PathView(), dir.Path());
+
+    EXPECT_EQ(FManager->Folder(ParsePath(L"C:/Windows")).get(), FManager->Folder(ParsePath(L"C:/Windows")).get());
+    ComPtr<IFolder> root = Open(L"C:/");
+    EXPECT_EQ(Open(L"C:\\").get(), root.get());
+    root->GetPath(&path);
+    EXPECT_EQ(path.PathView(), L"C:\\");
+
+    // A place renamed, spelt with trailing backslashes.
+    ComPtr<IFolder> below = Open(sub + L"\\x");
+    std::wstring moved = dir / L"moved";
+    ASSERT_TRUE(MoveFileW(sub.c_str(), moved.c_str()));
+    FManager->Rename(TPath::FromPath(sub + L"\\"), moved + L"\\");
+    folder->GetPath(&path);
+    EXPECT_EQ(path.PathView(), moved);
+    below->GetPath(&path);
+    EXPECT_EQ(path.PathView(), moved + L"\\x");
+    EXPECT_TRUE(below->IsReady());
+}
+
+namespace {
+
+UINT WINAPI EveryDriveIsACD(LPCWSTR) { return DRIVE_CDROM; }
+
+// Makes every drive look like a CD-ROM drive while it lives.
+class TCDDrives {
+public:
+    TCDDrives() : FPrevious(SetDriveTypeProbe(EveryDriveIsACD)) {}
+    ~TCDDrives() { SetDriveTypeProbe(FPrevious); }
+    TCDDrives(const TCDDrives&) = delete;
+    TCDDrives& operator=(const TCDDrives&) = delete;
+
+private:
+    TDriveTypeProbe FPrevious;
+};
+
+} // namespace
+
+TEST_F(Folders, RemovableAndCDDrivesAreNeverWatched)
+{
+    TempFolder dir, other;
+    ComPtr<TUpdateCounter> view(new TUpdateCounter);
+    ComPtr<IFolder> folder;
+    {
+        TCDDrives cd;
+        // A watcher would hold a change notification on the medium.
+        folder = Open(dir.Path());
+        folder->Attach(view.get());
+        dir.MakeFile(L"new on the CD");
+        Pump(700);
+        EXPECT_EQ(view->Count, 0) << "a new folder on a CD is not watched";
+        CheckHResult(folder->Refresh());
+        EXPECT_EQ(folder->GetCount(), 1) << "an explicit refresh shows the change";
+
+        WideString elsewhere(other.Path());
+        CheckHResult(folder->SetPath(elsewhere.get()));
+        other.MakeFile(L"new there");
+        Pump(700);
+        EXPECT_EQ(view->Count, 1) << "nor is a folder moved onto one";
+    }
+    WideString back(dir.Path());
+    CheckHResult(folder->SetPath(back.get()));
+    dir.MakeFile(L"new on a fixed disk");
+    Pump(1000);
+    EXPECT_GE(view->Count, 2) << "a fixed drive is watched";
     folder->Detach(view.get());
 }

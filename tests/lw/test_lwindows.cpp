@@ -14,6 +14,7 @@
 // Standard library
 #include <atomic>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -80,6 +81,19 @@ void RunOnGUIThread(std::function<void(TBodyThread*)> body)
         std::rethrow_exception(error);
 }
 
+// Whether another thread gets the lock exclusively right now.
+bool TakenElsewhere(TAppLock& lock)
+{
+    bool taken = false;
+    std::thread other([&] {
+        taken = lock.TryExclusive();
+        if (taken)
+            lock.ReleaseExclusive();
+    });
+    other.join();
+    return taken;
+}
+
 } // namespace
 
 TEST(LockState, TransitionsOfTheProtocol)
@@ -109,7 +123,6 @@ TEST(LockState, TransitionsOfTheProtocol)
     EXPECT_EQ(state, -1);
     EXPECT_EQ(lock.Readers(), 0);
     lockstate::EndShared(lock, state, s5);
-    EXPECT_THROW(lockstate::SuspendShared(lock, state), EAssertionFailed);
     lockstate::EndExclusive(lock, state, s4);
     EXPECT_EQ(state, -1);
     lockstate::EndExclusive(lock, state, s3);
@@ -129,6 +142,28 @@ TEST(LockState, TransitionsOfTheProtocol)
     lockstate::EndShared(lock, state, s1);
     EXPECT_EQ(state, 0);
     EXPECT_EQ(lock.Readers(), 0);
+
+    // Suspension gives an exclusive hold up as well, and the resume takes it
+    // back exclusively.
+    int32_t s7 = lockstate::BeginExclusive(lock, state);
+    int32_t s8 = lockstate::SuspendShared(lock, state);
+    EXPECT_EQ(s8, -1);
+    EXPECT_EQ(state, 0);
+    EXPECT_TRUE(TakenElsewhere(lock)) << "a suspended exclusive hold lets others in";
+    lockstate::ResumeShared(lock, state, s8);
+    EXPECT_EQ(state, -1);
+    std::atomic<bool> taken{false};
+    std::thread other([&] {
+        lock.AcquireExclusive();
+        taken = true;
+        lock.ReleaseExclusive();
+    });
+    Sleep(100);
+    EXPECT_FALSE(taken) << "the resume took the lock back exclusively";
+    lockstate::EndExclusive(lock, state, s7);
+    other.join();
+    EXPECT_TRUE(taken);
+    EXPECT_EQ(state, 0);
 }
 
 namespace {

@@ -11,10 +11,41 @@
 #include <windows.h>
 
 // Standard library
+#include <atomic>
+#include <cstdlib>
 #include <functional>
+#include <new>
 #include <string>
 
 #include <gtest/gtest.h>
+
+// Every allocation of this program is counted, so a test can tell that a
+// cycle of work left nothing behind.
+namespace {
+std::atomic<long> g_liveBlocks{0};
+}
+
+void* operator new(size_t size)
+{
+    void* block = std::malloc(size != 0 ? size : 1);
+    if (block == nullptr)
+        throw std::bad_alloc();
+    ++g_liveBlocks;
+    return block;
+}
+
+void operator delete(void* block) noexcept
+{
+    if (block != nullptr) {
+        --g_liveBlocks;
+        std::free(block);
+    }
+}
+
+void operator delete(void* block, size_t) noexcept
+{
+    operator delete(block);
+}
 
 namespace {
 
@@ -120,4 +151,33 @@ TEST(HandOff, AnEndedTargetWindowIsForgottenAndTheRequestOpensANewWindow)
     ASSERT_TRUE(WaitUntil([&] { return opened->FilerWindow() != nullptr && IsWindowVisible(opened->FilerWindow()->Handle()); }));
     CloseAndReap(opened);
     EXPECT_EQ(ViewThreads(), 0);
+}
+
+TEST(HandOff, ARequestForAWindowThatClosesFirstIsNotLeaked)
+{
+    // One cycle first, so that what is made once and kept is made.
+    auto cycle = [](bool handOff) {
+        TViewThread* target = OpenAndWait(L"C:\\");
+        App()->SetDdeTarget(target);
+        {
+            // The window cannot take either message before both are queued:
+            // it closes first, and the request finds no window to land in.
+            TExclusiveLock lock;
+            PostMessageW(target->FilerWindow()->Handle(), WM_CLOSE, 0, 0);
+            if (handOff) {
+                EXPECT_TRUE(App()->ServeCommand(BuildOpenCommand(TempFolder())));
+            }
+        }
+        ASSERT_EQ(WaitForSingleObject(target->ThreadHandle(), 10000), WAIT_OBJECT_0);
+        App()->SetDdeTarget(nullptr);
+        FolderManager()->PurgeFolders();
+        ASSERT_TRUE(App()->WaitForThreads(10000));
+    };
+    cycle(true);
+    long before = g_liveBlocks;
+    cycle(false);
+    long plain = g_liveBlocks - before;
+    before = g_liveBlocks;
+    cycle(true);
+    EXPECT_EQ(g_liveBlocks - before, plain) << "the request outlived its window";
 }

@@ -53,6 +53,18 @@ void ShowPendingException(HWND owner)
     ShowException(e, owner);
 }
 
+// Dispatches every queued message of a thread that runs no message loop of
+// its own (the main thread while it waits for the others).
+void PumpMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+        ShowPendingException(nullptr);
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -654,12 +666,7 @@ void T0Application::Run()
             if (FMainThread != nullptr)
                 FMainThread->Garbage()->Collect();
         } else if (result == WAIT_OBJECT_0 + 2) {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-                ShowPendingException(nullptr);
-            }
+            PumpMessages();
         } else {
             // The wait itself failed: reap what has ended and wait on the
             // wake event alone for a moment instead of spinning.
@@ -685,14 +692,8 @@ bool T0Application::WaitForThreads(DWORD timeout)
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeout)
             return false;
-        if (MsgWaitForMultipleObjects(1, &first, FALSE, timeout - elapsed, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-                ShowPendingException(nullptr);
-            }
-        }
+        if (MsgWaitForMultipleObjects(1, &first, FALSE, timeout - elapsed, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+            PumpMessages();
     }
 }
 

@@ -30,10 +30,8 @@ make_bench_files() {
 trap stop_wineservers EXIT
 for a in "${arches[@]}"; do
     select_arch "$a"
-    ensure_prefix
+    start_wineserver
     make_bench_files
-    started_prefixes+=("$WINEPREFIX")
-    wineserver -p
     for bench in "$build"/bench/*.exe; do
         echo "== $arch: $(basename "$bench")"
         "$wine" "$bench"

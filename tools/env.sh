@@ -115,6 +115,13 @@ prefix_temp_dir() {
 
 # The prefixes whose wineserver a script started; stop_wineservers ends them.
 started_prefixes=()
+# Makes the selected prefix if needed and keeps its wineserver up until
+# stop_wineservers.
+start_wineserver() {
+    ensure_prefix
+    started_prefixes+=("$WINEPREFIX")
+    wineserver -p
+}
 stop_wineservers() {
     local p
     for p in "${started_prefixes[@]}"; do

@@ -45,9 +45,7 @@ failed=()
 for a in "${arches[@]}"; do
     select_arch "$a"
     echo "== $arch: tests under $wine"
-    ensure_prefix
-    started_prefixes+=("$WINEPREFIX")
-    wineserver -p
+    start_wineserver
     # The first program of a session starts Wine's own services and
     # desktop process; two test programs racing to be that first one can
     # leave one of them hanging at exit. Start something small first.

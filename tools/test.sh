@@ -7,7 +7,13 @@
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
-"$top/tools/build.sh"
+# With ARCH set only that build is made (quicker while working on one);
+# without it both are, since both must always compile.
+if [ -n "${ARCH:-}" ]; then
+    "$top/tools/build.sh" "$ARCH"
+else
+    "$top/tools/build.sh"
+fi
 
 probe_arches
 arches=("${runnable[@]}")

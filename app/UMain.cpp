@@ -29,6 +29,27 @@ const TSkin* g_skin = nullptr;
 // (their watchers) before the modules are unloaded.
 constexpr DWORD kShutdownThreadWait = 10000;
 
+// Answers a DDE request for a piece of the state of the topmost filer
+// window, asked of the window's own thread.
+bool AnswerStateRequest(std::wstring_view item, std::wstring& answer)
+{
+    HWND window = FindFilerWindow(nullptr, nullptr);
+    if (window == nullptr)
+        return false;
+    TStateRequest request;
+    request.Item = std::wstring(item);
+    DWORD_PTR result = 0;
+    {
+        // The window's thread takes the lock to answer.
+        TSuspendShared unlocked;
+        if (SendMessageTimeoutW(window, WM_NIMBRA_STATE, 0, reinterpret_cast<LPARAM>(&request), SMTO_ABORTIFHUNG,
+                                5000, &result) == 0)
+            return false;
+    }
+    answer = std::move(request.Answer);
+    return request.Known;
+}
+
 } // namespace
 
 TApplication* App()
@@ -61,15 +82,7 @@ HMODULE SafeLoadLibrary(const std::wstring& path, UINT errorMode)
 }
 
 // ---------------------------------------------------------------------------
-// TFilerWindow
-
-namespace {
-
-// The folder changed: sent to the window's own thread, since the change may
-// be noticed on another one.
-constexpr UINT WM_NIMBRA_FOLDER_CHANGED = WM_APP + 0x201;
-
-} // namespace
+// Window captions
 
 std::wstring LocationDisplayName(const TPath& location)
 {
@@ -78,90 +91,6 @@ std::wstring LocationDisplayName(const TPath& location)
     ComPtr<IShellFolder> desktop = DesktopFolder();
     std::wstring name = desktop ? DisplayNameOf(desktop.get(), location.IDList, SHGDN_NORMAL) : std::wstring();
     return name.empty() ? std::wstring(location.PathView()) : name;
-}
-
-TFilerWindow::TFilerWindow() = default;
-
-TFilerWindow::~TFilerWindow()
-{
-    ReleaseFolder();
-}
-
-void TFilerWindow::ReleaseFolder()
-{
-    // The folder holds a reference to its observer: let go of each other.
-    if (ComPtr<IFolder> folder = std::move(FFolder))
-        folder->Detach(this);
-}
-
-bool TFilerWindow::QueueNavigation(std::wstring location)
-{
-    HWND handle = Handle();
-    if (handle == nullptr)
-        return false;
-    {
-        std::lock_guard<std::mutex> guard(FQueueLock);
-        FQueued.push_back(std::move(location));
-    }
-    // The request stays queued either way: a window that is going frees it
-    // with itself.
-    return PostMessageW(handle, WM_NIMBRA_NAVIGATE, 0, 0) != FALSE;
-}
-
-void TFilerWindow::NavigateQueued()
-{
-    std::vector<std::wstring> queued;
-    {
-        std::lock_guard<std::mutex> guard(FQueueLock);
-        queued.swap(FQueued);
-    }
-    for (const std::wstring& location : queued)
-        Navigate(ParsePath(location));
-}
-
-void TFilerWindow::Navigate(const TPath& location)
-{
-    ComPtr<IFolder> folder;
-    if (TFolderManager* manager = FolderManager())
-        folder = manager->Folder(location);
-    if (FFolder)
-        FFolder->Detach(this);
-    FFolder = folder;
-    if (FFolder)
-        FFolder->Attach(this);
-    ShowLocation();
-}
-
-void TFilerWindow::ShowLocation()
-{
-    if (Handle() == nullptr || !FFolder)
-        return;
-    WideString text;
-    FFolder->GetDisplayPath(text.put());
-    SetWindowTextW(Handle(), text.str().c_str());
-}
-
-void STDMETHODCALLTYPE TFilerWindow::Update()
-{
-    if (Handle() != nullptr)
-        PostMessageW(Handle(), WM_NIMBRA_FOLDER_CHANGED, 0, 0);
-}
-
-LRESULT TFilerWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_NIMBRA_NAVIGATE:
-        NavigateQueued();
-        return 0;
-    case WM_NIMBRA_FOLDER_CHANGED:
-        ShowLocation();
-        return 0;
-    case WM_DESTROY:
-        ReleaseFolder();
-        return T0MainWindow::Dispatch(message, wParam, lParam);
-    default:
-        return T0MainWindow::Dispatch(message, wParam, lParam);
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -185,14 +114,14 @@ void TViewThread::Prepare()
 
     int32_t previous = Application()->BeginShared();
     try {
-        FFilerWindow = new TFilerWindow;
-        FFilerWindow->SetOwner(this);
-        TWindowStruct create;
-        create.WindowName = LocationDisplayName(FStartLocation);
-        FFilerWindow->CreateHandle(create);
-        // The folder's own display path, now that the window exists.
-        FFilerWindow->Navigate(FStartLocation);
+        FActionManager = new TThreadActionManager;
+        FActionManager->SetOwner(this);
+        auto* window = new TFilerWindow(FStartLocation);
+        window->SetOwner(this);
+        window->CreateFilerWindow();
+        FFilerWindow = window;
         SetMainWindow(FFilerWindow);
+        ReadWindowSettingsReporting();
     } catch (...) {
         Application()->EndShared(previous);
         if (FReadyEvent != nullptr)
@@ -218,14 +147,37 @@ void TViewThread::Finalize()
     }
     if (TApplication* app = App())
         app->NotifyThreadListeners(this, false);
-    if (window != nullptr)
-        window->ReleaseFolder();
+    if (window != nullptr && window->Handle() != nullptr)
+        DestroyWindow(window->Handle());
     T0GUIThread::Finalize();
     // The window let go of its folder: drop what nobody shows any more, so
     // that the watchers stop and the process can end with its last window.
     Application()->RequestHousekeeping();
     if (FOleInitialized)
         OleUninitialize();
+}
+
+void TViewThread::ReadWindowSettingsReporting()
+{
+    TApplication* app = App();
+    if (app == nullptr)
+        return;
+    // A settings error is shown once; the window keeps what was read before
+    // it and opens all the same.
+    try {
+        ReadWindowSettings(app->SettingsText(), *FFilerWindow->KeyAssignment(), *FFilerWindow->MainMenu(),
+                           *FActionManager, Skin() != nullptr && Skin()->OwnerDraw);
+    } catch (...) {
+        ShowException(std::current_exception());
+    }
+    FFilerWindow->MainMenu()->Attach(FFilerWindow->Handle());
+}
+
+HRESULT TViewThread::GetInterface(REFIID iid, void** object) noexcept
+{
+    if (iid == __uuidof(IKeyTable) && FFilerWindow != nullptr)
+        return FFilerWindow->QueryInterface(iid, object);
+    return T0GUIThread::GetInterface(iid, object);
 }
 
 // ---------------------------------------------------------------------------
@@ -303,6 +255,9 @@ void TApplication::Serve(const TCommandLine& commandLine, const TPath& start)
         FServing = true;
         FFolderManager = new TFolderManager(static_cast<IExtensionHost*>(this));
         FFolderManager->SetOwner(this);
+        FGlobalActions = new TGlobalActionManager;
+        FGlobalActions->SetOwner(this);
+        SetGlobalActionManager(FGlobalActions);
         FillSkinDefaults(FSettings.Skin);
         // A settings file the reader rejects is reported, and the program
         // goes on with what was read and the defaults: a typing error in the
@@ -333,6 +288,7 @@ void TApplication::Serve(const TCommandLine& commandLine, const TPath& start)
             SetDdeTarget(first);
 
         SetDdeApplication(static_cast<IExtensionHost*>(this));
+        SetDdeRequestHandler(AnswerStateRequest);
         StartDde(true);
         FDdeStarted = true;
     } catch (...) {
@@ -374,9 +330,16 @@ void TApplication::Shutdown()
         }
     }
     SetDdeApplication(nullptr);
+    SetDdeRequestHandler(nullptr);
     for (const ComPtr<IExtension>& extension : FExtensions)
         extension->Finalize();
     FExtensions.clear();
+    SetGlobalActionManager(nullptr);
+    try {
+        T0Object::Free(std::exchange(FGlobalActions, nullptr));
+    } catch (...) {
+        ShowException(std::current_exception());
+    }
     // Everything a module made goes before its library does: the cached
     // folders may be a module's archive folders, and their watchers must
     // have ended before the folders' memory is gone.
@@ -422,6 +385,16 @@ void TApplication::NotifyThreadListeners(T0Thread* thread, bool started)
         if (ComPtr<IThreadListener> listener = extension.as<IThreadListener>()) {
             HRESULT hr = started ? listener->ThreadStarted(intf) : listener->ThreadEnded(intf);
             (void)hr; // a listener's failure does not stop the window
+        }
+    }
+}
+
+void TApplication::NotifyViewListeners(IFilerView* view, bool created)
+{
+    for (const ComPtr<IExtension>& extension : FExtensions) {
+        if (ComPtr<IViewListener> listener = extension.as<IViewListener>()) {
+            HRESULT hr = created ? listener->ViewCreated(view) : listener->ViewDestroyed(view);
+            (void)hr; // a listener's failure does not stop the view
         }
     }
 }

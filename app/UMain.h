@@ -11,6 +11,10 @@
 // Folders
 #include "folders/UFolders.h"
 
+// View and actions
+#include "actions/UActions.h"
+#include "view/UView.h"
+
 // Toolkit
 #include "lw/LWindows.h"
 
@@ -19,55 +23,14 @@
 #include <string>
 #include <vector>
 
-// The window class by which a second start finds the running instance.
-inline constexpr const wchar_t* kFilerWindowClass = L"QZ_Nimbra_Window_2";
 // The DDE service a second instance sends its folder to, and the topic.
 inline constexpr const wchar_t* kDdeService = L"Nimbra";
 inline constexpr const wchar_t* kDdeTopic = L"SYSTEM";
 inline constexpr const wchar_t* kProductName = L"Nimbra";
 inline constexpr const wchar_t* kSettingsFileName = L"setting.yaml";
 
-// Asks a filer window (on its own thread) to show the folders queued for it
-// with QueueNavigation.
-inline constexpr UINT WM_NIMBRA_NAVIGATE = WM_APP + 0x200;
-
 // What a window shows in its caption for a location.
 std::wstring LocationDisplayName(const TPath& location);
-
-// The top-level window of a window thread. Until the file lists exist it
-// shows its folder's location in the caption; it observes the folder.
-class TFilerWindow : public TInterfaced<T0MainWindow, IObserver> {
-public:
-    TFilerWindow();
-    std::wstring WindowClassName() const override { return kFilerWindowClass; }
-    IFolder* Folder() const { return FFolder.get(); }
-    // Shows another folder; on the window's own thread.
-    void Navigate(const TPath& location);
-
-    // Stops observing the folder (before the window goes).
-    void ReleaseFolder();
-
-    // Asks the window, from any thread, to show a folder. The request is
-    // kept by the window, so nothing is lost or leaked when the window goes
-    // before it gets to it. False when the window is gone already.
-    bool QueueNavigation(std::wstring location);
-
-    // IObserver: the folder was rebuilt (possibly on another thread).
-    void STDMETHODCALLTYPE Update() override;
-
-    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
-
-protected:
-    ~TFilerWindow() override;
-
-private:
-    void ShowLocation();
-    void NavigateQueued();
-
-    ComPtr<IFolder> FFolder;
-    std::mutex FQueueLock;
-    std::vector<std::wstring> FQueued;
-};
 
 // The thread that owns one top-level filer window.
 class TViewThread : public T0GUIThread {
@@ -78,13 +41,20 @@ public:
     // application lock from other threads).
     TFilerWindow* FilerWindow() const { return FFilerWindow; }
 
+    TThreadActionManager* ActionManager() const { return FActionManager; }
+
 protected:
     void Initialize() override;
     void Prepare() override;
     void Finalize() override;
+    // The thread answers the key-table interface for its window.
+    HRESULT GetInterface(REFIID iid, void** object) noexcept override;
 
 private:
+    void ReadWindowSettingsReporting();
+
     TPath FStartLocation;
+    TThreadActionManager* FActionManager = nullptr;
     HANDLE FReadyEvent;
     TFilerWindow* FFilerWindow = nullptr;
     bool FOleInitialized = false;
@@ -121,6 +91,9 @@ public:
     void ViewThreadEnding(TViewThread* thread);
     // Tells the extensions that listen of a window thread's start or end.
     void NotifyThreadListeners(T0Thread* thread, bool started);
+    // Tells the extensions that listen of a view made or destroyed.
+    void NotifyViewListeners(IFilerView* view, bool created);
+    TGlobalActionManager* GlobalActions() const { return FGlobalActions; }
 
     // IUnknown, for every interface of the object (IMainLink included).
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -147,6 +120,7 @@ private:
 
     bool FServing = false;
     TFolderManager* FFolderManager = nullptr;
+    TGlobalActionManager* FGlobalActions = nullptr;
     bool FOleInitialized = false;
     bool FDdeStarted = false;
     std::vector<ComPtr<IExtension>> FExtensions;

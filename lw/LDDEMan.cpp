@@ -249,6 +249,21 @@ void StopRunningCommands(TDdeState& state)
     state.FCommands.clear();
 }
 
+std::atomic<TDdeRequestHandler> g_requestHandler{nullptr};
+
+HDDEDATA AnswerRequest(const TDdeTransaction& transaction)
+{
+    TDdeRequestHandler handler = g_requestHandler.load();
+    if (handler == nullptr || transaction.Format != CF_UNICODETEXT)
+        return nullptr;
+    std::wstring answer;
+    if (!handler(ReadDdeString(transaction.String2), answer))
+        return nullptr;
+    return DdeCreateDataHandle(State().FInstance, reinterpret_cast<BYTE*>(answer.data()),
+                               static_cast<DWORD>((answer.size() + 1) * sizeof(wchar_t)), 0, transaction.String2,
+                               CF_UNICODETEXT, 0);
+}
+
 HDDEDATA HandleTransaction(const TDdeTransaction& transaction)
 {
     HDDEDATA result = nullptr;
@@ -272,6 +287,8 @@ HDDEDATA HandleTransaction(const TDdeTransaction& transaction)
     }
     if (transaction.Type == XTYP_EXECUTE && result == nullptr && IsSystemTopic(transaction.String1))
         result = AcceptCommand(transaction);
+    if (transaction.Type == XTYP_REQUEST && result == nullptr && IsSystemTopic(transaction.String1))
+        result = AnswerRequest(transaction);
     return result;
 }
 
@@ -413,6 +430,32 @@ bool DdeExecute(std::wstring_view service, std::wstring_view topic, std::wstring
                                              static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)),
                                              connection.get(), nullptr, 0, XTYP_EXECUTE, timeout, &transactionResult);
     return accepted != nullptr;
+}
+
+bool DdeRequest(std::wstring_view service, std::wstring_view topic, std::wstring_view item, std::wstring& answer,
+                DWORD timeout)
+{
+    RequireInstance();
+    if (service.empty() || topic.empty() || item.empty())
+        return false;
+    TDdeString serviceHandle(CreateDdeString(service));
+    TDdeString topicHandle(CreateDdeString(topic));
+    TDdeString itemHandle(CreateDdeString(item));
+    TDdeConnection connection(DdeConnect(State().FInstance, serviceHandle.get(), topicHandle.get(), nullptr));
+    if (!connection)
+        return false;
+    HDDEDATA data = DdeClientTransaction(nullptr, 0, connection.get(), itemHandle.get(), CF_UNICODETEXT, XTYP_REQUEST,
+                                         timeout, nullptr);
+    if (data == nullptr)
+        return false;
+    answer = ReadDdeData(data);
+    DdeFreeDataHandle(data);
+    return true;
+}
+
+void SetDdeRequestHandler(TDdeRequestHandler handler) noexcept
+{
+    g_requestHandler.store(handler);
 }
 
 HSZ CreateDdeString(std::wstring_view text)

@@ -64,6 +64,18 @@ std::wstring ServiceNameFromPath(std::wstring_view programPath);
 bool DdeExecute(std::wstring_view service, std::wstring_view topic, std::wstring_view command,
                 DWORD timeout = TIMEOUT_ASYNC);
 
+// Asks service/topic for one item as text (CF_UNICODETEXT) with a request
+// transaction and waits at most timeout milliseconds. False when nobody
+// offers the service or the server has no answer for the item.
+bool DdeRequest(std::wstring_view service, std::wstring_view topic, std::wstring_view item, std::wstring& answer,
+                DWORD timeout = 5000);
+
+// Answers request transactions on "SYSTEM": called on the DDE thread with
+// the item's name; true with the answer, false when the item is unknown.
+// Null (the default) answers none.
+using TDdeRequestHandler = bool (*)(std::wstring_view item, std::wstring& answer);
+void SetDdeRequestHandler(TDdeRequestHandler handler) noexcept;
+
 // String handles of the current instance. All of them assert (LDDEMan) when
 // DDE is not started.
 // The empty string gives the null handle; failure raises EDDEError.

@@ -1,0 +1,489 @@
+#include "actions/UActions.h"
+
+// Application
+#include "app/UMain.h"
+
+// View
+#include "view/UView.h"
+
+// Folders
+#include "folders/ShlUtils.h"
+#include "folders/SysUtilsW.h"
+
+// Toolkit
+#include "lw/LAddDlgs.h"
+#include "lw/LCmmDlgs.h"
+#include "lw/LExceptions.h"
+
+// Platform
+#include <shlobj.h>
+
+// Standard library
+#include <algorithm>
+
+namespace {
+
+// An action of the tables below: when it is enabled and what it does.
+struct TActionEntry {
+    const char* Name;
+    const wchar_t* Caption;
+    const wchar_t* Hint;
+    bool (*Enabled)(TFilerView* view);
+    void (*Execute)(TFilerView* view);
+};
+
+// Folder helpers
+
+ComPtr<IFolder> FolderAt(const TPath& location)
+{
+    TExclusiveLock lock;
+    TFolderManager* manager = FolderManager();
+    return manager != nullptr ? manager->Folder(location) : ComPtr<IFolder>();
+}
+
+TPath LocationOf(IFolder* folder)
+{
+    TPath location;
+    if (folder != nullptr)
+        folder->GetPath(&location);
+    return location;
+}
+
+void NavigateTo(TFilerView* view, const TPath& location)
+{
+    if (ComPtr<IFolder> folder = FolderAt(location))
+        view->ChangeFolder(folder.get());
+}
+
+bool HasItems(TFilerView* view)
+{
+    return view != nullptr && view->Count() > 0;
+}
+
+bool Always(TFilerView*)
+{
+    return true;
+}
+
+// The name a folder has as an entry of its parent: the last part of a
+// directory path ("C:\" for a drive root).
+std::wstring LeafName(std::wstring_view path)
+{
+    if (IsRootPath(path))
+        return std::wstring(path);
+    std::wstring trimmed(path);
+    while (trimmed.size() > 1 && trimmed.back() == L'\\')
+        trimmed.pop_back();
+    size_t slash = trimmed.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? trimmed : trimmed.substr(slash + 1);
+}
+
+// The temporary directory without its trailing separator.
+std::wstring TemporaryDirectory()
+{
+    wchar_t buffer[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+    std::wstring path(buffer, length <= MAX_PATH ? length : 0);
+    if (path.size() > 3 && path.back() == L'\\')
+        path.pop_back();
+    return path;
+}
+
+// The drive part of a path with its separator: "C:\", "\\srv\share".
+std::wstring RootOf(std::wstring_view path)
+{
+    std::wstring drive = ExtractFileDrive(path);
+    if (drive.size() == 2 && drive[1] == L':')
+        drive += L'\\';
+    return drive;
+}
+
+// Navigation
+
+bool CanEnterFolder(TFilerView* view)
+{
+    TFileItem* caret = view != nullptr ? view->CaretItem() : nullptr;
+    return caret != nullptr && (caret->Caps & kCanEnter) != 0;
+}
+
+void EnterFolder(TFilerView* view)
+{
+    TFileItem* caret = view->CaretItem();
+    std::wstring name(caret->Name, static_cast<size_t>(caret->NameLen));
+    TPath location;
+    view->Folder()->GetItemPath(caret, &location);
+    ComPtr<IFolder> folder = FolderAt(location);
+    if (!folder || !folder->IsReady()) {
+        ShowMessage(name + L"に入れません.", MB_ICONWARNING);
+        return;
+    }
+    view->ChangeFolder(folder.get());
+}
+
+bool CanGoToParent(TFilerView* view)
+{
+    return view != nullptr && view->Folder() != nullptr && (view->Folder()->GetCapabilities() & kHasParent) != 0;
+}
+
+void ToParent(TFilerView* view)
+{
+    std::wstring left;
+    TPath parent;
+    {
+        TExclusiveLock lock;
+        TPath here = LocationOf(view->Folder());
+        left = here.SubPathView().empty() ? LeafName(here.PathView()) : LeafName(here.SubPathView());
+        view->Folder()->GetParentPath(&parent);
+    }
+    NavigateTo(view, parent);
+    view->SetCaretByNameText(left);
+}
+
+bool CanGoToRoot(TFilerView* view)
+{
+    if (view == nullptr || view->Folder() == nullptr)
+        return false;
+    TPath here = LocationOf(view->Folder());
+    if (here.PathView().empty() || here.IDList != nullptr && here.PathView().substr(0, 2) == L"::")
+        return false;
+    return !(here.SubPathView().empty() && RootOf(here.PathView()) == here.PathView());
+}
+
+void ToRoot(TFilerView* view)
+{
+    TPath here = LocationOf(view->Folder());
+    NavigateTo(view, TPath::FromPath(RootOf(here.PathView())));
+}
+
+bool CanGoToTemporary(TFilerView* view)
+{
+    if (view == nullptr)
+        return false;
+    TPath here = LocationOf(view->Folder());
+    return !(here.SubPathView().empty() && here.PathView() == TemporaryDirectory());
+}
+
+void ToTemporary(TFilerView* view)
+{
+    NavigateTo(view, TPath::FromPath(TemporaryDirectory()));
+}
+
+bool CanGoToDesktop(TFilerView* view)
+{
+    if (view == nullptr || view->Folder() == nullptr)
+        return false;
+    ComPtr<INameSpace> space = ComPtr<IFolder>(view->Folder()).as<INameSpace>();
+    return !space || !space->IsDesktop();
+}
+
+void ToDesktop(TFilerView* view)
+{
+    NavigateTo(view, TPath());
+}
+
+void ToMyComputer(TFilerView* view)
+{
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &list)) || list == nullptr)
+        return;
+    NavigateTo(view, TPath::FromIDList(list));
+}
+
+// Marks
+
+void MarkAll(TFilerView* view)
+{
+    view->MarkAll(true);
+}
+
+void MarkReverse(TFilerView* view)
+{
+    view->BeginUpdate();
+    for (int i = 0; i < view->Count(); ++i)
+        view->SetMark(i, !view->TLightListBox::IsMarked(i));
+    view->EndUpdate();
+}
+
+void MarkToggle(TFilerView* view)
+{
+    int caret = view->CaretIndex();
+    if (caret >= 0)
+        view->SetMark(caret, !view->TLightListBox::IsMarked(caret));
+}
+
+// Views and windows
+
+void OpenView(TFilerView* view)
+{
+    view->Window()->OpenView(LocationOf(view->Folder()));
+}
+
+bool CanCloseView(TFilerView* view)
+{
+    return view != nullptr && view->Window()->ViewCount() > 1;
+}
+
+void CloseView(TFilerView* view)
+{
+    view->CloseView();
+}
+
+void OpenWindow(TFilerView* view)
+{
+    if (TApplication* app = App())
+        app->OpenWindow(LocationOf(view->Folder()));
+}
+
+void CloseWindow(TFilerView* view)
+{
+    PostMessageW(view->Window()->Handle(), WM_CLOSE, 0, 0);
+}
+
+void Refresh(TFilerView* view)
+{
+    TExclusiveLock lock;
+    if (view->Folder() != nullptr)
+        CheckHResult(view->Folder()->Refresh());
+}
+
+void Nothing(TFilerView*) {}
+
+// Sort
+
+bool CanSort(TFilerView* view)
+{
+    return view != nullptr && view->Folder() != nullptr && (view->Folder()->GetCapabilities() & kCanSort) != 0;
+}
+
+void Sort(TFilerView* view);
+
+// Filter
+
+bool IsDirectoryView(TFilerView* view)
+{
+    return view != nullptr && view->Folder() != nullptr &&
+           ComPtr<IFolder>(view->Folder()).as<IDirectory>() != nullptr;
+}
+
+void Filter(TFilerView* view);
+
+const TActionEntry kThreadActions[] = {
+    {"CloseView", L"ビューを閉じる", L"現在のビューを閉じます", CanCloseView, CloseView},
+    {"EnterFolder", L"フォルダに入る", L"キャレットが示すフォルダに入ります", CanEnterFolder, EnterFolder},
+    {"MarkAll", L"すべて選択", L"全ての項目を選択します", HasItems, MarkAll},
+    {"MarkReverse", L"選択反転", L"項目の選択を反転します", HasItems, MarkReverse},
+    {"MarkToggle", L"選択/選択解除", L"項目を選択/選択解除します", HasItems, MarkToggle},
+    {"OpenView", L"別のビューを開く", L"ビューをもうひとつ開きます", Always, OpenView},
+    {"Sort", L"並びかえ...", L"表示順を並びかえます", CanSort, Sort},
+    {"ToDesktop", L"デスクトップに移動", L"デスクトップに移動します", CanGoToDesktop, ToDesktop},
+    {"ToMyComputer", L"マイコンピュータに移動", L"マイコンピュータに移動します", Always, ToMyComputer},
+    {"ToParent", L"上へ", L"ひとつ上のフォルダに移動します", CanGoToParent, ToParent},
+    {"ToRoot", L"ルートディレクトリに移動", L"ルートディレクトリに移動します", CanGoToRoot, ToRoot},
+    {"ToTemporary", L"テンポラリに移動", L"テンポラリディレクトリに移動します", CanGoToTemporary, ToTemporary},
+};
+
+const TActionEntry kGlobalActions[] = {
+    {"CloseWindow", L"閉じる", L"この窓を閉じます", Always, CloseWindow},
+    {"Dummy", L"Dummy", L"何もしません", Always, Nothing},
+    {"OpenWindow", L"別の窓を開く", L"別の窓を開きます", Always, OpenWindow},
+    {"Refresh", L"更新", L"最新の情報に更新します", Always, Refresh},
+    {"Filter", L"フィルタ...", L"ワイルドカードでフィルタをかけます", IsDirectoryView, Filter},
+};
+
+// The one callback of every table action; the context is its table entry.
+void TableAction(void* context, TTransferAction* action, TTransferMode mode)
+{
+    const auto* entry = static_cast<const TActionEntry*>(context);
+    switch (mode) {
+    case TTransferMode::Describe:
+        action->Describe(entry->Name, entry->Caption, entry->Hint);
+        break;
+    case TTransferMode::Update: {
+        TFilerView* view = ActionView();
+        action->SetEnabled(view != nullptr && entry->Enabled(view));
+        break;
+    }
+    case TTransferMode::Execute:
+        if (TFilerView* view = ActionView())
+            entry->Execute(view);
+        break;
+    }
+}
+
+// "Default": runs the first enabled one of the actions a double click or
+// Enter may mean.
+class TDefaultAction : public T0Action {
+public:
+    explicit TDefaultAction(bool shortForm) : T0Action(false), FShort(shortForm)
+    {
+        Describe(shortForm ? "DefaultShort" : "Default", L"", L"");
+    }
+
+    void Idle() override
+    {
+        static const char* const kLongChain[] = {"EnterFolder", "ToShellLink", "OpenFile", "OpenFileAs"};
+        static const char* const kShortChain[] = {"EnterFolder", "OpenFileShort", "ToShellLink", "OpenFile",
+                                                  "OpenFileAs"};
+        const char* const* chain = FShort ? kShortChain : kLongChain;
+        size_t length = FShort ? std::size(kShortChain) : std::size(kLongChain);
+        for (size_t i = 0; i < length; ++i) {
+            ComPtr<IAction> candidate = FindOptional(chain[i]);
+            if (!candidate)
+                continue;
+            if (candidate->GetEnabled()) {
+                FDelegate = candidate;
+                CopyLooks(candidate.get());
+                SetEnabled(true);
+                return;
+            }
+        }
+        FDelegate = FindOptional("Dummy");
+        SetEnabled(false);
+    }
+
+    void Execute() override
+    {
+        if (ComPtr<IAction> delegate = FDelegate)
+            delegate->Perform();
+    }
+
+    ComPtr<IActionItems> GetItems() override
+    {
+        if (!FDelegate)
+            return {};
+        ComPtr<IActionItems> items;
+        FDelegate->GetItems(items.put());
+        return items;
+    }
+
+private:
+    // Actions that come with later parts of the program may not exist yet.
+    ComPtr<IAction> FindOptional(const char* name)
+    {
+        try {
+            return FindThreadAction(name);
+        } catch (const EInvalidContainer&) {
+            return {};
+        }
+    }
+
+    void CopyLooks(IAction* action)
+    {
+        WideString caption;
+        WideString hint;
+        action->GetCaption(caption.put());
+        action->GetHint(hint.put());
+        SetCaption(caption.str());
+        SetHint(hint.str());
+    }
+
+    bool FShort;
+    ComPtr<IAction> FDelegate;
+};
+
+TGlobalActionManager* g_globalManager = nullptr;
+
+} // namespace
+
+const TSortChoice kSortChoices[7] = {
+    {0, L"ファイルシステム"}, {1, L"名前順(無差別)"}, {3, L"名前順"},     {5, L"拡張子"},
+    {7, L"サイズ"},           {9, L"最終更新日時"},   {11, L"最終参照日時"},
+};
+
+namespace {
+
+void Sort(TFilerView* view)
+{
+    int current = view->SortKind();
+    if (current > 12)
+        current = 3;
+    bool reversed = current != 0 && current % 2 == 0;
+    int base = reversed ? current - 1 : current;
+    TSelectDialog dialog(L"並びかえ...");
+    int selected = 0;
+    for (int i = 0; i < 7; ++i) {
+        dialog.AddEntry(kSortChoices[i].Caption, static_cast<intptr_t>(kSortChoices[i].Kind));
+        if (kSortChoices[i].Kind == base)
+            selected = i;
+    }
+    dialog.SetSelection(selected);
+    dialog.SetCheckBox(L"逆順(&R)", reversed);
+    if (!dialog.Execute(view->Window()->Handle()))
+        return;
+    int kind = static_cast<int>(dialog.SelectedData());
+    if (dialog.Checked() && kind != 0)
+        ++kind;
+    view->SetSortKind(kind);
+}
+
+void Filter(TFilerView* view)
+{
+    const std::wstring allFiles = L"\"*.*\"";
+    std::vector<std::wstring> history{allFiles, L"not Hidden"};
+    if (g_globalManager != nullptr)
+        for (const std::wstring& text : g_globalManager->FilterHistory())
+            if (std::find(history.begin(), history.end(), text) == history.end())
+                history.push_back(text);
+    std::wstring current = view->GetFilterText();
+    TInputDialog dialog(L"フィルタ...", L"");
+    dialog.SetHistory(history);
+    if (current.empty()) {
+        dialog.SetText(allFiles);
+        dialog.SetSelection(1, 4);
+    } else {
+        dialog.SetText(current);
+    }
+    if (!dialog.Execute(view->Window()->Handle()))
+        return;
+    view->SetFilter(dialog.Text());
+    if (g_globalManager != nullptr) {
+        TExclusiveLock lock;
+        g_globalManager->AddFilterHistory(dialog.Text());
+    }
+}
+
+} // namespace
+
+TFilerView* ActionView()
+{
+    T0Thread* thread = CurrentThread();
+    auto* gui = dynamic_cast<T0GUIThread*>(thread);
+    if (gui != nullptr && dynamic_cast<TFilerWindow*>(gui->MainWindow()) != nullptr)
+        return CurrentView();
+    return ForegroundView();
+}
+
+TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
+{
+    for (const TActionEntry& entry : kThreadActions)
+        NewAction(TableAction, const_cast<TActionEntry*>(&entry));
+    (new TDefaultAction(false))->SetOwner(this);
+    (new TDefaultAction(true))->SetOwner(this);
+}
+
+TGlobalActionManager::TGlobalActionManager() : T0ActionManager(true)
+{
+    g_globalManager = this;
+    for (const TActionEntry& entry : kGlobalActions)
+        NewAction(TableAction, const_cast<TActionEntry*>(&entry));
+}
+
+std::vector<std::wstring> TGlobalActionManager::FilterHistory()
+{
+    return FFilterHistory;
+}
+
+void TGlobalActionManager::AddFilterHistory(const std::wstring& text)
+{
+    auto found = std::find(FFilterHistory.begin(), FFilterHistory.end(), text);
+    if (found != FFilterHistory.end())
+        FFilterHistory.erase(found);
+    FFilterHistory.insert(FFilterHistory.begin(), text);
+    if (FFilterHistory.size() > 32)
+        FFilterHistory.pop_back();
+}
+
+ComPtr<IActionItem> TGlobalActionManager::ChooseItem(IActionItems* items)
+{
+    return ChooseFromTree(items);
+}

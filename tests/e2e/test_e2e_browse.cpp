@@ -1,0 +1,324 @@
+// Browsing with the real program and real key presses: nimbra.exe runs on a
+// prepared folder tree, keys are typed through the X server with xdotool,
+// and the result is read from outside through the program's DDE state items
+// and its window captions. Each group leaves a screenshot under build/.
+
+// Toolkit
+#include "lw/LDDEMan.h"
+#include "lw/LHandles.h"
+#include "lw/LStrings.h"
+
+// Platform
+#include <windows.h>
+
+// Standard library
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/Sandbox.h"
+
+namespace {
+
+const std::string kSettings = R"(--- !Nimbra
+key:
+  Enter: Default
+  Backspace: ToParent
+  Insert: MarkToggle
+  C-A: MarkAll
+  S-C-A: MarkReverse
+  F5: Refresh
+  C-T: OpenView
+  C-W: CloseView
+  C-N: OpenWindow
+  C-Q: CloseWindow
+  S: Sort
+  F: Filter
+  NoSuchKey: Refresh
+  F6: NoSuchAction
+menu:
+  - F: "ファイル"
+    *:
+      - O: Default
+      - X: NoSuchAction
+)";
+
+// A Linux program run from the Windows side (Wine starts Unix executables).
+void RunUnix(const std::wstring& program, const std::wstring& arguments)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring command = program + L" " + arguments;
+    std::wstring image = L"Z:" + program;
+    for (wchar_t& c : image)
+        if (c == L'/')
+            c = L'\\';
+    ASSERT_TRUE(CreateProcessW(image.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process))
+        << UnicodeToUtf8(command);
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+void Keys(const std::wstring& keys)
+{
+    RunUnix(L"/usr/bin/xdotool", L"key --delay 60 " + keys);
+}
+
+void Type(const std::wstring& text)
+{
+    RunUnix(L"/usr/bin/xdotool", L"type --delay 60 '" + text + L"'");
+}
+
+// The test program's build folder as a Unix path (Wine maps Z: to /).
+std::wstring UnixBuildDirectory()
+{
+    std::wstring dir = TestDirectory() + L"..\\";
+    wchar_t full[MAX_PATH];
+    GetFullPathNameW(dir.c_str(), MAX_PATH, full, nullptr);
+    std::wstring path(full);
+    if (path.size() > 2 && path[1] == L':')
+        path = path.substr(2);
+    for (wchar_t& c : path)
+        if (c == L'\\')
+            c = L'/';
+    return path;
+}
+
+void Screenshot(const std::wstring& name)
+{
+    RunUnix(L"/usr/bin/import", L"-window root " + UnixBuildDirectory() + L"e2e-" + name + L".png");
+}
+
+// What the running program says of its topmost window.
+std::wstring State(const std::wstring& item)
+{
+    std::wstring answer;
+    if (!DdeRequest(L"nimbra", L"SYSTEM", item, answer, 5000))
+        return L"<no answer>";
+    return answer;
+}
+
+bool StateIs(const std::wstring& item, const std::wstring& expected)
+{
+    return WaitUntil([&] { return State(item) == expected; }, 10000);
+}
+
+struct TFilerSearch {
+    DWORD Process;
+    std::vector<HWND> Found;
+};
+
+BOOL CALLBACK CollectFilerWindow(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<TFilerSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[64];
+    if (process == search->Process && GetClassNameW(window, name, 64) > 0 && std::wstring(name) == kWindowClass &&
+        IsWindowVisible(window))
+        search->Found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> FilerWindows(DWORD processId)
+{
+    TFilerSearch search{processId, {}};
+    EnumWindows(CollectFilerWindow, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+void WriteFile(const std::wstring& path, size_t size)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    std::string data(size, 'x');
+    DWORD written = 0;
+    ::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+}
+
+void RemoveTree(const std::wstring& dir)
+{
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
+    if (find) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring path = dir + L"\\" + name;
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                RemoveTree(path);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(find.get(), &data));
+    }
+    find.reset();
+    RemoveDirectoryW(dir.c_str());
+}
+
+// One program on a tree of three folders and three files:
+//   alpha\inner.txt, beta\, 日本語フォルダ\, a.txt (300 bytes), b.log (100), c.txt (200)
+class Browse : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        StartDde(false);
+    }
+    static void TearDownTestSuite()
+    {
+        StopDde(false);
+    }
+
+    void SetUp() override
+    {
+        FSandbox = std::make_unique<TSandbox>(kSettings);
+        FTree = FSandbox->Dir() + L"tree";
+        CreateDirectoryW(FTree.c_str(), nullptr);
+        CreateDirectoryW((FTree + L"\\alpha").c_str(), nullptr);
+        CreateDirectoryW((FTree + L"\\beta").c_str(), nullptr);
+        CreateDirectoryW((FTree + L"\\日本語フォルダ").c_str(), nullptr);
+        WriteFile(FTree + L"\\alpha\\inner.txt", 10);
+        WriteFile(FTree + L"\\a.txt", 300);
+        WriteFile(FTree + L"\\b.log", 100);
+        WriteFile(FTree + L"\\c.txt", 200);
+
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        std::wstring command = L"\"" + FSandbox->Dir() + L"nimbra.exe\" \"" + FTree + L"\"";
+        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   FSandbox->Dir().c_str(), &startup, &process));
+        FProcess.reset(process.hProcess);
+        CloseHandle(process.hThread);
+        FProcessId = process.dwProcessId;
+        ASSERT_TRUE(WaitUntil([&] { return FilerWindows(FProcessId).size() == 1; }));
+        HWND window = FilerWindows(FProcessId).front();
+        SetForegroundWindow(window);
+        ASSERT_TRUE(StateIs(L"Folder", FTree)) << UnicodeToUtf8(State(L"Folder"));
+        // Give the X server the window's focus before the first key.
+        FocusProgram();
+    }
+
+    // Gives the X server's keyboard focus to the program's window.
+    void FocusProgram()
+    {
+        RunUnix(L"/usr/bin/xdotool", L"search --sync --name nimbra-e2e windowfocus --sync");
+    }
+
+    void TearDown() override
+    {
+        for (HWND window : FilerWindows(FProcessId))
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(FProcess.get(), 20000) != WAIT_OBJECT_0)
+            TerminateProcess(FProcess.get(), 99);
+        FProcess.reset();
+        RemoveTree(FTree);
+        FSandbox.reset();
+    }
+
+    std::unique_ptr<TSandbox> FSandbox;
+    std::wstring FTree;
+    UniqueHandle FProcess;
+    DWORD FProcessId = 0;
+};
+
+TEST_F(Browse, EnterAFolderAndGoBackWithTheCaretOnIt)
+{
+    // Directories first, then files, each by name.
+    EXPECT_EQ(State(L"Names"), L"alpha\r\nbeta\r\n日本語フォルダ\r\na.txt\r\nb.log\r\nc.txt\r\n");
+    EXPECT_EQ(State(L"Caret"), L"alpha");
+    Keys(L"Return");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\alpha")) << UnicodeToUtf8(State(L"Folder"));
+    EXPECT_EQ(State(L"Names"), L"inner.txt\r\n");
+    Screenshot(L"enter");
+    Keys(L"BackSpace");
+    ASSERT_TRUE(StateIs(L"Folder", FTree));
+    EXPECT_EQ(State(L"Caret"), L"alpha");
+    // Into the Japanese-named folder and back.
+    Keys(L"Down Down Return");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\日本語フォルダ")) << UnicodeToUtf8(State(L"Folder"));
+    EXPECT_TRUE(WaitUntil([&] {
+        wchar_t caption[512] = {};
+        GetWindowTextW(FilerWindows(FProcessId).front(), caption, 512);
+        return std::wstring(caption) == FTree + L"\\日本語フォルダ";
+    })) << "the caption follows the folder";
+    Keys(L"BackSpace");
+    ASSERT_TRUE(StateIs(L"Caret", L"日本語フォルダ"));
+}
+
+TEST_F(Browse, MarksFollowKeysAndSurviveARefresh)
+{
+    Keys(L"Down Insert Down Down Down space");
+    ASSERT_TRUE(StateIs(L"Marked", L"beta\r\na.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
+    EXPECT_EQ(State(L"Counts"), L"2/6/6");
+    // A new file makes the folder refresh; the marks and the caret stay.
+    WriteFile(FTree + L"\\0new.txt", 1);
+    ASSERT_TRUE(StateIs(L"Counts", L"2/7/7"));
+    EXPECT_EQ(State(L"Marked"), L"beta\r\na.txt\r\n");
+    Keys(L"ctrl+a");
+    ASSERT_TRUE(StateIs(L"Counts", L"7/7/7"));
+    Keys(L"shift+ctrl+a");
+    ASSERT_TRUE(StateIs(L"Counts", L"0/7/7"));
+    // Shift ranges: from the caret down three rows.
+    Keys(L"ctrl+Home shift+Down shift+Down");
+    ASSERT_TRUE(StateIs(L"Marked", L"alpha\r\nbeta\r\n日本語フォルダ\r\n")) << UnicodeToUtf8(State(L"Marked"));
+    Screenshot(L"marks");
+}
+
+TEST_F(Browse, SortAndFilterThroughTheirDialogs)
+{
+    // The sort dialog opens on "名前順"; two rows down is "サイズ".
+    Keys(L"s");
+    Sleep(500);
+    Screenshot(L"sort-dialog");
+    Keys(L"Down Down Return");
+    ASSERT_TRUE(StateIs(L"Sort", L"7"));
+    EXPECT_EQ(State(L"Names"), L"alpha\r\nbeta\r\n日本語フォルダ\r\nb.log\r\nc.txt\r\na.txt\r\n");
+    // Reversed: the files by falling size, then the directories.
+    Keys(L"s");
+    Sleep(500);
+    Keys(L"Tab space Return");
+    ASSERT_TRUE(StateIs(L"Sort", L"8")) << UnicodeToUtf8(State(L"Sort"));
+    EXPECT_EQ(State(L"Names"), L"a.txt\r\nc.txt\r\nb.log\r\n日本語フォルダ\r\nbeta\r\nalpha\r\n");
+
+    // The filter never hides directories.
+    Keys(L"f");
+    Sleep(500);
+    Screenshot(L"filter-dialog");
+    Keys(L"ctrl+a");
+    Type(L"\"*.txt\"");
+    Keys(L"Return");
+    ASSERT_TRUE(StateIs(L"Filter", L"\"*.txt\"")) << UnicodeToUtf8(State(L"Filter"));
+    EXPECT_EQ(State(L"Counts"), L"0/5/6");
+    Screenshot(L"filtered");
+}
+
+TEST_F(Browse, ViewsAndWindowsOpenAndClose)
+{
+    Keys(L"ctrl+t");
+    ASSERT_TRUE(StateIs(L"Views", L"2 1"));
+    Keys(L"Return");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\alpha"));
+    Screenshot(L"two-views");
+    // Tab goes back to the first view, which still shows the tree.
+    Keys(L"Tab");
+    ASSERT_TRUE(StateIs(L"Views", L"2 0"));
+    EXPECT_EQ(State(L"Folder"), FTree);
+    Keys(L"ctrl+w");
+    ASSERT_TRUE(StateIs(L"Views", L"1 0"));
+    // The last view stays: closing it does nothing.
+    Keys(L"ctrl+w");
+    Sleep(300);
+    EXPECT_EQ(State(L"Views"), L"1 0");
+
+    Keys(L"ctrl+n");
+    ASSERT_TRUE(WaitUntil([&] { return FilerWindows(FProcessId).size() == 2; }));
+    Screenshot(L"two-windows");
+    Keys(L"ctrl+q");
+    ASSERT_TRUE(WaitUntil([&] { return FilerWindows(FProcessId).size() == 1; }));
+}
+
+} // namespace

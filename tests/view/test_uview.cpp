@@ -1,0 +1,255 @@
+// The file list view and the filer window on real window threads and real
+// directories: what a view holds after refreshes, deletions, keys and view
+// changes. The test thread reads a view under the exclusive application lock,
+// when the view's own thread cannot be in the middle of a message.
+
+// Own
+#include "view/UView.h"
+
+// Application
+#include "app/UMain.h"
+
+// Toolkit
+#include "lw/LHandles.h"
+#include "lw/LStrings.h"
+
+// Platform
+#include <windows.h>
+
+// Standard library
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/folders/TempFolder.h"
+
+namespace {
+
+class TApplicationEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        FApplication = new TApplication;
+        FApplication->CreateMainThread();
+        FFolders = new TFolderManager(nullptr);
+        FActions = new TGlobalActionManager;
+        SetGlobalActionManager(FActions);
+    }
+    void TearDown() override
+    {
+        SetGlobalActionManager(nullptr);
+        T0Object::Free(FActions);
+        T0Object::Free(FFolders);
+        FApplication->WaitForThreads(10000);
+        T0Object::Free(FApplication);
+        TempFolder::RemoveLeftovers();
+    }
+
+private:
+    TApplication* FApplication = nullptr;
+    TFolderManager* FFolders = nullptr;
+    TGlobalActionManager* FActions = nullptr;
+};
+
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeout = 10000)
+{
+    for (DWORD waited = 0; waited < timeout; waited += 20) {
+        if (done())
+            return true;
+        // The main thread pumps while it waits: windows of other threads
+        // may send it messages.
+        Application()->MainThread()->PumpMessages();
+        Sleep(20);
+    }
+    return done();
+}
+
+// One filer window on its own thread, closed at the end of the test.
+class TWindowThread {
+public:
+    explicit TWindowThread(const std::wstring& folder)
+    {
+        UniqueHandle ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        FThread = App()->OpenWindow(TPath::FromPath(folder), ready.get());
+        EXPECT_EQ(WaitForSingleObject(ready.get(), 10000), WAIT_OBJECT_0);
+    }
+    ~TWindowThread()
+    {
+        PostMessageW(Window()->Handle(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(WaitForSingleObject(FThread->ThreadHandle(), 10000), WAIT_OBJECT_0);
+        App()->FreeFinishedThreads();
+    }
+    TFilerWindow* Window() const { return FThread->FilerWindow(); }
+    TViewThread* Thread() const { return FThread; }
+
+    // Runs f with the view's thread kept out of its messages.
+    template <class F>
+    auto Locked(F&& f)
+    {
+        TExclusiveLock lock;
+        return f(Window()->CurrentView());
+    }
+
+    std::vector<std::wstring> Marked()
+    {
+        return Locked([](TFilerView* view) {
+            std::vector<std::wstring> names;
+            for (TFileItem* item : view->GetSelection())
+                if (view->MarkedCount() > 0)
+                    names.emplace_back(item->Name, static_cast<size_t>(item->NameLen));
+            return names;
+        });
+    }
+
+    std::wstring FolderPath()
+    {
+        return Locked([](TFilerView* view) {
+            TPath location;
+            view->Folder()->GetPath(&location);
+            return std::wstring(location.PathView());
+        });
+    }
+
+private:
+    TViewThread* FThread;
+};
+
+int IndexOf(TFilerView* view, const std::wstring& name)
+{
+    for (size_t i = 0; i < view->Items().size(); ++i)
+        if (std::wstring(view->Items()[i]->Name) == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
+void Refresh(const std::wstring& path)
+{
+    TExclusiveLock lock;
+    FolderManager()->Refresh(TPath::FromPath(path), false);
+}
+
+} // namespace
+
+TEST(FilerView, MarksAndTheCaretSurviveARefreshByExactName)
+{
+    TempFolder dir;
+    dir.MakeDir(L"sub");
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt", L"d.txt", L"e.txt"})
+        dir.MakeFile(name);
+    TWindowThread window(dir.Path());
+    window.Locked([](TFilerView* view) {
+        ASSERT_EQ(view->Count(), 6);
+        view->SetMark(IndexOf(view, L"b.txt"), true);
+        view->SetMark(IndexOf(view, L"d.txt"), true);
+        view->SetCaret(5);
+    });
+    // a.txt goes, B.TXT is no longer b.txt, and a new file comes.
+    DeleteFileW((dir / L"a.txt").c_str());
+    MoveFileW((dir / L"b.txt").c_str(), (dir / L"B.TXT").c_str());
+    dir.MakeFile(L"f.txt");
+    Refresh(dir.Path());
+    EXPECT_EQ(window.Marked(), std::vector<std::wstring>{L"d.txt"}) << "exact, case-sensitive names";
+    window.Locked([](TFilerView* view) {
+        EXPECT_EQ(view->Count(), 6);
+        EXPECT_EQ(view->CaretIndex(), 5);
+        EXPECT_EQ(view->MarkedCount(), 1);
+    });
+    // Fewer entries than the caret's row: the caret goes to the last one.
+    for (const wchar_t* name : {L"B.TXT", L"c.txt", L"d.txt"})
+        DeleteFileW((dir / name).c_str());
+    Refresh(dir.Path());
+    window.Locked([](TFilerView* view) {
+        EXPECT_EQ(view->Count(), 3);
+        EXPECT_EQ(view->CaretIndex(), 2);
+        EXPECT_EQ(view->MarkedCount(), 0);
+    });
+}
+
+TEST(FilerView, AViewWhoseFolderIsDeletedClimbsToTheNearestExistingAncestor)
+{
+    TempFolder dir;
+    dir.MakeDir(L"x");
+    dir.MakeDir(L"x\\y");
+    TWindowThread window(dir / L"x\\y");
+    ASSERT_EQ(window.FolderPath(), dir / L"x\\y");
+    TempFolder::Remove(dir / L"x");
+    Refresh(dir / L"x\\y");
+    EXPECT_TRUE(WaitUntil([&] { return window.FolderPath() == dir.Path(); })) << UnicodeToUtf8(window.FolderPath());
+}
+
+TEST(FilerView, TheFilterKeepsDirectoriesAndABadFilterKeepsTheOldOne)
+{
+    TempFolder dir;
+    dir.MakeDir(L"keep.log.d");
+    dir.MakeFile(L"a.txt");
+    dir.MakeFile(L"b.log");
+    TWindowThread window(dir.Path());
+    window.Locked([](TFilerView* view) {
+        view->SetFilter(L"\"*.txt\"");
+        EXPECT_EQ(view->Count(), 2);
+        EXPECT_NE(IndexOf(view, L"keep.log.d"), -1);
+        EXPECT_THROW(view->SetFilter(L"(\"*.log\""), EWildCardError);
+        EXPECT_EQ(view->GetFilterText(), L"\"*.txt\"");
+        view->SetFilter(L"\"*.*\"");
+        EXPECT_FALSE(view->HasFilter());
+        EXPECT_EQ(view->Count(), 3);
+    });
+}
+
+TEST(FilerView, BoundKeysRunTheirActionAndUnboundKeysMoveTheCaret)
+{
+    TempFolder dir;
+    for (const wchar_t* name : {L"a", L"b", L"c"})
+        dir.MakeFile(name);
+    TWindowThread window(dir.Path());
+    HWND view = window.Locked([&](TFilerView* v) {
+        ComPtr<IAction> markAll = window.Thread()->ActionManager()->FindAction("markall");
+        window.Window()->KeyAssignment()->Assign(0, VK_F9, markAll.get());
+        return v->Handle();
+    });
+    PostMessageW(view, WM_KEYDOWN, VK_DOWN, 0);
+    EXPECT_TRUE(WaitUntil([&] { return window.Locked([](TFilerView* v) { return v->CaretIndex() == 1; }); }));
+    PostMessageW(view, WM_KEYDOWN, VK_F9, 0);
+    EXPECT_TRUE(WaitUntil([&] { return window.Locked([](TFilerView* v) { return v->MarkedCount() == 3; }); }));
+}
+
+TEST(FilerWindow, ViewsOpenAfterTheCurrentOneAndTheLastViewCannotBeClosed)
+{
+    TempFolder dir;
+    dir.MakeDir(L"other");
+    TWindowThread window(dir.Path());
+    HWND handle = window.Window()->Handle();
+    // Opening and closing run on the window's thread, as an action would.
+    auto* path = new TPath(TPath::FromPath(dir / L"other"));
+    PostMessageW(window.Locked([](TFilerView* v) { return v->Handle(); }), WM_OPEN_ANOTHER_VIEW, 0,
+                 reinterpret_cast<LPARAM>(path));
+    ASSERT_TRUE(WaitUntil([&] { return window.Locked([&](TFilerView*) { return window.Window()->ViewCount() == 2; }); }));
+    EXPECT_EQ(window.FolderPath(), dir / L"other") << "the new view is current";
+    window.Locked([&](TFilerView* v) {
+        EXPECT_EQ(window.Window()->FirstView()->NextView(), v);
+        EXPECT_EQ(window.Window()->ViewPaneText(), L"□■");
+        v->CloseView();
+    });
+    ASSERT_TRUE(WaitUntil([&] { return window.Locked([&](TFilerView*) { return window.Window()->ViewCount() == 1; }); }));
+    window.Locked([](TFilerView* v) { v->CloseView(); });
+    Sleep(200);
+    EXPECT_EQ(window.Locked([&](TFilerView*) { return window.Window()->ViewCount(); }), 1);
+    EXPECT_TRUE(IsWindow(handle));
+}
+
+TEST(FilerWindow, ClosingAWindowLeavesNoObserverOnItsFolders)
+{
+    TempFolder dir;
+    ComPtr<IFolder> folder;
+    {
+        TWindowThread window(dir.Path());
+        window.Locked([&](TFilerView* v) { folder = FolderManager()->Find(TPath::FromPath(dir.Path())); });
+        ASSERT_TRUE(folder);
+        EXPECT_TRUE(folder->HasObservers());
+    }
+    EXPECT_FALSE(folder->HasObservers()) << "a closed view still observes its folder";
+}

@@ -1409,3 +1409,100 @@ HWND FindFilerWindow(bool (*test)(HWND window, void* data), void* data)
     EnumWindows(FindFilerProc, reinterpret_cast<LPARAM>(&find));
     return find.Found;
 }
+
+// ---------------------------------------------------------------------------
+// The destination folder dialog
+
+namespace {
+
+constexpr intptr_t kBrowseEntry = -1;
+
+struct TFolderChoice {
+    std::wstring Text;
+    TPath Location;
+};
+
+struct TChoiceCollector {
+    TPath Current;
+    std::vector<TFolderChoice> Choices;
+
+    // Adds the folder of view unless it is the current one, cannot take
+    // files or is listed already.
+    void Add(TFilerView* view)
+    {
+        IFolder* folder = view->Folder();
+        if (folder == nullptr || (folder->GetCapabilities() & kCanModify) == 0)
+            return;
+        TPath location;
+        folder->GetPath(&location);
+        if (location == Current)
+            return;
+        for (const TFolderChoice& choice : Choices)
+            if (choice.Location == location)
+                return;
+        Choices.push_back({view->DisplayPath(), std::move(location)});
+    }
+};
+
+bool CollectOtherWindow(HWND handle, void* data)
+{
+    auto* collector = static_cast<TChoiceCollector*>(data);
+    auto* window = dynamic_cast<TFilerWindow*>(ProcessWindowOf(handle));
+    if (window != nullptr && window->Handle() != nullptr && GetWindowThreadProcessId(handle, nullptr) != GetCurrentThreadId())
+        for (TFilerView* view = window->FirstView(); view != nullptr; view = view->NextView())
+            collector->Add(view);
+    return false;
+}
+
+} // namespace
+
+bool ChooseFolder(const std::wstring& caption, TPath& path)
+{
+    TFilerView* current = CurrentView();
+    Assert(current != nullptr, kUnit, L"ChooseFolder without a current view");
+    TChoiceCollector collector;
+    {
+        // The views of other windows live on other threads.
+        TExclusiveLock lock;
+        if (current->Folder() != nullptr)
+            current->Folder()->GetPath(&collector.Current);
+        for (TFilerView* view = current->Window()->FirstView(); view != nullptr; view = view->NextView())
+            collector.Add(view);
+        FindFilerWindow(CollectOtherWindow, &collector);
+        if (current->Folder() != nullptr && (current->Folder()->GetCapabilities() & kCanModify) != 0)
+            collector.Choices.push_back({L". (" + current->DisplayPath() + L")", collector.Current});
+    }
+
+    TSelectDialog dialog(caption);
+    for (size_t i = 0; i < collector.Choices.size(); ++i)
+        dialog.AddEntry(collector.Choices[i].Text, static_cast<intptr_t>(i));
+    dialog.AddEntry(L"...", kBrowseEntry);
+    dialog.SetCheckBox(L"選択フォルダを開く(&S)", false);
+    std::wstring start(collector.Current.PathView());
+    dialog.SetConfirmHook([&](TSelectDialog& box) {
+        if (box.SelectedData() != kBrowseEntry)
+            return true;
+        TBrowseFolderDialog browser(caption, start);
+        if (browser.Execute(box.Handle())) {
+            std::wstring chosen = browser.Path();
+            collector.Choices.push_back({chosen, TPath::FromPath(chosen)});
+            int index = box.InsertEntry(box.EntryCount() - 1, chosen,
+                                        static_cast<intptr_t>(collector.Choices.size() - 1));
+            box.SetSelection(index);
+            box.SetChecked(true);
+        }
+        return false;
+    });
+    if (!dialog.Execute(current->Window()->Handle()))
+        return false;
+    intptr_t chosen = dialog.SelectedData();
+    Assert(chosen >= 0 && static_cast<size_t>(chosen) < collector.Choices.size(), kUnit,
+           L"the chosen destination has no folder");
+    path = collector.Choices[static_cast<size_t>(chosen)].Location;
+    if (dialog.Checked() && current->Handle() != nullptr) {
+        auto* another = new TPath(path);
+        if (!PostMessageW(current->Handle(), WM_OPEN_ANOTHER_VIEW, 0, reinterpret_cast<LPARAM>(another)))
+            delete another;
+    }
+    return true;
+}

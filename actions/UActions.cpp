@@ -344,16 +344,14 @@ public:
     void Execute() override
     {
         if (ComPtr<IAction> delegate = FDelegate)
-            delegate->Perform();
+            PerformItem(delegate.get());
     }
 
-    ComPtr<IActionItems> GetItems() override
+    IActionItems* ActionItems() override
     {
-        if (!FDelegate)
-            return {};
-        ComPtr<IActionItems> items;
-        FDelegate->GetItems(items.put());
-        return items;
+        // The delegate owns its list and lives as long as its manager.
+        FDelegateItems = FDelegate ? ItemsOf(FDelegate.get()) : ComPtr<IActionItems>();
+        return FDelegateItems.get();
     }
 
 private:
@@ -361,7 +359,7 @@ private:
     ComPtr<IAction> FindOptional(const char* name)
     {
         try {
-            return FindThreadAction(name);
+            return static_cast<T0ActionManager*>(Owner())->Find(name);
         } catch (const EInvalidContainer&) {
             return {};
         }
@@ -369,16 +367,13 @@ private:
 
     void CopyLooks(IAction* action)
     {
-        WideString caption;
-        WideString hint;
-        action->GetCaption(caption.put());
-        action->GetHint(hint.put());
-        SetCaption(caption.str());
-        SetHint(hint.str());
+        SetCaption(ItemCaption(action));
+        SetHint(ActionHint(action));
     }
 
     bool FShort;
     ComPtr<IAction> FDelegate;
+    ComPtr<IActionItems> FDelegateItems;
 };
 
 TGlobalActionManager* g_globalManager = nullptr;
@@ -456,7 +451,7 @@ TFilerView* ActionView()
 TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
 {
     for (const TActionEntry& entry : kThreadActions)
-        NewAction(TableAction, const_cast<TActionEntry*>(&entry));
+        (new TTransferAction(false, TableAction, const_cast<TActionEntry*>(&entry)))->SetOwner(this);
     (new TDefaultAction(false))->SetOwner(this);
     (new TDefaultAction(true))->SetOwner(this);
 }
@@ -465,7 +460,13 @@ TGlobalActionManager::TGlobalActionManager() : T0ActionManager(true)
 {
     g_globalManager = this;
     for (const TActionEntry& entry : kGlobalActions)
-        NewAction(TableAction, const_cast<TActionEntry*>(&entry));
+        (new TTransferAction(true, TableAction, const_cast<TActionEntry*>(&entry)))->SetOwner(this);
+}
+
+TGlobalActionManager::~TGlobalActionManager()
+{
+    if (g_globalManager == this)
+        g_globalManager = nullptr;
 }
 
 std::vector<std::wstring> TGlobalActionManager::FilterHistory()

@@ -21,6 +21,7 @@ public:
 class TGlobalActionManager : public T0ActionManager {
 public:
     TGlobalActionManager();
+    ~TGlobalActionManager() override;
     ComPtr<IActionItem> ChooseItem(IActionItems* items) override;
     // The filter texts given so far, newest first (shared by all windows).
     std::vector<std::wstring> FilterHistory();

@@ -166,8 +166,8 @@ TFilerView::TFilerView(TFilerWindow* window, TFilerView* after, IFolder* folder)
     SetMarkStyle(kMarkMulti);
     window->LinkView(this, after);
     if (CurrentSkin().FlatScrollBar)
-        UseFlatScrollBars(true);
-    CreateListBox(window->Handle());
+        SetFlatScrollBar(true);
+    Create(window->Handle(), RECT{0, 0, 100, 100});
     SetUpView(folder);
 }
 
@@ -206,7 +206,7 @@ void TFilerView::SetUpView(IFolder* folder)
         }
     }
     ChangeFolder(folder);
-    SetScrollBarBackground(kScrollBarBackground);
+    SetScrollBarProperty(WSB_PROP_VBKGCOLOR, static_cast<INT_PTR>(kScrollBarBackground));
     RegisterDragDrop(Handle(), static_cast<IDropTarget*>(this));
     if (TApplication* app = App())
         app->NotifyViewListeners(this, true);
@@ -692,7 +692,7 @@ void TFilerView::ApplySkin()
                                                 skin.Virtual,         skin.Selected,  skin.Line,
                                                 skin.InfoText,        skin.SelectedInfoText};
     std::copy(std::begin(colours), std::end(colours), FColours);
-    SetBackgroundColor(FColours[kColourBackground]);
+    SetBackColor(FColours[kColourBackground]);
     bool opaque = FBackgroundBitmap.get() == nullptr && FKindBitmap == nullptr;
     SetDrawStyle(opaque ? (DrawStyle() | kDrawOpaque) : (DrawStyle() & ~kDrawOpaque));
     FLinePen.reset(CreatePen(PS_SOLID, 1, FColours[kColourLine]));
@@ -1346,17 +1346,17 @@ LRESULT TFilerWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 
 // IKeyTable
 
-void STDMETHODCALLTYPE TFilerWindow::AddHook(IKeyAssignment* hook)
+HRESULT STDMETHODCALLTYPE TFilerWindow::AddHook(IKeyAssignment* hook)
 {
-    FKeyAssignment->AddHook(hook);
+    return FKeyAssignment->AddHook(hook);
 }
 
-void STDMETHODCALLTYPE TFilerWindow::RemoveHook(IKeyAssignment* hook)
+HRESULT STDMETHODCALLTYPE TFilerWindow::RemoveHook(IKeyAssignment* hook)
 {
-    FKeyAssignment->RemoveHook(hook);
+    return FKeyAssignment->RemoveHook(hook);
 }
 
-bool STDMETHODCALLTYPE TFilerWindow::Lookup(int32_t modifiers, int32_t key, IAction** action)
+HRESULT STDMETHODCALLTYPE TFilerWindow::Lookup(int32_t modifiers, int32_t key, IAction** action)
 {
     return FKeyAssignment->Lookup(modifiers, key, action);
 }

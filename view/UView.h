@@ -273,9 +273,9 @@ public:
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // IKeyTable, forwarded to the window's key assignment.
-    void STDMETHODCALLTYPE AddHook(IKeyAssignment* hook) override;
-    void STDMETHODCALLTYPE RemoveHook(IKeyAssignment* hook) override;
-    bool STDMETHODCALLTYPE Lookup(int32_t modifiers, int32_t key, IAction** action) override;
+    HRESULT STDMETHODCALLTYPE AddHook(IKeyAssignment* hook) override;
+    HRESULT STDMETHODCALLTYPE RemoveHook(IKeyAssignment* hook) override;
+    HRESULT STDMETHODCALLTYPE Lookup(int32_t modifiers, int32_t key, IAction** action) override;
 
 protected:
     ~TFilerWindow() override;

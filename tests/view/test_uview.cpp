@@ -207,7 +207,7 @@ TEST(FilerView, BoundKeysRunTheirActionAndUnboundKeysMoveTheCaret)
         dir.MakeFile(name);
     TWindowThread window(dir.Path());
     HWND view = window.Locked([&](TFilerView* v) {
-        ComPtr<IAction> markAll = window.Thread()->ActionManager()->FindAction("markall");
+        ComPtr<IAction> markAll = window.Thread()->ActionManager()->Find("markall");
         window.Window()->KeyAssignment()->Assign(0, VK_F9, markAll.get());
         return v->Handle();
     });

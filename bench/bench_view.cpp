@@ -114,6 +114,7 @@ int wmain()
 
     TTimes random = TimeSorts(shuffled);
     std::printf("ratio sort %.3f\n", random.View / random.Std);
+    std::fflush(stdout);
     Report("shuffled", random);
 
     std::vector<TFileItem*> sorted = shuffled;

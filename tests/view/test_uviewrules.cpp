@@ -212,10 +212,7 @@ TEST(ViewReload, MarksFollowExactNamesToTheLastDuplicate)
     std::deque<TFileItem> old = {MakeFile(L"b"), MakeFile(L"a"), MakeFile(L"a"), MakeFile(L"gone"), MakeFile(L"x")};
     for (int i = 0; i < 4; ++i)
         old[i].ViewMark = 1;
-    std::vector<const TFileItem*> oldItems;
-    for (const TFileItem& item : old)
-        oldItems.push_back(&item);
-    EXPECT_EQ(KeptMarks(oldItems, newItems), (std::vector<size_t>{1, 2}));
+    EXPECT_EQ(KeptMarks(Pointers(old), newItems), (std::vector<size_t>{1, 2}));
 
     const std::wstring_view upper[] = {L"A", L"B", L"b"};
     EXPECT_EQ(KeptMarks(upper, newItems), (std::vector<size_t>{1, 3, 4}));

@@ -22,16 +22,13 @@
 // Standard library
 #include <algorithm>
 #include <cwchar>
-#include <unordered_map>
+#include <optional>
 
 namespace {
 
 constexpr const wchar_t* kUnit = L"UView";
 constexpr const wchar_t* kNoCaret = L"許されない操作です";
-// Columns of an entry: the name fits in 46, the leader line ends at 47, the
-// view is 48 wide and the header counters end at 50.
-constexpr int kNameColumns = 46;
-constexpr int kLineEndColumn = 47;
+// Columns: the view is 48 wide and the header counters end at 50.
 constexpr int kViewColumns = 48;
 constexpr int kCounterEndColumn = 50;
 constexpr int kKindBitmapSize = 80;
@@ -136,6 +133,12 @@ void DrawFitted(HDC dc, int x, int y, std::wstring_view text, int width)
 void DrawAt(HDC dc, int x, int y, std::wstring_view text)
 {
     TextOutW(dc, x, y, text.data(), static_cast<int>(text.size()));
+}
+
+// An empty text and the quoted patterns of every name mean no filter.
+bool IsNoFilterText(std::wstring_view text)
+{
+    return text.empty() || text == L"\"*.*\"" || text == L"\"*\"";
 }
 
 bool IsDirectoryFolder(IFolder* folder)
@@ -362,7 +365,7 @@ void TFilerView::Reload(bool resetState)
         FItems.push_back(item);
     }
     if ((FFolder->GetCapabilities() & kCanSort) != 0 && FSortKind != 0)
-        SortItems(FItems, FSortKind);
+        SortFileItems(FItems, static_cast<uint8_t>(FSortKind));
 
     SetCount(0);
     SetCount(static_cast<int>(FItems.size()));
@@ -372,12 +375,12 @@ void TFilerView::Reload(bool resetState)
         for (size_t i = 0; i < oldItems.size(); ++i)
             if (oldMarks[i])
                 markedNames.emplace_back(oldItems[i]->Name, static_cast<size_t>(oldItems[i]->NameLen));
-        for (int index : IndicesToMark(markedNames, FItems))
-            SetMark(index, true);
-        TCaretAndTop kept = ClampCaretAndTop(oldCaret, oldTop, Count());
-        SetTopIndex(kept.Top);
-        if (kept.Caret >= 0)
-            SetCaret(kept.Caret);
+        for (size_t index : KeptMarks(markedNames, FItems))
+            SetMark(static_cast<int32_t>(index), true);
+        TListPosition kept = ClampListPosition({oldTop, oldCaret}, Count());
+        SetTopIndex(kept.TopIndex);
+        if (kept.CaretIndex >= 0)
+            SetCaret(kept.CaretIndex);
     }
     --FUpdateCount;
     if (Handle() != nullptr)
@@ -720,7 +723,7 @@ void TFilerView::PaintBackground(HDC dc, const RECT& clip)
 
 void TFilerView::DrawNameLine(HDC dc, const TFileItem& item, bool marked, int x0, int top, int right)
 {
-    SetTextColor(dc, FColours[NameColourRole(item, marked)]);
+    SetTextColor(dc, FColours[static_cast<int>(NameColorRole(item, marked))]);
     HGDIOBJ oldFont = SelectObject(dc, FNameFont ? FNameFont.get() : FWindow->Font());
     std::wstring_view name(item.DisplayName, static_cast<size_t>(item.DisplayNameLen));
     int width = kNameColumns * FCharWidth;
@@ -731,7 +734,7 @@ void TFilerView::DrawNameLine(HDC dc, const TFileItem& item, bool marked, int x0
     SelectObject(dc, oldFont);
     // A leader line from the end of the name to column 47 and down.
     int nameEnd = x0 + std::min<int>(measure.right, width);
-    int lineEnd = x0 + kLineEndColumn * FCharWidth;
+    int lineEnd = x0 + kNameLineEndColumn * FCharWidth;
     int middle = top + FCharHeight / 2;
     if (nameEnd < lineEnd) {
         HGDIOBJ oldPen = SelectObject(dc, FLinePen.get());
@@ -744,12 +747,11 @@ void TFilerView::DrawNameLine(HDC dc, const TFileItem& item, bool marked, int x0
 
 void TFilerView::DrawInfoLine(HDC dc, const TFileItem& item, bool marked, int x0, int top)
 {
-    COLORREF text = FColours[marked ? kColourSelectedInfoText : kColourInfoText];
-    for (const TInfoRun& run : InfoLineRuns(item)) {
-        SetTextColor(dc, run.Role == TInfoRole::Line ? FColours[kColourLine] : text);
+    for (const TTextRun& run : InfoLineRuns(item, marked)) {
+        SetTextColor(dc, FColours[static_cast<int>(run.Role)]);
         int x = x0 + run.Column * FCharWidth;
-        if (run.FitColumns > 0)
-            DrawFitted(dc, x, top, run.Text, run.FitColumns * FCharWidth);
+        if (run.MaxColumns > 0)
+            DrawFitted(dc, x, top, run.Text, run.MaxColumns * FCharWidth);
         else
             DrawAt(dc, x, top, run.Text);
     }
@@ -820,7 +822,8 @@ void TFilerView::PaintHeader()
         x += size.cx;
     }
     int total = FFolder ? FFolder->GetCount() : 0;
-    std::wstring counters = HeaderCounters(MarkedCount(), Count(), total, FFilter != nullptr);
+    std::wstring counters =
+        HeaderCounterText(MarkedCount(), Count(), FFilter ? std::optional<int32_t>(total) : std::nullopt);
     int counterX = (kCounterEndColumn - static_cast<int>(counters.size())) * FCharWidth + 3;
     int bottomLine = border + 1 + 3 * FCharHeight;
     DrawAt(dc, counterX, bottomLine, counters);
@@ -853,7 +856,7 @@ std::wstring LastErrorFreeSpaceText(const std::wstring& path)
     UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS);
     BOOL ok = GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr);
     SetErrorMode(previous);
-    return ok ? FreeSpaceText(available.QuadPart) : FreeSpaceText(std::nullopt);
+    return ok ? FreeSpaceText(static_cast<int64_t>(available.QuadPart)) : FreeSpaceText(std::nullopt);
 }
 
 } // namespace
@@ -1076,9 +1079,9 @@ void TFilerWindow::LayoutViews()
         MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&rect), 2);
         currentLeft = rect.left;
     }
-    TStripLayout layout = LayoutViewStrip(FViewCount, width, client.right, currentIndex, currentLeft);
-    if (layout.ShrinkClientTo >= 0) {
-        RECT frame{0, 0, layout.ShrinkClientTo, client.bottom};
+    TViewStripLayout layout = LayoutViewStrip(FViewCount, width, client.right, currentIndex, currentLeft);
+    if (layout.ShrinkClient) {
+        RECT frame{0, 0, layout.ClientWidth, client.bottom};
         AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_STYLE)), GetMenu(Handle()) != nullptr,
                            static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_EXSTYLE)));
         if (!IsZoomed(Handle()))
@@ -1088,7 +1091,7 @@ void TFilerWindow::LayoutViews()
     HDWP positions = BeginDeferWindowPos(static_cast<int>(handles.size()));
     for (size_t i = 0; i < handles.size(); ++i)
         if (positions != nullptr)
-            positions = DeferWindowPos(positions, handles[i], nullptr, layout.Left[i], 0, width, height,
+            positions = DeferWindowPos(positions, handles[i], nullptr, layout.ViewX[i], 0, width, height,
                                        SWP_NOZORDER | SWP_NOACTIVATE);
     if (positions != nullptr)
         EndDeferWindowPos(positions);
@@ -1101,7 +1104,7 @@ std::wstring TFilerWindow::ViewPaneText() const
     for (TFilerView* view = FFirstView; view != nullptr; view = view->FNextView, ++index)
         if (view == FCurrentView)
             current = index;
-    return ViewMarks(FViewCount, current);
+    return ::ViewPaneText(FViewCount, current);
 }
 
 std::wstring TFilerWindow::InfoPaneText() const
@@ -1111,13 +1114,13 @@ std::wstring TFilerWindow::InfoPaneText() const
         return {};
     if (view->MarkedCount() > 0) {
         bool anyDirectory = false;
-        uint64_t total = 0;
+        int64_t total = 0;
         for (TFileItem* item : view->GetSelection()) {
             if ((item->Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
                 anyDirectory = true;
                 break;
             }
-            total += static_cast<uint64_t>(std::max<int64_t>(item->Size, 0));
+            total += std::max<int64_t>(item->Size, 0);
         }
         if (!anyDirectory)
             return SelectedSizeText(total);

@@ -151,9 +151,10 @@ bool TModalDialog::Execute()
 {
     CurrentGUIThread();
     Assert(Application() != nullptr, kUnit, L"no application");
+    Assert(!FRunning, kUnit, L"the dialog runs already");
+    // Made on the first run, and again when something destroyed the window.
     if (Handle() == nullptr)
         CreateDialogWindow();
-    Assert(IsWindowVisible(Handle()) == FALSE, kUnit, L"the dialog runs already");
     FConfirmed = false;
     FQuit = false;
     Load();
@@ -557,6 +558,7 @@ bool TTreeDialog::Validate()
 T0Control* TTreeDialog::CreateControls()
 {
     FTree = new TTreeView(this, kTreeId);
+    FItems.clear();
     FItems.reserve(FNodes.size());
     // Parents come before their children: each parent's item exists.
     for (size_t i = 0; i < FNodes.size(); ++i) {

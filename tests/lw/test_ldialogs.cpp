@@ -116,8 +116,11 @@ void CALLBACK RunNextStep(HWND, UINT, UINT_PTR, DWORD)
     }
     if (++t_idleTicks == kGraceTicks) {
         t_timedOut = true;
+        // A run whose window is gone no longer sees WM_CLOSE; it sees a quit.
         if (HWND active = GetActiveWindow())
             PostMessageW(active, WM_CLOSE, 0, 0);
+        else
+            PostQuitMessage(0);
     }
 }
 
@@ -172,26 +175,28 @@ TStep Type(std::wstring text)
     };
 }
 
+struct TFindDialog {
+    HWND Owner;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchSystemDialog(HWND window, LPARAM param)
+{
+    auto* find = reinterpret_cast<TFindDialog*>(param);
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (GetWindow(window, GW_OWNER) == find->Owner && wcscmp(name, L"#32770") == 0) {
+        find->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The system dialog (class "#32770") that owner owns on this thread.
 HWND FindSystemDialog(HWND owner)
 {
-    struct TFind {
-        HWND Owner;
-        HWND Found;
-    } find{owner, nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* f = reinterpret_cast<TFind*>(param);
-            wchar_t name[16] = {};
-            GetClassNameW(window, name, 16);
-            if (GetWindow(window, GW_OWNER) == f->Owner && wcscmp(name, L"#32770") == 0) {
-                f->Found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&find));
+    TFindDialog find{owner, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), MatchSystemDialog, reinterpret_cast<LPARAM>(&find));
     return find.Found;
 }
 
@@ -351,6 +356,23 @@ TEST(TreeDialog, ReturnsTheDataOfTheChosenSubItemOrNone)
     });
 }
 
+TEST(ModalDialogs, OwnerDestroyedWhileTheDialogRunsEndsTheRunUnconfirmed)
+{
+    RunOnGUIThread([](TBodyThread* self) {
+        TOwnerWindow* owner = NewOwner(self);
+        HWND ownerHandle = owner->Handle();
+        TOwned<TInputDialog> dialog(new TInputDialog(ownerHandle, L"名前"));
+        dialog->SetText(L"kept");
+        {
+            TScript script({Type(L"typed"), [ownerHandle] { DestroyWindow(ownerHandle); }});
+            EXPECT_FALSE(dialog->Execute());
+            EXPECT_TRUE(script.AllStepsRun()) << "the run ended by the time-out, not with its owner";
+        }
+        EXPECT_EQ(dialog->Handle(), nullptr) << "an owned window goes with its owner";
+        EXPECT_EQ(dialog->Text(), L"kept");
+    });
+}
+
 // The dialog runs from a message of its owner, as an action runs it, with
 // the lock held exclusively; the thread is told to quit meanwhile.
 TEST(ModalDialogs, LockIsReleasedWhileWaitingAndAQuitEndsDialogAndOwnerLoop)
@@ -417,7 +439,7 @@ TEST(ModalDialogs, LockIsReleasedWhileWaitingAndAQuitEndsDialogAndOwnerLoop)
     EXPECT_TRUE(seen.LoopEnded);
 }
 
-TEST(BrowseFolderDialog, ReturnsTheFolderItStartedAtWithTheLockReleased)
+TEST(SystemDialogs, RunWithTheLockReleasedAndGiveTheAnswer)
 {
     wchar_t temp[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH, temp);
@@ -434,17 +456,18 @@ TEST(BrowseFolderDialog, ReturnsTheFolderItStartedAtWithTheLockReleased)
         TBrowseFolderDialog& dialogObject = *browse;
         int32_t stateInside = 99;
         HWND ownerHandle = owner->Handle();
-        TScript script({[] {}, [] {}, [&stateInside, ownerHandle] {
-                            stateInside = CurrentThread()->LockState();
-                            if (HWND browser = FindSystemDialog(ownerHandle))
-                                PostMessageW(browser, WM_COMMAND, IDOK, 0);
-                            else
-                                ADD_FAILURE() << "no folder browser";
-                        }});
-        bool chosen = dialogObject.Execute();
+        bool chosen = false;
+        {
+            TScript script({[] {}, [] {}, [&stateInside, ownerHandle] {
+                                stateInside = CurrentThread()->LockState();
+                                if (HWND browser = FindSystemDialog(ownerHandle))
+                                    PostMessageW(browser, WM_COMMAND, IDOK, 0);
+                                else
+                                    ADD_FAILURE() << "no folder browser";
+                            }});
+            chosen = dialogObject.Execute();
+        }
         EXPECT_EQ(self->LockState(), 1);
-        --self->LockState();
-        Application()->AppLock().ReleaseShared();
         EXPECT_TRUE(chosen);
         EXPECT_EQ(stateInside, 0) << "the lock is released while the browser is up";
         EXPECT_EQ(_wcsicmp(dialogObject.Path().c_str(), start.c_str()), 0) << dialogObject.Path().c_str();
@@ -452,6 +475,25 @@ TEST(BrowseFolderDialog, ReturnsTheFolderItStartedAtWithTheLockReleased)
         UniqueIDList taken = dialogObject.TakeIDList();
         EXPECT_NE(taken.get(), nullptr);
         EXPECT_EQ(dialogObject.IDList(), nullptr);
+
+        // The message box, answered with "No".
+        int32_t stateInBox = 99;
+        bool ownerDisabled = false;
+        TScript boxScript({[&stateInBox, &ownerDisabled, ownerHandle] {
+            stateInBox = CurrentThread()->LockState();
+            ownerDisabled = !IsWindowEnabled(ownerHandle);
+            if (HWND box = FindSystemDialog(ownerHandle))
+                PostMessageW(box, WM_COMMAND, IDNO, 0);
+            else
+                ADD_FAILURE() << "no message box";
+        }});
+        EXPECT_EQ(TMessageBox::Show(ownerHandle, L"削除しますか?", L"削除", MB_YESNO), IDNO);
+        EXPECT_EQ(stateInBox, 0) << "the lock is released while the box is up";
+        EXPECT_TRUE(ownerDisabled);
+        EXPECT_TRUE(IsWindowEnabled(ownerHandle));
+        EXPECT_EQ(self->LockState(), 1);
+        --self->LockState();
+        Application()->AppLock().ReleaseShared();
     });
 }
 

@@ -813,8 +813,11 @@ T0Window::~T0Window()
 {
     if (FHandle != nullptr && IsWindow(FHandle)) {
         // The derived parts are gone: let the remaining messages go to the
-        // default procedure.
+        // default procedure, or to an attached control's own one, which
+        // frees what the control keeps.
         RemovePropW(FHandle, MAKEINTATOM(WindowAtom()));
+        if (FBaseProc != nullptr)
+            SetWindowLongPtrW(FHandle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FBaseProc));
         DestroyWindow(FHandle);
     }
     FHandle = nullptr;
@@ -852,8 +855,21 @@ void T0Window::CreateHandle(const TWindowStruct& create)
     Assert(handle != nullptr, kUnit, L"window creation failed: " + className);
 }
 
+void T0Window::AttachHandle(HWND handle)
+{
+    Assert(FHandle == nullptr && handle != nullptr && WindowOf(handle) == nullptr &&
+               GetWindowThreadProcessId(handle, nullptr) == GetCurrentThreadId(),
+           kUnit, L"only a free window of this thread can be attached");
+    FHandle = handle;
+    SetPropW(handle, MAKEINTATOM(WindowAtom()), this);
+    FBaseProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(handle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PermanentWindowProc)));
+}
+
 LRESULT T0Window::DefaultHandler(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (FBaseProc != nullptr)
+        return CallWindowProcW(FBaseProc, FHandle, message, wParam, lParam);
     return DefWindowProcW(FHandle, message, wParam, lParam);
 }
 

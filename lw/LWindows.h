@@ -387,6 +387,10 @@ class T0Window : public TAnyWindow {
 public:
     // Creates the window handle; failure is an assertion of LWindows.
     void CreateHandle(const TWindowStruct& create);
+    // Makes an existing window of this thread (a system control) a toolkit
+    // window: its messages come to this object, and what the object leaves
+    // unhandled goes to the window's own procedure.
+    void AttachHandle(HWND handle);
 
     TAlign Align() const { return FAlign; }
     void SetAlign(TAlign align) { FAlign = align; }
@@ -427,6 +431,8 @@ private:
     void RegisterWindowClass(const std::wstring& className);
 
     TAlign FAlign = TAlign::None;
+    // The procedure of an attached window; null for windows of our classes.
+    WNDPROC FBaseProc = nullptr;
 };
 
 // The toolkit object of a window of the calling thread, or null.

@@ -1,0 +1,50 @@
+// Wrappers of the common controls: the status bar of a window and the tree
+// view of the tree dialog.
+#pragma once
+
+// Toolkit
+#include "lw/LStdCtls.h"
+
+// Platform
+#include <windows.h>
+#include <commctrl.h>
+
+// Standard library
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Registers the common control classes the toolkit uses; once per process.
+void InitCommonControlClasses();
+
+// The right edges SB_SETPARTS wants for panes of the given widths; a width
+// of -1 (only sensible for the last pane) reaches to the window's edge.
+std::vector<int> PaneRightEdges(const std::vector<int>& widths);
+
+// A status bar at the bottom of its owner window, with panes of given
+// widths. It lines up at the bottom of the owner's client area when the
+// owner realigns its children (on every resize).
+class TStatusBar : public T0Control {
+public:
+    TStatusBar(T0Window* owner, const std::vector<int>& widths);
+    void SetPanes(const std::vector<int>& widths);
+    int PaneCount() const;
+    void SetText(int pane, std::wstring_view text);
+    std::wstring Text(int pane) const;
+    // The height the owner leaves for it in its layout.
+    int Height() const;
+};
+
+// A tree view of texts with pointer-sized data.
+class TTreeView : public T0Control {
+public:
+    TTreeView(T0Window* parent, UINT id);
+    // Appends an item under parent (TVI_ROOT for the top level).
+    HTREEITEM Add(HTREEITEM parent, std::wstring_view text, TEntryData data);
+    HTREEITEM Selected() const;
+    void Select(HTREEITEM item);
+    TEntryData Data(HTREEITEM item) const;
+    std::wstring ItemText(HTREEITEM item) const;
+    void Expand(HTREEITEM item);
+    int Count() const;
+};

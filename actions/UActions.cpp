@@ -114,7 +114,7 @@ void EnterFolder(TFilerView* view)
     view->Folder()->GetItemPath(caret, &location);
     ComPtr<IFolder> folder = FolderAt(location);
     if (!folder || !folder->IsReady()) {
-        ShowMessage(name + L"に入れません.", MB_ICONWARNING);
+        TMessageBox::Show(view->Window()->Handle(), name + L"に入れません.", {}, MB_ICONWARNING);
         return;
     }
     view->ChangeFolder(folder.get());
@@ -394,19 +394,19 @@ void Sort(TFilerView* view)
         current = 3;
     bool reversed = current != 0 && current % 2 == 0;
     int base = reversed ? current - 1 : current;
-    TSelectDialog dialog(L"並びかえ...");
+    TOwned<TSelectDialog> dialog(new TSelectDialog(view->Window()->Handle(), L"並びかえ..."));
     int selected = 0;
     for (int i = 0; i < 7; ++i) {
-        dialog.AddEntry(kSortChoices[i].Caption, static_cast<intptr_t>(kSortChoices[i].Kind));
+        dialog->AddEntry(kSortChoices[i].Caption, static_cast<TEntryData>(kSortChoices[i].Kind));
         if (kSortChoices[i].Kind == base)
             selected = i;
     }
-    dialog.SetSelection(selected);
-    dialog.SetCheckBox(L"逆順(&R)", reversed);
-    if (!dialog.Execute(view->Window()->Handle()))
+    dialog->SetItemIndex(selected);
+    dialog->SetCheckBox(L"逆順(&R)", reversed);
+    if (!dialog->Execute() || dialog->ItemIndex() < 0)
         return;
-    int kind = static_cast<int>(dialog.SelectedData());
-    if (dialog.Checked() && kind != 0)
+    int kind = static_cast<int>(dialog->ItemData());
+    if (dialog->Checked() && kind != 0)
         ++kind;
     view->SetSortKind(kind);
 }
@@ -420,20 +420,26 @@ void Filter(TFilerView* view)
             if (std::find(history.begin(), history.end(), text) == history.end())
                 history.push_back(text);
     std::wstring current = view->GetFilterText();
-    TInputDialog dialog(L"フィルタ...", L"");
-    dialog.SetHistory(history);
+    TOwned<TInputDialog> dialog(new TInputDialog(view->Window()->Handle(), L"フィルタ..."));
+    dialog->SetHistory(history);
     if (current.empty()) {
-        dialog.SetText(allFiles);
-        dialog.SetSelection(1, 4);
+        dialog->SetText(allFiles);
+        dialog->SetSelection(1, 4);
     } else {
-        dialog.SetText(current);
+        dialog->SetText(current);
     }
-    if (!dialog.Execute(view->Window()->Handle()))
+    if (!dialog->Execute())
         return;
-    view->SetFilter(dialog.Text());
+    // A filter that does not parse is reported and the old one stays.
+    try {
+        view->SetFilter(dialog->Text());
+    } catch (const EWildCardError& error) {
+        TMessageBox::Show(view->Window()->Handle(), error.Message(), {}, MB_ICONWARNING);
+        return;
+    }
     if (g_globalManager != nullptr) {
         TExclusiveLock lock;
-        g_globalManager->AddFilterHistory(dialog.Text());
+        g_globalManager->AddFilterHistory(dialog->Text());
     }
 }
 
@@ -484,7 +490,35 @@ void TGlobalActionManager::AddFilterHistory(const std::wstring& text)
         FFilterHistory.pop_back();
 }
 
+namespace {
+
+// Adds the items of a list (and of their sub-lists) under parent.
+void AddTreeEntries(TTreeDialog& dialog, int parent, IActionItems* items, std::vector<ComPtr<IActionItem>>& chosen,
+                    int depth)
+{
+    ForEachItem(items, [&](IActionItem* item) {
+        chosen.emplace_back(item);
+        int entry = dialog.AddEntry(parent, ItemCaption(item), static_cast<TEntryData>(chosen.size() - 1));
+        // Lists may nest; a list that contains itself ends somewhere.
+        if (depth < 8)
+            if (ComPtr<IActionItems> sub = ItemsOf(item))
+                AddTreeEntries(dialog, entry, sub.get(), chosen, depth + 1);
+    });
+}
+
+} // namespace
+
 ComPtr<IActionItem> TGlobalActionManager::ChooseItem(IActionItems* items)
 {
-    return ChooseFromTree(items);
+    TFilerView* view = ActionView();
+    HWND owner = view != nullptr ? view->Window()->Handle() : nullptr;
+    TOwned<TTreeDialog> dialog(new TTreeDialog(owner, ItemsTitle(items)));
+    std::vector<ComPtr<IActionItem>> chosen;
+    AddTreeEntries(*dialog, -1, items, chosen, 0);
+    if (!dialog->Execute())
+        return {};
+    std::optional<TEntryData> data = dialog->ChosenData();
+    if (!data || *data < 0 || static_cast<size_t>(*data) >= chosen.size())
+        return {};
+    return chosen[static_cast<size_t>(*data)];
 }

@@ -887,7 +887,6 @@ void TFilerWindow::CreateFilerWindow()
     CreateHandle(create);
 
     FStatusBar = new TStatusBar(this, {-1, kViewPaneMarkWidth});
-    FStatusBar->SetOwner(this);
 
     ComPtr<IFolder> folder;
     {
@@ -1060,8 +1059,6 @@ void TFilerWindow::LayoutViews()
         return;
     RECT client{};
     GetClientRect(Handle(), &client);
-    if (FStatusBar != nullptr)
-        FStatusBar->Realign();
     int width = FFirstView->ViewWidth();
     int height = std::max<int>(0, client.bottom - StatusBarHeight());
     int currentIndex = 0;
@@ -1137,6 +1134,7 @@ void TFilerWindow::ViewChanged()
     if (PeekMessageW(&pending, Handle(), WM_VIEW_CHANGED, WM_VIEW_CHANGED, PM_NOREMOVE))
         return;
     if (FStatusBar != nullptr) {
+        FStatusBar->SetPanes({-1, kViewPaneMarkWidth * std::max(FViewCount, 1) + 8});
         FStatusBar->SetText(0, InfoPaneText());
         FStatusBar->SetText(1, ViewPaneText());
     }
@@ -1418,7 +1416,7 @@ HWND FindFilerWindow(bool (*test)(HWND window, void* data), void* data)
 
 namespace {
 
-constexpr intptr_t kBrowseEntry = -1;
+constexpr TEntryData kBrowseEntry = -1;
 
 struct TFolderChoice {
     std::wstring Text;
@@ -1446,6 +1444,32 @@ struct TChoiceCollector {
         Choices.push_back({view->DisplayPath(), std::move(location)});
     }
 };
+
+struct TBrowseContext {
+    TChoiceCollector* Collector;
+    std::wstring Caption;
+    std::wstring Start;
+};
+
+// Confirming the browse entry opens the folder browser instead of closing
+// the dialog; a folder chosen there becomes a selected entry.
+bool BrowseOnConfirm(T0DialogWindow* window, void* data)
+{
+    auto* dialog = static_cast<TSelectDialog*>(window);
+    auto* browse = static_cast<TBrowseContext*>(data);
+    if (dialog->ItemIndex() < 0 || dialog->ItemData() != kBrowseEntry)
+        return true;
+    TOwned<TBrowseFolderDialog> browser(new TBrowseFolderDialog(dialog->Handle(), browse->Caption, browse->Start));
+    if (browser->Execute() && !browser->Path().empty()) {
+        std::wstring chosen = browser->Path();
+        browse->Collector->Choices.push_back({chosen, TPath::FromPath(chosen)});
+        int index = dialog->InsertEntry(dialog->Count() - 1, chosen,
+                                        static_cast<TEntryData>(browse->Collector->Choices.size() - 1));
+        dialog->SetItemIndex(index);
+        dialog->SetChecked(true);
+    }
+    return false;
+}
 
 bool CollectOtherWindow(HWND handle, void* data)
 {
@@ -1476,33 +1500,20 @@ bool ChooseFolder(const std::wstring& caption, TPath& path)
             collector.Choices.push_back({L". (" + current->DisplayPath() + L")", collector.Current});
     }
 
-    TSelectDialog dialog(caption);
+    TOwned<TSelectDialog> dialog(new TSelectDialog(current->Window()->Handle(), caption));
     for (size_t i = 0; i < collector.Choices.size(); ++i)
-        dialog.AddEntry(collector.Choices[i].Text, static_cast<intptr_t>(i));
-    dialog.AddEntry(L"...", kBrowseEntry);
-    dialog.SetCheckBox(L"選択フォルダを開く(&S)", false);
-    std::wstring start(collector.Current.PathView());
-    dialog.SetConfirmHook([&](TSelectDialog& box) {
-        if (box.SelectedData() != kBrowseEntry)
-            return true;
-        TBrowseFolderDialog browser(caption, start);
-        if (browser.Execute(box.Handle())) {
-            std::wstring chosen = browser.Path();
-            collector.Choices.push_back({chosen, TPath::FromPath(chosen)});
-            int index = box.InsertEntry(box.EntryCount() - 1, chosen,
-                                        static_cast<intptr_t>(collector.Choices.size() - 1));
-            box.SetSelection(index);
-            box.SetChecked(true);
-        }
+        dialog->AddEntry(collector.Choices[i].Text, static_cast<TEntryData>(i));
+    dialog->AddEntry(L"...", kBrowseEntry);
+    dialog->SetCheckBox(L"選択フォルダを開く(&S)", false);
+    TBrowseContext browse{&collector, caption, std::wstring(collector.Current.PathView())};
+    dialog->SetValidation(BrowseOnConfirm, &browse);
+    if (!dialog->Execute())
         return false;
-    });
-    if (!dialog.Execute(current->Window()->Handle()))
-        return false;
-    intptr_t chosen = dialog.SelectedData();
+    TEntryData chosen = dialog->ItemData();
     Assert(chosen >= 0 && static_cast<size_t>(chosen) < collector.Choices.size(), kUnit,
            L"the chosen destination has no folder");
     path = collector.Choices[static_cast<size_t>(chosen)].Location;
-    if (dialog.Checked() && current->Handle() != nullptr) {
+    if (dialog->Checked() && current->Handle() != nullptr) {
         auto* another = new TPath(path);
         if (!PostMessageW(current->Handle(), WM_OPEN_ANOTHER_VIEW, 0, reinterpret_cast<LPARAM>(another)))
             delete another;

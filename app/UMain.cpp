@@ -170,7 +170,7 @@ void TViewThread::ReadWindowSettingsReporting()
     } catch (...) {
         ShowException(std::current_exception());
     }
-    FFilerWindow->MainMenu()->Attach(FFilerWindow->Handle());
+    FFilerWindow->MainMenu()->AttachTo(FFilerWindow->Handle());
 }
 
 HRESULT TViewThread::GetInterface(REFIID iid, void** object) noexcept

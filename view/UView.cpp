@@ -13,6 +13,7 @@
 #include "lw/LCmmDlgs.h"
 #include "lw/LAddDlgs.h"
 #include "lw/LExceptions.h"
+#include "lw/LMenusXP.h"
 
 // Platform
 #include <commctrl.h>
@@ -1145,7 +1146,7 @@ void TFilerWindow::ViewChanged()
 std::wstring TFilerWindow::ComputeStatusText()
 {
     if ((FLoopFlags & kMenuLoop) != 0)
-        return MenuItemHint(FMenuCommand);
+        return MenuCommandHint(FMenuCommand);
     if (FCurrentView == nullptr || FCurrentView->Folder() == nullptr)
         return {};
     WideString text;
@@ -1324,14 +1325,20 @@ LRESULT TFilerWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         MinMaxInfo(*reinterpret_cast<MINMAXINFO*>(lParam));
         return 0;
     case WM_INITMENUPOPUP:
+        MenuInitPopup(wParam, lParam);
+        return T0MainWindow::Dispatch(message, wParam, lParam);
     case WM_MEASUREITEM:
+        if (wParam == 0 && MenuMeasureItem(lParam))
+            return TRUE;
+        return T0MainWindow::Dispatch(message, wParam, lParam);
     case WM_DRAWITEM:
-    case WM_MENUCHAR: {
-        LRESULT result = 0;
-        if (HandleMenuMessage(Handle(), message, wParam, lParam, result))
+        if (wParam == 0 && MenuDrawItem(lParam))
+            return TRUE;
+        return T0MainWindow::Dispatch(message, wParam, lParam);
+    case WM_MENUCHAR:
+        if (LRESULT result = MenuChar(wParam, lParam))
             return result;
         return T0MainWindow::Dispatch(message, wParam, lParam);
-    }
     case WM_DESTROY:
         FClosing = true;
         for (TFilerView* view = FFirstView; view != nullptr;) {

@@ -41,9 +41,29 @@ constexpr TSpecialKeyName kSpecialKeyNames[] = {
 };
 
 // Menus and items of the calling thread, so that a handle or an item data
-// value is only followed when it is one of ours.
-thread_local std::vector<TAnyMenu*> t_menus;
-thread_local std::unordered_set<const TAnyMenuItem*> t_items;
+// value is only followed when it is one of ours. Made with the thread's
+// first one and gone with its last: a thread-local object with a
+// destructor would run it at a point of thread exit that threads started
+// by CreateThread do not promise.
+thread_local std::vector<TAnyMenu*>* t_menus = nullptr;
+thread_local std::unordered_set<const TAnyMenuItem*>* t_items = nullptr;
+
+template <class T>
+T& ThreadList(T*& list)
+{
+    if (list == nullptr)
+        list = new T;
+    return *list;
+}
+
+template <class T>
+void DropThreadListIfEmpty(T*& list) noexcept
+{
+    if (list != nullptr && list->empty()) {
+        delete list;
+        list = nullptr;
+    }
+}
 
 wchar_t AsciiLower(wchar_t c) noexcept
 {
@@ -338,12 +358,15 @@ TAnyMenu::TAnyMenu(HMENU handle) : FHandle(handle)
 {
     if (FHandle == nullptr)
         RaiseLastOSError();
-    t_menus.push_back(this);
+    ThreadList(t_menus).push_back(this);
 }
 
 TAnyMenu::~TAnyMenu()
 {
-    t_menus.erase(std::remove(t_menus.begin(), t_menus.end(), this), t_menus.end());
+    if (t_menus != nullptr) {
+        t_menus->erase(std::remove(t_menus->begin(), t_menus->end(), this), t_menus->end());
+        DropThreadListIfEmpty(t_menus);
+    }
     // The items take their native items with them while the menu is there.
     DestroyChildrenReporting();
     if (IsMenu(FHandle))
@@ -352,9 +375,9 @@ TAnyMenu::~TAnyMenu()
 
 TAnyMenu* TAnyMenu::FromHandle(HMENU menu)
 {
-    if (menu == nullptr || !IsMenu(menu))
+    if (menu == nullptr || t_menus == nullptr || !IsMenu(menu))
         return nullptr;
-    for (TAnyMenu* each : t_menus)
+    for (TAnyMenu* each : *t_menus)
         if (each->FHandle == menu)
             return each;
     return nullptr;
@@ -432,18 +455,21 @@ TPopupMenu::TPopupMenu() : TAnyMenu(CreatePopupMenu()) {}
 
 TAnyMenuItem::TAnyMenuItem(HMENU menu, UINT id) : FMenu(menu), FId(id)
 {
-    t_items.insert(this);
+    ThreadList(t_items).insert(this);
 }
 
 TAnyMenuItem::~TAnyMenuItem()
 {
-    t_items.erase(this);
+    if (t_items != nullptr) {
+        t_items->erase(this);
+        DropThreadListIfEmpty(t_items);
+    }
 }
 
 TAnyMenuItem* TAnyMenuItem::FromData(ULONG_PTR data)
 {
     auto* item = reinterpret_cast<const TAnyMenuItem*>(data);
-    return t_items.count(item) != 0 ? const_cast<TAnyMenuItem*>(item) : nullptr;
+    return t_items != nullptr && t_items->count(item) != 0 ? const_cast<TAnyMenuItem*>(item) : nullptr;
 }
 
 bool TAnyMenuItem::ReadInfo(MENUITEMINFOW& info)

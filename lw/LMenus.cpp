@@ -85,12 +85,18 @@ bool StartsWith(std::wstring_view text, std::wstring_view prefix) noexcept
     return text.substr(0, prefix.size()) == prefix;
 }
 
+// CharUpperW and CharLowerW take one character in the low word of the
+// pointer argument.
+wchar_t ConvertCharacter(LPWSTR(WINAPI* convert)(LPWSTR), wchar_t c) noexcept
+{
+    LPWSTR converted = convert(reinterpret_cast<LPWSTR>(static_cast<UINT_PTR>(c)));
+    return static_cast<wchar_t>(reinterpret_cast<UINT_PTR>(converted));
+}
+
 wchar_t OtherCase(wchar_t c) noexcept
 {
-    auto upper = static_cast<wchar_t>(reinterpret_cast<UINT_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<UINT_PTR>(c)))));
-    if (upper != c)
-        return upper;
-    return static_cast<wchar_t>(reinterpret_cast<UINT_PTR>(CharLowerW(reinterpret_cast<LPWSTR>(static_cast<UINT_PTR>(c)))));
+    wchar_t upper = ConvertCharacter(CharUpperW, c);
+    return upper != c ? upper : ConvertCharacter(CharLowerW, c);
 }
 
 // Whether the caption takes as many bytes in the system code page as it has
@@ -238,7 +244,8 @@ int KeyCodeOfName(std::wstring_view name)
 TKeyCombination ParseKeyName(std::wstring_view name)
 {
     TKeyCombination combination;
-    const std::pair<std::wstring_view, int> prefixes[] = {{L"A-", kShiftAlt}, {L"C-", kShiftCtrl}, {L"S-", kShiftShift}};
+    const std::pair<std::wstring_view, int> prefixes[] = {
+        {L"A-", kShiftAlt}, {L"C-", kShiftCtrl}, {L"S-", kShiftShift}};
     for (const auto& [prefix, bit] : prefixes)
         if (StartsWith(name, prefix)) {
             name.remove_prefix(prefix.size());
@@ -254,7 +261,8 @@ TKeyCombination ParseKeyName(std::wstring_view name)
 std::wstring ShortcutName(int modifiers, int key)
 {
     std::wstring name;
-    const std::pair<int, int> modifierKeys[] = {{kShiftAlt, kAltKey}, {kShiftCtrl, kControlKey}, {kShiftShift, kShiftKey}};
+    const std::pair<int, int> modifierKeys[] = {
+        {kShiftAlt, kAltKey}, {kShiftCtrl, kControlKey}, {kShiftShift, kShiftKey}};
     for (const auto& [bit, modifierKey] : modifierKeys)
         if ((modifiers & bit) != 0)
             name += SystemKeyName(modifierKey) + L"+";
@@ -688,7 +696,8 @@ void TActionMenuItem::Update()
     if (!FAction)
         return;
     ComPtr<IKeyTable> table = CurrentKeyTable();
-    std::wstring text = ComposeCaption(ItemCaption(FAction.get()), FAccessKey, ShortcutText(table.get(), FAction.get()));
+    std::wstring shortcut = ShortcutText(table.get(), FAction.get());
+    std::wstring text = ComposeCaption(ItemCaption(FAction.get()), FAccessKey, shortcut);
     if (text != GetText())
         SetText(text);
     SetGrayed(!FAction->GetEnabled());

@@ -1,6 +1,8 @@
 #include "app/UStartup.h"
 
 // Toolkit
+#include "lw/LActions.h"
+#include "lw/LExceptions.h"
 #include "lw/LHandles.h"
 #include "lw/LStrings.h"
 
@@ -309,6 +311,128 @@ void ReadApplicationSettings(std::string_view settingsText, TApplicationSettings
                 out.Editor = reader->GetValue();
             reader->Skip();
         }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The window settings of setting.yaml
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The reader stands on the MappingStart of "key" and is left behind its
+// BlockEnd.
+void ReadKeyBindings(TYamlReader& reader, IActionManager* actions, TKeyAssignment& keys)
+{
+    reader.Next();
+    while (!AtBlockEnd(reader)) {
+        if (reader.EventKind() == TYamlEvent::Scalar) {
+            TKeyCombination combination = ParseKeyName(Utf8ToUnicode(reader.Key()));
+            try {
+                ComPtr<IAction> action = FindAction(actions, YamlUnescape(reader.Value()));
+                keys.Assign(combination.Modifiers, combination.Key, action.get());
+            } catch (const EInvalidContainer&) {
+                // An unknown action leaves the key as it was.
+            }
+        }
+        reader.Skip();
+    }
+    reader.Next();
+}
+
+// The access character of a menu entry's key: its first character, none
+// for "+" or an empty key.
+wchar_t AccessCharacter(const std::string& key)
+{
+    if (key.empty() || key[0] == '+')
+        return 0;
+    if (static_cast<unsigned char>(key[0]) < 0x80)
+        return static_cast<wchar_t>(key[0]);
+    // A key that starts with a non-ASCII letter: that letter, not a byte of it.
+    std::wstring decoded = Utf8ToUnicode(key);
+    return decoded.empty() ? 0 : decoded[0];
+}
+
+// The named action, else "Dummy"; null when not even that exists.
+ComPtr<IAction> MenuAction(IActionManager* actions, const std::string& name)
+{
+    for (const std::string& candidate : {name, std::string(kDummyActionName)}) {
+        try {
+            return FindAction(actions, candidate);
+        } catch (const EAbort&) {
+            throw;
+        } catch (...) {
+        }
+    }
+    return nullptr;
+}
+
+void ReadMenuItems(TYamlReader& reader, IActionManager* actions, TAnyMenu& menu, bool ownerDraw);
+
+// The reader stands on the item's MappingStart and is left behind its
+// BlockEnd.
+void ReadMenuItem(TYamlReader& reader, IActionManager* actions, TAnyMenu& menu, bool ownerDraw)
+{
+    reader.Next();
+    TMenuItem* item = nullptr;
+    if (reader.EventKind() == TYamlEvent::Scalar) {
+        wchar_t access = AccessCharacter(reader.Key());
+        if (!reader.Value().empty() && reader.Value()[0] == '"') {
+            item = AddSubmenuHeader(&menu, reader.GetValue());
+            if (access != 0)
+                item->SetAccessKey(access);
+            AddSubmenu(item);
+        } else if (ComPtr<IAction> action = MenuAction(actions, YamlUnescape(reader.Value()))) {
+            item = AddActionItem(&menu, action.get(), access);
+        }
+        if (item != nullptr)
+            item->SetOwnerDraw(ownerDraw);
+    }
+    if (!AtBlockEnd(reader))
+        reader.Skip();
+    if (item != nullptr && reader.EventKind() == TYamlEvent::SequenceStart && reader.Key() == "*")
+        ReadMenuItems(reader, actions, *AddSubmenu(item), ownerDraw);
+    while (!AtBlockEnd(reader))
+        reader.Skip();
+    reader.Next();
+}
+
+// The reader stands on a SequenceStart of menu items and is left behind
+// its BlockEnd.
+void ReadMenuItems(TYamlReader& reader, IActionManager* actions, TAnyMenu& menu, bool ownerDraw)
+{
+    reader.Next();
+    while (!AtBlockEnd(reader)) {
+        if (reader.EventKind() == TYamlEvent::MappingStart) {
+            ReadMenuItem(reader, actions, menu, ownerDraw);
+            continue;
+        }
+        if (reader.EventKind() == TYamlEvent::Scalar)
+            AddSeparator(&menu)->SetOwnerDraw(ownerDraw);
+        reader.Skip();
+    }
+    reader.Next();
+}
+
+} // namespace
+
+void ReadWindowSettings(std::string_view settingsText, IActionManager* actions, TKeyAssignment& keys,
+                        TMainMenu& menu, bool ownerDraw)
+{
+    ComPtr<TYamlReader> reader = NewYamlReader("Nimbra", std::string(settingsText));
+    if (reader->EventKind() != TYamlEvent::MappingStart)
+        return;
+    reader->Next();
+    while (!AtBlockEnd(*reader)) {
+        reader->LowerCaseKey();
+        const TYamlEvent event = reader->EventKind();
+        const std::string& key = reader->Key();
+        if (event == TYamlEvent::MappingStart && key == "key")
+            ReadKeyBindings(*reader, actions, keys);
+        else if (event == TYamlEvent::SequenceStart && key == "menu")
+            ReadMenuItems(*reader, actions, menu, ownerDraw);
+        else
+            reader->Skip();
     }
 }
 

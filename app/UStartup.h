@@ -7,6 +7,10 @@
 // Own
 #include "app/nimyaml.h"
 
+// Toolkit
+#include "lw/LInterfaces.h"
+#include "lw/LMenus.h"
+
 // Platform
 #include <windows.h>
 
@@ -133,6 +137,30 @@ using TModuleLoader = std::function<void(const std::wstring& moduleEntry)>;
 // before it stays in out.
 void ReadApplicationSettings(std::string_view settingsText, TApplicationSettings& out,
                              const TModuleLoader& loadModule);
+
+// ---------------------------------------------------------------------------
+// The window settings of setting.yaml
+// ---------------------------------------------------------------------------
+
+// What a menu item falls back to when its action is unknown.
+inline constexpr const char* kDummyActionName = "Dummy";
+
+// Reads "key" into keys and "menu" into menu, on the window thread that
+// owns them (the menu items take command identifiers of the calling
+// thread). Both sections may come more than once; later bindings replace
+// earlier ones and later menu items follow earlier ones.
+//
+// Key bindings: a key name (ParseKeyName) and an action name found through
+// actions; a binding whose action no manager knows is dropped. Menu items:
+// a scalar is a separator; a mapping's first entry gives the access
+// character (first character of its key, "+" for none) and either a
+// double-quoted submenu caption or an action name (unknown ones take the
+// action "Dummy"); a following "*" sequence holds the item's submenu.
+// Every item gets ownerDraw. Other entries are skipped.
+//
+// A reader error propagates; what was read before it stays.
+void ReadWindowSettings(std::string_view settingsText, IActionManager* actions, TKeyAssignment& keys,
+                        TMainMenu& menu, bool ownerDraw);
 
 // The whole content of the file, or an empty text when it is missing or
 // cannot be read.

@@ -30,6 +30,13 @@ public:
     EAbort() : Exception(L"Operation aborted") {}
 };
 
+// A container asked for an element it does not hold (an action by a name no
+// manager knows, say).
+class EInvalidContainer : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // A failed system call: the error code with the system's own message text.
 class EOSError : public Exception {
 public:

@@ -144,7 +144,7 @@ bool CanGoToRoot(TFilerView* view)
     if (view == nullptr || view->Folder() == nullptr)
         return false;
     TPath here = LocationOf(view->Folder());
-    if (here.PathView().empty() || here.IDList != nullptr && here.PathView().substr(0, 2) == L"::")
+    if (here.PathView().empty() || here.PathView().substr(0, 2) == L"::")
         return false;
     return !(here.SubPathView().empty() && RootOf(here.PathView()) == here.PathView());
 }

@@ -165,8 +165,8 @@ void TViewThread::ReadWindowSettingsReporting()
     // A settings error is shown once; the window keeps what was read before
     // it and opens all the same.
     try {
-        ReadWindowSettings(app->SettingsText(), *FFilerWindow->KeyAssignment(), *FFilerWindow->MainMenu(),
-                           *FActionManager, Skin() != nullptr && Skin()->OwnerDraw);
+        ReadWindowSettings(app->SettingsText(), FActionManager, *FFilerWindow->KeyAssignment(),
+                           *FFilerWindow->MainMenu(), Skin() != nullptr && Skin()->OwnerDraw);
     } catch (...) {
         ShowException(std::current_exception());
     }

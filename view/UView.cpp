@@ -457,8 +457,7 @@ HRESULT STDMETHODCALLTYPE TFilerView::GetCaretItem(TFileItem** result)
     *result = CaretItem();
     if (*result != nullptr)
         return S_OK;
-    SetErrorText(kNoCaret);
-    return E_FAIL;
+    return HResultFromException(std::make_exception_ptr(Exception(kNoCaret)));
 }
 
 void STDMETHODCALLTYPE TFilerView::FocusView()

@@ -62,7 +62,9 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeout = 10000)
             return true;
         // The main thread pumps while it waits: windows of other threads
         // may send it messages.
-        Application()->MainThread()->PumpMessages();
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
         Sleep(20);
     }
     return done();
@@ -149,7 +151,8 @@ TEST(FilerView, MarksAndTheCaretSurviveARefreshByExactName)
     });
     // a.txt goes, B.TXT is no longer b.txt, and a new file comes.
     DeleteFileW((dir / L"a.txt").c_str());
-    MoveFileW((dir / L"b.txt").c_str(), (dir / L"B.TXT").c_str());
+    DeleteFileW((dir / L"b.txt").c_str());
+    dir.MakeFile(L"B.TXT");
     dir.MakeFile(L"f.txt");
     Refresh(dir.Path());
     EXPECT_EQ(window.Marked(), std::vector<std::wstring>{L"d.txt"}) << "exact, case-sensitive names";
@@ -169,8 +172,16 @@ TEST(FilerView, MarksAndTheCaretSurviveARefreshByExactName)
     });
 }
 
+UINT WINAPI AlwaysRemovable(LPCWSTR)
+{
+    return DRIVE_REMOVABLE;
+}
+
 TEST(FilerView, AViewWhoseFolderIsDeletedClimbsToTheNearestExistingAncestor)
 {
+    // Wine keeps a watched directory from being removed: these folders are
+    // on a "removable" drive, which is never watched.
+    TDriveTypeProbe previous = SetDriveTypeProbe(AlwaysRemovable);
     TempFolder dir;
     dir.MakeDir(L"x");
     dir.MakeDir(L"x\\y");
@@ -179,6 +190,7 @@ TEST(FilerView, AViewWhoseFolderIsDeletedClimbsToTheNearestExistingAncestor)
     TempFolder::Remove(dir / L"x");
     Refresh(dir / L"x\\y");
     EXPECT_TRUE(WaitUntil([&] { return window.FolderPath() == dir.Path(); })) << UnicodeToUtf8(window.FolderPath());
+    SetDriveTypeProbe(previous);
 }
 
 TEST(FilerView, TheFilterKeepsDirectoriesAndABadFilterKeepsTheOldOne)

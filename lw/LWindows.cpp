@@ -933,8 +933,11 @@ LRESULT T0Window::WMNotify(WPARAM wParam, LPARAM lParam)
     return result;
 }
 
-LRESULT T0Window::WMPaint(WPARAM wParam, LPARAM)
+LRESULT T0Window::WMPaint(WPARAM wParam, LPARAM lParam)
 {
+    // A system control attached to an object paints itself.
+    if (FBaseProc != nullptr)
+        return DefaultHandler(WM_PAINT, wParam, lParam);
     auto dc = reinterpret_cast<HDC>(wParam);
     PAINTSTRUCT paint{};
     bool began = dc == nullptr;

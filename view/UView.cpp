@@ -886,7 +886,7 @@ void TFilerWindow::CreateFilerWindow()
     create.WindowName = LocationDisplayName(FStart);
     CreateHandle(create);
 
-    FStatusBar = new TStatusBar(this, {-1, kViewPaneMarkWidth});
+    FStatusBar = new TStatusBar(this, {kViewPaneMarkWidth, -1});
 
     ComPtr<IFolder> folder;
     {
@@ -1048,6 +1048,16 @@ void TFilerWindow::PostViewChanged()
         PostMessageW(Handle(), WM_VIEW_CHANGED, 0, 0);
 }
 
+void TFilerWindow::SizePanes()
+{
+    // The view pane on the right is as wide as its marks; the info pane
+    // takes the rest.
+    RECT client{};
+    GetClientRect(Handle(), &client);
+    int marks = kViewPaneMarkWidth * std::max(FViewCount, 1) + 8;
+    FStatusBar->SetPanes({std::max<int>(client.right - marks, 1), -1});
+}
+
 int TFilerWindow::StatusBarHeight() const
 {
     return FStatusBar != nullptr ? FStatusBar->Height() : 0;
@@ -1059,6 +1069,8 @@ void TFilerWindow::LayoutViews()
         return;
     RECT client{};
     GetClientRect(Handle(), &client);
+    if (FStatusBar != nullptr)
+        SizePanes();
     int width = FFirstView->ViewWidth();
     int height = std::max<int>(0, client.bottom - StatusBarHeight());
     int currentIndex = 0;
@@ -1134,7 +1146,7 @@ void TFilerWindow::ViewChanged()
     if (PeekMessageW(&pending, Handle(), WM_VIEW_CHANGED, WM_VIEW_CHANGED, PM_NOREMOVE))
         return;
     if (FStatusBar != nullptr) {
-        FStatusBar->SetPanes({-1, kViewPaneMarkWidth * std::max(FViewCount, 1) + 8});
+        SizePanes();
         FStatusBar->SetText(0, InfoPaneText());
         FStatusBar->SetText(1, ViewPaneText());
     }
@@ -1220,6 +1232,10 @@ bool TFilerWindow::StateText(std::wstring_view item, std::wstring& answer)
         int length = GetWindowTextLengthW(Handle());
         answer.assign(static_cast<size_t>(length) + 1, L'\0');
         answer.resize(static_cast<size_t>(GetWindowTextW(Handle(), answer.data(), length + 1)));
+        return true;
+    }
+    if (item == L"Status") {
+        answer = FStatusBar != nullptr ? FStatusBar->Text(0) + L"\t" + FStatusBar->Text(1) : std::wstring();
         return true;
     }
     if (item == L"Views") {

@@ -262,7 +262,8 @@ public:
     // Re-places the views (after a size change or a view added or closed).
     void LayoutViews();
     // The text of one state item: "Folder", "Caret", "Marked", "Counts",
-    // "Views", "Filter", "Sort", "Caption"; false for an unknown item.
+    // "Views", "Filter", "Sort", "Caption", "Names", "Status"; false for an
+    // unknown item.
     bool StateText(std::wstring_view item, std::wstring& answer);
     // The texts of the two status panes.
     std::wstring InfoPaneText() const;
@@ -291,6 +292,7 @@ private:
     void NavigateQueued();
     int StatusBarHeight() const;
     int CurrentViewIndex() const;
+    void SizePanes();
 
     TPath FStart;
     TFilerView* FFirstView = nullptr;

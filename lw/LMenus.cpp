@@ -40,6 +40,18 @@ constexpr TSpecialKeyName kSpecialKeyNames[] = {
     {L"RightButton", VK_RBUTTON},
 };
 
+// The names Windows gives the common keys, for names the system of the
+// running desktop calls otherwise (an X server says "Return" and "Prior"):
+// a settings file written with them works everywhere. Asked only when no
+// system name matched.
+constexpr TSpecialKeyName kPortableKeyNames[] = {
+    {L"Backspace", VK_BACK}, {L"Tab", VK_TAB},         {L"Enter", VK_RETURN},      {L"Return", VK_RETURN},
+    {L"Esc", VK_ESCAPE},     {L"Escape", VK_ESCAPE},   {L"Space", VK_SPACE},       {L"PageUp", VK_PRIOR},
+    {L"PageDown", VK_NEXT},  {L"End", VK_END},         {L"Home", VK_HOME},         {L"Left", VK_LEFT},
+    {L"Up", VK_UP},          {L"Right", VK_RIGHT},     {L"Down", VK_DOWN},         {L"Insert", VK_INSERT},
+    {L"Delete", VK_DELETE},
+};
+
 // Menus and items of the calling thread, so that a handle or an item data
 // value is only followed when it is one of ours. Made with the thread's
 // first one and gone with its last: a thread-local object with a
@@ -238,6 +250,9 @@ int KeyCodeOfName(std::wstring_view name)
     for (int key = kFirstNamedKey; key <= kLastNamedKey; ++key)
         if (SameAsciiText(name, SystemKeyName(key)))
             return key;
+    for (const TSpecialKeyName& portable : kPortableKeyNames)
+        if (SameAsciiText(name, portable.Name))
+            return portable.Key;
     return 0;
 }
 

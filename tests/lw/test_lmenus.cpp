@@ -156,6 +156,10 @@ TEST(KeyNames, SettingsNamesParse)
         {L"_Delete", {0, VK_DELETE}},
         {L"Prior", {0, VK_PRIOR}}, // the page key, not the numeric pad's
         {L"SPACE", {0, VK_SPACE}},
+        // The Windows names of the common keys, whatever this desktop calls them.
+        {L"Enter", {0, VK_RETURN}},
+        {L"esc", {0, VK_ESCAPE}},
+        {L"C-PageDown", {kShiftCtrl, VK_NEXT}},
         {L"Colon", {0, VK_OEM_1}},
         {L"cOLON", {0, VK_OEM_1}},
         {L"Minus", {0, VK_OEM_MINUS}},

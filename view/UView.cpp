@@ -1193,10 +1193,15 @@ void TFilerWindow::Activated(bool active, bool minimized)
 
 void TFilerWindow::ForceForeground()
 {
+    // Another program's foreground window keeps the system from handing the
+    // foreground over unless the two input queues are joined for a moment.
+    // Never join with a window thread of this program: that thread may be
+    // waiting for the application lock, and joined queues then block both.
     HWND foreground = GetForegroundWindow();
-    DWORD foregroundThread = foreground != nullptr ? GetWindowThreadProcessId(foreground, nullptr) : 0;
+    DWORD foregroundProcess = 0;
+    DWORD foregroundThread = foreground != nullptr ? GetWindowThreadProcessId(foreground, &foregroundProcess) : 0;
     DWORD ownThread = GetCurrentThreadId();
-    if (foregroundThread != 0 && foregroundThread != ownThread &&
+    if (foregroundThread != 0 && foregroundProcess != GetCurrentProcessId() &&
         AttachThreadInput(ownThread, foregroundThread, TRUE)) {
         SetForegroundWindow(Handle());
         SetWindowPos(Handle(), nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER);

@@ -182,10 +182,39 @@ std::string Narrow(const std::vector<std::wstring>& captions)
     return text;
 }
 
+struct TWindowList {
+    DWORD Process;
+    std::string Text;
+};
+
+BOOL CALLBACK DescribeWindow(HWND window, LPARAM param)
+{
+    auto* list = reinterpret_cast<TWindowList*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != list->Process || !IsWindowVisible(window))
+        return TRUE;
+    wchar_t name[128] = {};
+    wchar_t caption[256] = {};
+    GetClassNameW(window, name, 128);
+    GetWindowTextW(window, caption, 256);
+    list->Text += "[" + UnicodeToUtf8(name) + ": " + UnicodeToUtf8(caption) + "]";
+    return TRUE;
+}
+
+// The visible windows a process still has, for a failure message.
+std::string VisibleWindows(DWORD processId)
+{
+    TWindowList list{processId, {}};
+    EnumWindows(DescribeWindow, reinterpret_cast<LPARAM>(&list));
+    return list.Text;
+}
+
 // The instance that serves must be gone before the next test starts one.
 void ExpectCleanExit(TNimbraRun& run)
 {
-    ASSERT_TRUE(run.WaitForExit()) << "the process does not end when its windows are closed";
+    ASSERT_TRUE(run.WaitForExit()) << "the process does not end when its windows are closed; it shows "
+                                   << VisibleWindows(run.ProcessId()) << "\n" << run.DebugOutput();
     EXPECT_EQ(run.ExitCode(), 0u);
     EXPECT_EQ(run.DebugOutput().find("MemCheck"), std::string::npos) << run.DebugOutput();
 }

@@ -265,3 +265,122 @@ TEST(FilerWindow, ClosingAWindowLeavesNoObserverOnItsFolders)
     }
     EXPECT_FALSE(folder->HasObservers()) << "a closed view still observes its folder";
 }
+
+namespace {
+
+// What the destination dialog gave the action that asked for it.
+struct TChooseResult {
+    bool Asked = false;
+    bool Confirmed = false;
+    std::wstring Path;
+};
+TChooseResult g_choose;
+
+void ChooseAction(void*, TTransferAction* action, TTransferMode mode)
+{
+    if (mode == TTransferMode::Describe) {
+        action->Describe("TestChoose", L"choose", L"");
+    } else if (mode == TTransferMode::Execute) {
+        TPath chosen;
+        g_choose.Confirmed = ChooseFolder(L"コピー先", chosen);
+        g_choose.Path = std::wstring(chosen.PathView());
+        g_choose.Asked = true;
+    }
+}
+
+struct TFoundChild {
+    const wchar_t* ClassName;
+    HWND Found;
+};
+
+BOOL CALLBACK FindChildOfClass(HWND window, LPARAM param)
+{
+    auto* find = reinterpret_cast<TFoundChild*>(param);
+    wchar_t name[64];
+    if (GetClassNameW(window, name, 64) > 0 && _wcsicmp(name, find->ClassName) == 0 && find->Found == nullptr)
+        find->Found = window;
+    return TRUE;
+}
+
+BOOL CALLBACK FindDialogOfThread(HWND window, LPARAM param)
+{
+    auto* found = reinterpret_cast<HWND*>(param);
+    wchar_t name[64];
+    if (IsWindowVisible(window) && GetClassNameW(window, name, 64) > 0 && std::wstring(name) != kFilerWindowClass) {
+        *found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND ChildOfClass(HWND parent, const wchar_t* className)
+{
+    TFoundChild find{className, nullptr};
+    EnumChildWindows(parent, FindChildOfClass, reinterpret_cast<LPARAM>(&find));
+    return find.Found;
+}
+
+} // namespace
+
+TEST(DestinationDialog, OffersEachModifiableFolderOnceAndCanOpenTheChoiceInAnotherView)
+{
+    TempFolder dir;
+    dir.MakeDir(L"a");
+    dir.MakeDir(L"b");
+    dir.MakeDir(L"c");
+    // This window: views on b, b and a (current); another window on c.
+    TWindowThread window(dir / L"b");
+    TWindowThread other(dir / L"c");
+    for (const wchar_t* name : {L"b", L"a"}) {
+        HWND view = window.Locked([](TFilerView* v) { return v->Handle(); });
+        PostMessageW(view, WM_OPEN_ANOTHER_VIEW, 0, reinterpret_cast<LPARAM>(new TPath(TPath::FromPath(dir / name))));
+        ASSERT_TRUE(WaitUntil([&] { return window.FolderPath() == dir / name; }));
+    }
+    // My Computer cannot take files: never offered.
+    HWND otherView = other.Locked([](TFilerView* v) { return v->Handle(); });
+    PostMessageW(otherView, WM_OPEN_ANOTHER_VIEW, 0, reinterpret_cast<LPARAM>(new TPath(ParsePath(MyComputerPath()))));
+    ASSERT_TRUE(WaitUntil([&] { return other.Locked([&](TFilerView*) { return other.Window()->ViewCount() == 2; }); }));
+
+    HWND view = window.Locked([&](TFilerView* v) {
+        auto* action = new TTransferAction(false, ChooseAction, nullptr);
+        action->SetOwner(window.Thread()->ActionManager());
+        window.Window()->KeyAssignment()->Assign(0, VK_F8, action);
+        return v->Handle();
+    });
+    g_choose = {};
+    PostMessageW(view, WM_KEYDOWN, VK_F8, 0);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        EnumThreadWindows(window.Thread()->ThreadId(), FindDialogOfThread, reinterpret_cast<LPARAM>(&dialog));
+        return dialog != nullptr;
+    }));
+    HWND list = ChildOfClass(dialog, L"ListBox");
+    HWND check = nullptr;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t text[64] = {};
+        GetWindowTextW(child, text, 64);
+        if (std::wstring(text) == L"選択フォルダを開く(&S)")
+            check = child;
+    }
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(check, nullptr);
+    std::vector<std::wstring> entries;
+    int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[MAX_PATH * 2] = {};
+        SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        entries.emplace_back(text);
+    }
+    const std::vector<std::wstring> expected{dir / L"b", dir / L"c", L". (" + (dir / L"a") + L")", L"..."};
+    EXPECT_EQ(entries, expected);
+
+    // Choose c and have it opened here as well.
+    SendMessageW(list, LB_SETCURSEL, 1, 0);
+    SendMessageW(check, BM_SETCHECK, BST_CHECKED, 0);
+    PostMessageW(list, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(WaitUntil([&] { return g_choose.Asked; }));
+    EXPECT_TRUE(g_choose.Confirmed);
+    EXPECT_EQ(g_choose.Path, dir / L"c");
+    EXPECT_TRUE(WaitUntil([&] { return window.FolderPath() == dir / L"c"; })) << "the choice opens in another view";
+    EXPECT_EQ(window.Locked([&](TFilerView*) { return window.Window()->ViewCount(); }), 4);
+}

@@ -23,28 +23,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiming.h"
+
 namespace {
 
 constexpr int kFileCount = 100000;
 constexpr int kRounds = 7;
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // The directory of test files, made once and kept for later runs.
 std::wstring BenchDirectory()

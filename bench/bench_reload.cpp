@@ -22,27 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiming.h"
+
 namespace {
 
 constexpr int kRounds = 5;
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // A host without extensions.
 class TEmptyHost : public TInterfaced<TInterfacedObject, IExtensionHost> {
@@ -106,5 +90,14 @@ int wmain()
     std::printf("ratio reload-marked %.3f\n", Median(marked) / Median(alone));
     std::fprintf(stderr, "  refresh %.1f ms, refresh with the marked view %.1f ms\n", Median(alone) * 1000,
                  Median(marked) * 1000);
+
+    // The views let go of their folders with the window; the watchers end
+    // with the folders.
+    DestroyWindow(window->Handle());
+    T0Object::Free(window);
+    folder.reset();
+    manager.reset();
+    application->WaitForThreads(10000);
+    T0Object::Free(application);
     return 0;
 }

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiming.h"
+
 namespace {
 
 constexpr size_t kItemCount = 100000;
@@ -26,18 +28,6 @@ constexpr int kRounds = 5;
 constexpr uint8_t kBenchKind = kSortByName;
 // One entry in this many is a directory.
 constexpr unsigned kDirectoryEvery = 12;
-
-double Now()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // Names as a user's folders hold them: camera and scanner numbers, dated
 // reports, mixed case, Japanese names, a few directories.

@@ -27,7 +27,14 @@ make_bench_files() {
     touch "$dir.complete"
 }
 
-trap stop_wineservers EXIT
+# The view benchmark makes windows: without a display, a private Xvfb.
+xvfb_pid=""
+cleanup() {
+    stop_wineservers
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+[ -n "${DISPLAY:-}" ] || start_xvfb
 for a in "${arches[@]}"; do
     select_arch "$a"
     start_wineserver

@@ -576,8 +576,10 @@ bool TFilerView::KeyDown(int shift, UINT key)
 void TFilerView::MarkChanged(int index, bool state)
 {
     TLightListBox::MarkChanged(index, state);
-    if (FUpdateCount == 0)
-        InvalidateHeader();
+    // Marking all of 100,000 entries must not repaint the header 100,000
+    // times: one request waits in the queue for all of them.
+    if (FUpdateCount == 0 && !FHeaderRequested && Handle() != nullptr)
+        FHeaderRequested = PostMessageW(Handle(), WM_VIEW_HEADER, 0, 0) != FALSE;
 }
 
 void TFilerView::OpenAnotherView(TPath* location)
@@ -645,6 +647,10 @@ LRESULT TFilerView::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         return TLightListBox::Dispatch(message, wParam, lParam);
     case WM_VIEW_SKIN:
         ApplySkin();
+        return 0;
+    case WM_VIEW_HEADER:
+        FHeaderRequested = false;
+        InvalidateHeader();
         return 0;
     case WM_OPEN_ANOTHER_VIEW:
         OpenAnotherView(reinterpret_cast<TPath*>(lParam));
@@ -1168,10 +1174,18 @@ std::wstring TFilerWindow::ComputeStatusText()
 void TFilerWindow::Idle()
 {
     T0MainWindow::Idle();
-    if (FMainMenu != nullptr)
+    // The open menu is the system's while it is shown.
+    if (FMainMenu != nullptr && (FLoopFlags & kMenuLoop) == 0)
         FMainMenu->Update();
-    if (FStatusBar != nullptr && FCurrentView != nullptr)
-        FStatusBar->SetText(0, InfoPaneText());
+    // The info pane follows the marks; the free space is asked for again
+    // only when something it depends on changed.
+    if (FStatusBar != nullptr && FCurrentView != nullptr) {
+        TInfoPaneKey key{FCurrentView, FCurrentView->Folder(), FCurrentView->MarkedCount(), FCurrentView->Count()};
+        if (!(key == FInfoPaneKey)) {
+            FInfoPaneKey = key;
+            FStatusBar->SetText(0, InfoPaneText());
+        }
+    }
 }
 
 void TFilerWindow::Activated(bool active, bool minimized)

@@ -50,6 +50,8 @@ inline constexpr UINT WM_VIEW_SKIN = WM_APP + 11;
 inline constexpr UINT WM_OPEN_ANOTHER_VIEW = WM_APP + 12;
 inline constexpr UINT WM_CLOSE_VIEW = WM_APP + 13;
 inline constexpr UINT WM_VIEW_REDRAW = 0xBD00;
+// The header's counters changed.
+inline constexpr UINT WM_VIEW_HEADER = WM_APP + 14;
 
 // What actions use of a view.
 struct IFilerView : IUnknown {
@@ -216,6 +218,7 @@ private:
     bool FCanDrop = false;
     bool FRightDrop = false;
     bool FSetUp = false;
+    bool FHeaderRequested = false;
     std::vector<TFileItem*> FItems;
 };
 
@@ -294,7 +297,17 @@ private:
     int CurrentViewIndex() const;
     void SizePanes();
 
+    // What the info pane was last computed for.
+    struct TInfoPaneKey {
+        TFilerView* View = nullptr;
+        IFolder* Folder = nullptr;
+        int32_t Marked = -1;
+        int32_t Count = -1;
+        bool operator==(const TInfoPaneKey&) const = default;
+    };
+
     TPath FStart;
+    TInfoPaneKey FInfoPaneKey;
     TFilerView* FFirstView = nullptr;
     TFilerView* FLastView = nullptr;
     int FViewCount = 0;

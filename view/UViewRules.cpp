@@ -9,6 +9,7 @@
 
 // Standard library
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <unordered_set>
 
@@ -106,13 +107,108 @@ int CompareFileItems(const TFileItem* a, const TFileItem* b, uint8_t sortKind)
     return CompareAscending(*a, *b, sortKind);
 }
 
+namespace {
+
+// An entry with the collation keys of its texts: comparing two keys byte by
+// byte orders them as CompareStringW (system locale, ignoring case) orders
+// the texts, so the sort asks the system once per entry instead of once per
+// comparison.
+struct TKeyedItem {
+    TFileItem* Item;
+    uint32_t NameKey;      // offset of the key of the name the kind compares
+    uint32_t ExtensionKey; // offset of the extension's key (kind 5)
+};
+
+class TSortKeys {
+public:
+    uint32_t Add(std::wstring_view text)
+    {
+        auto offset = static_cast<uint32_t>(FBytes.size());
+        int length = ClampedLength(text);
+        int size = length > 0 ? LCMapStringW(LOCALE_SYSTEM_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(),
+                                             length, nullptr, 0)
+                              : 0;
+        if (size <= 0) {
+            FBytes.push_back('\0');
+            return offset;
+        }
+        FBytes.resize(offset + static_cast<size_t>(size));
+        LCMapStringW(LOCALE_SYSTEM_DEFAULT, LCMAP_SORTKEY | NORM_IGNORECASE, text.data(), length,
+                     reinterpret_cast<LPWSTR>(FBytes.data() + offset), size);
+        // The key ends with a zero byte; a short answer is ended here.
+        FBytes.back() = '\0';
+        return offset;
+    }
+    int Compare(uint32_t a, uint32_t b) const
+    {
+        int result = std::strcmp(FBytes.data() + a, FBytes.data() + b);
+        return result < 0 ? -1 : result > 0 ? 1 : 0;
+    }
+
+private:
+    static int ClampedLength(std::wstring_view text)
+    {
+        return static_cast<int>(std::min<size_t>(text.size(), 0x7FFFFFFF));
+    }
+
+    std::vector<char> FBytes;
+};
+
+int CompareKeyedAscending(const TKeyedItem& a, const TKeyedItem& b, uint8_t ascendingKind, const TSortKeys& keys)
+{
+    if (ascendingKind == kSortByNameMixed)
+        return keys.Compare(a.NameKey, b.NameKey);
+    bool aIsDirectory = IsDirectory(*a.Item);
+    bool bIsDirectory = IsDirectory(*b.Item);
+    if (aIsDirectory != bIsDirectory)
+        return aIsDirectory ? -1 : 1;
+    int result = 0;
+    if (!aIsDirectory) {
+        switch (ascendingKind) {
+        case kSortByExtension:
+            result = keys.Compare(a.ExtensionKey, b.ExtensionKey);
+            break;
+        case kSortBySize:
+            result = CompareSizes(a.Item->Size, b.Item->Size);
+            break;
+        case kSortByWriteTime:
+            result = CompareFileTimes(a.Item->File.LastWriteTime, b.Item->File.LastWriteTime);
+            break;
+        case kSortByAccessTime:
+            result = CompareFileTimes(a.Item->File.LastAccessTime, b.Item->File.LastAccessTime);
+            break;
+        default:
+            break;
+        }
+    }
+    return result != 0 ? result : keys.Compare(a.NameKey, b.NameKey);
+}
+
+} // namespace
+
 void SortFileItems(TFileItem** items, size_t count, uint8_t sortKind)
 {
-    if (sortKind == kSortNone)
+    if (sortKind == kSortNone || count < 2)
         return;
-    ViewSort::Sort(items, count, [sortKind](const TFileItem* a, const TFileItem* b) {
-        return CompareFileItems(a, b, sortKind) < 0;
+    if (sortKind > kLastSortKind)
+        sortKind = kSortByName;
+    bool reversed = sortKind % 2 == 0;
+    auto ascendingKind = static_cast<uint8_t>(reversed ? sortKind - 1 : sortKind);
+
+    TSortKeys keys;
+    std::vector<TKeyedItem> keyed(count);
+    for (size_t i = 0; i < count; ++i) {
+        const TFileItem& item = *items[i];
+        keyed[i].Item = items[i];
+        keyed[i].NameKey = keys.Add(ascendingKind == kSortByNameMixed ? ItemName(item) : ItemDisplayName(item));
+        keyed[i].ExtensionKey = ascendingKind == kSortByExtension ? keys.Add(ExtensionOf(ItemName(item))) : 0;
+    }
+    ViewSort::Sort(keyed.data(), count, [&](const TKeyedItem& a, const TKeyedItem& b) {
+        return reversed ? CompareKeyedAscending(b, a, ascendingKind, keys) < 0
+                        : CompareKeyedAscending(a, b, ascendingKind, keys) < 0;
     });
+    for (size_t i = 0; i < count; ++i)
+        items[i] = keyed[i].Item;
 }
 
 // ---------------------------------------------------------------------------

@@ -16,24 +16,9 @@
 // Test framework
 #include <gtest/gtest.h>
 
+#include "tests/lw/ToolkitTest.h"
+
 namespace {
-
-// Menu items take command identifiers of a toolkit GUI thread: the test's
-// main thread is one.
-class TToolkitEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        FApplication = new T0Application;
-        FApplication->CreateMainThread();
-    }
-    void TearDown() override { T0Object::Free(FApplication); }
-
-private:
-    T0Application* FApplication = nullptr;
-};
-
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TToolkitEnvironment);
 
 class TNamedAction : public T0Action {
 public:

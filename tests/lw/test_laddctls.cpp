@@ -18,22 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/lw/ToolkitTest.h"
+
 namespace {
-
-class TToolkitEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        FApplication = new T0Application;
-        FApplication->CreateMainThread();
-    }
-    void TearDown() override { T0Object::Free(FApplication); }
-
-private:
-    T0Application* FApplication = nullptr;
-};
-
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TToolkitEnvironment);
 
 // The marked rows, in order.
 template <class List>
@@ -204,44 +191,6 @@ TEST(ListRows, BadArgumentsAreAssertions)
 // A list window on a GUI thread
 
 namespace {
-
-class TBodyThread : public T0GUIThread {
-public:
-    explicit TBodyThread(std::function<void(TBodyThread*)> body) : FBody(std::move(body)) {}
-    std::exception_ptr Error;
-
-protected:
-    void Execute() override
-    {
-        try {
-            FBody(this);
-        } catch (...) {
-            Error = std::current_exception();
-        }
-    }
-
-private:
-    std::function<void(TBodyThread*)> FBody;
-};
-
-void RunOnGUIThread(std::function<void(TBodyThread*)> body)
-{
-    TBodyThread* thread = T0Thread::StartThread<TBodyThread>(std::move(body));
-    ASSERT_EQ(WaitForSingleObject(thread->ThreadHandle(), 60000), WAIT_OBJECT_0);
-    std::exception_ptr error = thread->Error;
-    Application()->FreeFinishedThreads();
-    if (error)
-        std::rethrow_exception(error);
-}
-
-void Pump()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
 
 class TParent : public T0MainWindow {
 public:

@@ -17,53 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/lw/ToolkitTest.h"
+
 namespace {
-
-class TToolkitEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        FApplication = new T0Application;
-        FApplication->CreateMainThread();
-    }
-    void TearDown() override { T0Object::Free(FApplication); }
-
-private:
-    T0Application* FApplication = nullptr;
-};
-
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TToolkitEnvironment);
-
-// A GUI thread running a test body; the body's exception comes back to the
-// test thread.
-class TBodyThread : public T0GUIThread {
-public:
-    explicit TBodyThread(std::function<void(TBodyThread*)> body) : FBody(std::move(body)) {}
-    std::exception_ptr Error;
-
-protected:
-    void Execute() override
-    {
-        try {
-            FBody(this);
-        } catch (...) {
-            Error = std::current_exception();
-        }
-    }
-
-private:
-    std::function<void(TBodyThread*)> FBody;
-};
-
-void RunOnGUIThread(std::function<void(TBodyThread*)> body)
-{
-    TBodyThread* thread = T0Thread::StartThread<TBodyThread>(std::move(body));
-    ASSERT_EQ(WaitForSingleObject(thread->ThreadHandle(), 60000), WAIT_OBJECT_0) << "the GUI thread hangs";
-    std::exception_ptr error = thread->Error;
-    Application()->FreeFinishedThreads();
-    if (error)
-        std::rethrow_exception(error);
-}
 
 // The window that owns the dialogs.
 class TOwnerWindow : public T0MainWindow {

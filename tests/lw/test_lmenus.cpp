@@ -15,22 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/lw/ToolkitTest.h"
+
 namespace {
-
-class TToolkitEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        FApplication = new T0Application;
-        FApplication->CreateMainThread();
-    }
-    void TearDown() override { T0Object::Free(FApplication); }
-
-private:
-    T0Application* FApplication = nullptr;
-};
-
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TToolkitEnvironment);
 
 class TTestAction : public T0Action {
 public:

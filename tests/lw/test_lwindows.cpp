@@ -19,66 +19,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/lw/ToolkitTest.h"
+
 namespace {
-
-// The toolkit needs its application object; the test's main thread is its
-// main thread.
-class TToolkitEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        FApplication = new T0Application;
-        FApplication->CreateMainThread();
-    }
-    void TearDown() override { T0Object::Free(FApplication); }
-
-private:
-    T0Application* FApplication = nullptr;
-};
-
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TToolkitEnvironment);
 
 UniqueHandle NewEvent(bool manual = true)
 {
     return UniqueHandle(CreateEventW(nullptr, manual, FALSE, nullptr));
-}
-
-// A GUI thread that runs a test body; the body's exception comes back to the
-// test thread instead of ending in a message box.
-class TBodyThread : public T0GUIThread {
-public:
-    explicit TBodyThread(std::function<void(TBodyThread*)> body) : FBody(std::move(body)) {}
-    std::exception_ptr Error;
-    DWORD InitializedOn = 0;
-
-protected:
-    void Initialize() override
-    {
-        T0GUIThread::Initialize();
-        InitializedOn = GetCurrentThreadId();
-    }
-    void Execute() override
-    {
-        try {
-            FBody(this);
-        } catch (...) {
-            Error = std::current_exception();
-        }
-    }
-
-private:
-    std::function<void(TBodyThread*)> FBody;
-};
-
-// Runs body on a new GUI thread and waits until the thread is gone.
-void RunOnGUIThread(std::function<void(TBodyThread*)> body)
-{
-    TBodyThread* thread = T0Thread::StartThread<TBodyThread>(std::move(body));
-    WaitForSingleObject(thread->ThreadHandle(), 30000);
-    std::exception_ptr error = thread->Error;
-    Application()->FreeFinishedThreads();
-    if (error)
-        std::rethrow_exception(error);
 }
 
 // Whether another thread gets the lock exclusively right now.

@@ -8,6 +8,9 @@
 #include "lw/LExceptions.h"
 #include "lw/LWindows.h"
 
+// Platform
+#include <commctrl.h>
+
 // Standard library
 #include <atomic>
 #include <functional>
@@ -104,6 +107,27 @@ private:
     std::vector<TStep> FSteps;
     UINT_PTR FTimer = 0;
 };
+
+// The text of the item selected in a folder browser's tree.
+std::wstring BrowserSelection(HWND browser)
+{
+    HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+    for (HWND child = GetWindow(browser, GW_CHILD); tree == nullptr && child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT))
+        tree = FindWindowExW(child, nullptr, WC_TREEVIEWW, nullptr);
+    if (tree == nullptr)
+        return {};
+    auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = selected;
+    item.pszText = text;
+    item.cchTextMax = MAX_PATH;
+    if (selected == nullptr || !SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+        return {};
+    return text;
+}
 
 TStep Key(UINT key)
 {
@@ -414,12 +438,21 @@ TEST(SystemDialogs, RunWithTheLockReleasedAndGiveTheAnswer)
         HWND ownerHandle = owner->Handle();
         bool chosen = false;
         {
-            TScript script({[] {}, [] {}, [&stateInside, ownerHandle] {
+            std::wstring leaf = start.substr(start.find_last_of(L'\\') + 1);
+            int retries = 0;
+            TScript script({[] {}, [] {}, [&stateInside, ownerHandle, &leaf, &retries] {
                                 stateInside = CurrentThread()->LockState();
-                                if (HWND browser = FindSystemDialog(ownerHandle))
-                                    PostMessageW(browser, WM_COMMAND, IDOK, 0);
-                                else
+                                HWND browser = FindSystemDialog(ownerHandle);
+                                if (browser == nullptr) {
                                     ADD_FAILURE() << "no folder browser";
+                                    return;
+                                }
+                                // A busy machine selects the start folder a moment later.
+                                if (BrowserSelection(browser) != leaf && ++retries < 200) {
+                                    --t_nextStep;
+                                    return;
+                                }
+                                PostMessageW(browser, WM_COMMAND, IDOK, 0);
                             }});
             chosen = dialogObject.Execute();
         }

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/BenchTiming.h"
+#include "bench/BenchShared.h"
 
 namespace {
 
@@ -63,17 +63,6 @@ size_t BareListing(const std::wstring& dir)
     } while (FindNextFileW(find.get(), &data));
     return count;
 }
-
-// A host without extensions: the archive test of every file runs, as in the program.
-class TEmptyHost : public TInterfaced<TInterfacedObject, IExtensionHost> {
-public:
-    HRESULT STDMETHODCALLTYPE RegisterExtension(IExtension*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE FirstExtensionThat(TExtensionTest, void*, IExtension** result) override
-    {
-        *result = nullptr;
-        return S_OK;
-    }
-};
 
 } // namespace
 

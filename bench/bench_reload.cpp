@@ -22,22 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "bench/BenchTiming.h"
+#include "bench/BenchShared.h"
 
 namespace {
 
 constexpr int kRounds = 5;
-
-// A host without extensions.
-class TEmptyHost : public TInterfaced<TInterfacedObject, IExtensionHost> {
-public:
-    HRESULT STDMETHODCALLTYPE RegisterExtension(IExtension*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE FirstExtensionThat(TExtensionTest, void*, IExtension** result) override
-    {
-        *result = nullptr;
-        return S_OK;
-    }
-};
 
 } // namespace
 

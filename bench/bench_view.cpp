@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/BenchTiming.h"
+#include "bench/BenchShared.h"
 
 namespace {
 

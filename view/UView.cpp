@@ -198,6 +198,7 @@ void TFilerView::SetUpView(IFolder* folder)
     LOGFONTW logFont{};
     GetObjectW(font, sizeof(logFont), &logFont);
     wcsncpy(logFont.lfFaceName, CurrentSkin().FaceName.c_str(), LF_FACESIZE - 1);
+    logFont.lfFaceName[LF_FACESIZE - 1] = L'\0';
     FNameFont.reset(CreateFontIndirectW(&logFont));
     FLinePen.reset(CreatePen(PS_SOLID, 1, CurrentSkin().Line));
     FSetUp = true;

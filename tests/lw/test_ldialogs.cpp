@@ -64,10 +64,15 @@ thread_local std::vector<TStep>* t_steps = nullptr;
 thread_local size_t t_nextStep = 0;
 thread_local int t_idleTicks = 0;
 thread_local bool t_timedOut = false;
+thread_local int t_focusWaits = 0;
 
 void CALLBACK RunNextStep(HWND, UINT, UINT_PTR, DWORD)
 {
     if (t_steps == nullptr)
+        return;
+    // On a busy machine the dialog may take a few ticks to get the focus;
+    // the steps type into whatever has it.
+    if (t_nextStep < t_steps->size() && GetFocus() == nullptr && ++t_focusWaits < kGraceTicks)
         return;
     if (t_nextStep < t_steps->size()) {
         (*t_steps)[t_nextStep++]();
@@ -91,6 +96,7 @@ public:
         t_steps = &FSteps;
         t_nextStep = 0;
         t_idleTicks = 0;
+        t_focusWaits = 0;
         t_timedOut = false;
         FTimer = SetTimer(nullptr, 0, kTickMs, RunNextStep);
     }

@@ -321,15 +321,8 @@ public:
 
     void Idle() override
     {
-        static const char* const kLongChain[] = {"EnterFolder", "ToShellLink", "OpenFile", "OpenFileAs"};
-        static const char* const kShortChain[] = {"EnterFolder", "OpenFileShort", "ToShellLink", "OpenFile",
-                                                  "OpenFileAs"};
-        const char* const* chain = FShort ? kShortChain : kLongChain;
-        size_t length = FShort ? std::size(kShortChain) : std::size(kLongChain);
-        for (size_t i = 0; i < length; ++i) {
-            ComPtr<IAction> candidate = FindOptional(chain[i]);
-            if (!candidate)
-                continue;
+        ResolveChain();
+        for (const ComPtr<IAction>& candidate : FChain) {
             if (candidate->GetEnabled()) {
                 FDelegate = candidate;
                 CopyLooks(candidate.get());
@@ -337,7 +330,7 @@ public:
                 return;
             }
         }
-        FDelegate = FindOptional("Dummy");
+        FDelegate = FDummy;
         SetEnabled(false);
     }
 
@@ -355,6 +348,24 @@ public:
     }
 
 private:
+    // The actions to try, found once: idle steps come often, and a name that
+    // is missing would raise on every one.
+    void ResolveChain()
+    {
+        if (FResolved)
+            return;
+        FResolved = true;
+        static const char* const kLongChain[] = {"EnterFolder", "ToShellLink", "OpenFile", "OpenFileAs"};
+        static const char* const kShortChain[] = {"EnterFolder", "OpenFileShort", "ToShellLink", "OpenFile",
+                                                  "OpenFileAs"};
+        const char* const* chain = FShort ? kShortChain : kLongChain;
+        size_t length = FShort ? std::size(kShortChain) : std::size(kLongChain);
+        for (size_t i = 0; i < length; ++i)
+            if (ComPtr<IAction> action = FindOptional(chain[i]))
+                FChain.push_back(action);
+        FDummy = FindOptional("Dummy");
+    }
+
     // Actions that come with later parts of the program may not exist yet.
     ComPtr<IAction> FindOptional(const char* name)
     {
@@ -372,6 +383,9 @@ private:
     }
 
     bool FShort;
+    bool FResolved = false;
+    std::vector<ComPtr<IAction>> FChain;
+    ComPtr<IAction> FDummy;
     ComPtr<IAction> FDelegate;
     ComPtr<IActionItems> FDelegateItems;
 };

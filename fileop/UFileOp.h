@@ -6,6 +6,9 @@
 // Folders
 #include "folders/UPath.h"
 
+// Platform
+#include <windows.h>
+
 // Standard library
 #include <cstdint>
 #include <optional>
@@ -72,3 +75,83 @@ bool SamePlace(const TPath& a, const TPath& b);
 // that name exists there yet; below such a directory everything is whole.
 bool MovesWhole(TFileOperationKind kind, bool parentWhole, bool destinationExists, std::wstring_view sourcePath,
                 std::wstring_view destinationPath);
+
+// ---------------------------------------------------------------------------
+// The job engine
+
+// How a collision with an existing destination file is resolved.
+enum class TCollisionMode : uint8_t {
+    Overwrite = 0,
+    Backup = 1,
+    Recycle = 2,
+    OverwriteIfNewer = 3,
+    BackupIfNewer = 4,
+    RecycleIfNewer = 5,
+    Rename = 6,
+    Skip = 7,
+};
+
+// What the engine asks of the job's window (and tests of a script).
+class TFileOperationUI {
+public:
+    virtual void ShowCurrentItem(std::wstring_view displayName) = 0;
+    // The mode for an existing destination; false for Cancel.
+    virtual bool AskCollision(std::wstring_view destinationPath, TCollisionMode& mode) = 0;
+    // Another name for the destination (name holds the current one); false
+    // when the user keeps it.
+    virtual bool AskNewName(std::wstring_view caption, std::wstring& name) = 0;
+    // After a failed operation: true goes on with the next item.
+    virtual bool AskContinueAfterFailure(std::wstring_view text, std::wstring_view caption) = 0;
+    virtual void ShowWarning(std::wstring_view text, std::wstring_view caption) = 0;
+    // One unit of work done.
+    virtual void Step(bool repaint) = 0;
+    // Lets the window handle its messages; true when it was asked to close.
+    virtual bool CloseRequested() = 0;
+    // The owner of shell operations; may be null.
+    virtual HWND Owner() = 0;
+
+protected:
+    ~TFileOperationUI() = default;
+};
+
+// One copy, move or link job over names in a file-system folder. Scan
+// counts the work, Execute does it; a Cancel in a prompt or a close request
+// ends Execute with EAbort (items done stay done).
+class TFileOperationEngine {
+public:
+    TFileOperationEngine(TFileOperationKind kind, TPath source, TPath destination, std::vector<std::wstring> names,
+                         TFileOperationUI& ui);
+
+    // The units of work: the names and every entry below them.
+    int32_t Scan();
+    void Execute();
+
+    // The caption of the job's window and message boxes.
+    const wchar_t* KindName() const;
+
+private:
+    void ProcessItem(const std::wstring& sourceDir, const std::wstring& destinationDir, const WIN32_FIND_DATAW& item,
+                     bool whole);
+    void ProcessFile(const std::wstring& sourcePath, std::wstring destinationPath, const WIN32_FIND_DATAW& item);
+    void ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                          const WIN32_FIND_DATAW& item, bool whole);
+    // Runs a shell operation; a failure asks whether to go on (No aborts).
+    void ShellOperation(UINT function, const std::wstring& from, const std::wstring& to);
+    // False when no backup could be made (the user chose to go on).
+    bool MakeBackup(const std::wstring& destinationPath);
+    void Recycle(const std::wstring& destinationPath);
+    bool SourceIsNewer(const WIN32_FIND_DATAW& item, const std::wstring& destinationPath) const;
+    void CreateLink(const std::wstring& sourcePath, const std::wstring& linkPath);
+
+    TFileOperationKind FKind;
+    TPath FSource;
+    TPath FDestination;
+    std::vector<std::wstring> FNames;
+    TFileOperationUI& FUI;
+    bool FSamePlace = false;
+};
+
+// Makes a backup of path with the gap-closing numbering; with samePlace the
+// file is copied, not moved (it is the source too). False when every slot
+// is taken (nothing is touched then).
+bool MakeNumberedBackup(const std::wstring& path, bool samePlace, HWND owner);

@@ -6,7 +6,16 @@
 // Folders
 #include "folders/ShlUtils.h"
 
+// Toolkit
+#include "lw/LExceptions.h"
+#include "lw/LHandles.h"
+
+// Platform
+#include <windows.h>
+#include <shellapi.h>
+
 // Standard library
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -104,4 +113,255 @@ TEST(MoveWhole, OnlyAMoveOnOneDriveToAFreeName)
     EXPECT_FALSE(MovesWhole(move, false, false, L"C:\\a\\d", L"c:\\b\\d")) << "drive parts compare exactly";
     EXPECT_FALSE(MovesWhole(TFileOperationKind::Copy, false, false, L"C:\\a\\d", L"C:\\b\\d"));
     EXPECT_TRUE(MovesWhole(TFileOperationKind::Copy, true, true, L"C:\\a\\d", L"D:\\b\\d")) << "below a whole move";
+}
+
+// ---------------------------------------------------------------------------
+// The engine on real folders
+
+namespace {
+
+// Answers the engine's questions from a script and remembers what it was told.
+class TScriptedUI : public TFileOperationUI {
+public:
+    std::vector<TCollisionMode> Modes; // one per collision; the last one repeats
+    bool Cancel = false;
+    bool ContinueAfterFailure = true;
+    std::wstring NewName;
+    std::vector<std::wstring> Collisions;
+    std::vector<std::wstring> Warnings;
+    std::vector<std::wstring> Failures;
+    int Steps = 0;
+
+    void ShowCurrentItem(std::wstring_view) override {}
+    bool AskCollision(std::wstring_view destinationPath, TCollisionMode& mode) override
+    {
+        Collisions.emplace_back(destinationPath);
+        if (Cancel || Modes.empty())
+            return false;
+        mode = Modes[std::min(Collisions.size(), Modes.size()) - 1];
+        return true;
+    }
+    bool AskNewName(std::wstring_view, std::wstring& name) override
+    {
+        name = NewName;
+        return true;
+    }
+    bool AskContinueAfterFailure(std::wstring_view text, std::wstring_view) override
+    {
+        Failures.emplace_back(text);
+        return ContinueAfterFailure;
+    }
+    void ShowWarning(std::wstring_view text, std::wstring_view) override { Warnings.emplace_back(text); }
+    void Step(bool) override { ++Steps; }
+    bool CloseRequested() override { return false; }
+    HWND Owner() override { return nullptr; }
+};
+
+// A fresh folder under base, removed with its contents at the end.
+class TTree {
+public:
+    explicit TTree(const std::wstring& base)
+    {
+        static int counter = 0;
+        FRoot = base + L"nimbra-fileop-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+        CreateDirectoryW(FRoot.c_str(), nullptr);
+    }
+    ~TTree() { RunShellDelete(FRoot); }
+    std::wstring operator/(const std::wstring& name) const { return FRoot + L"\\" + name; }
+    const std::wstring& Root() const { return FRoot; }
+    void Dir(const std::wstring& name) const { CreateDirectoryW((*this / name).c_str(), nullptr); }
+    void File(const std::wstring& name, const std::string& text) const
+    {
+        UniqueFileHandle file(CreateFileW((*this / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+    std::string Read(const std::wstring& name) const
+    {
+        UniqueFileHandle file(
+            CreateFileW((*this / name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file)
+            return "<missing>";
+        std::string text(4096, '\0');
+        DWORD read = 0;
+        ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+        text.resize(read);
+        return text;
+    }
+    bool Exists(const std::wstring& name) const
+    {
+        return GetFileAttributesW((*this / name).c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+private:
+    static void RunShellDelete(const std::wstring& path)
+    {
+        std::wstring from = path;
+        from.append(2, L'\0');
+        SHFILEOPSTRUCTW operation{};
+        operation.wFunc = FO_DELETE;
+        operation.pFrom = from.c_str();
+        operation.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+        SHFileOperationW(&operation);
+    }
+    std::wstring FRoot;
+};
+
+std::wstring TempBase()
+{
+    wchar_t temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp, length);
+}
+
+void RunJob(TFileOperationKind kind, const std::wstring& from, const std::wstring& to, std::vector<std::wstring> names,
+         TScriptedUI& ui)
+{
+    TFileOperationEngine engine(kind, TPath::FromPath(from), TPath::FromPath(to), std::move(names), ui);
+    engine.Execute();
+}
+
+} // namespace
+
+TEST(Engine, CopyResolvesCollisionsWithNumberedBackupsAndCopiesTrees)
+{
+    TTree tree(TempBase());
+    tree.Dir(L"src");
+    tree.Dir(L"src\\sub");
+    tree.File(L"src\\a.txt", "new");
+    tree.File(L"src\\sub\\b.txt", "bee");
+    tree.Dir(L"dst");
+    tree.File(L"dst\\a.txt", "old");
+    tree.File(L"dst\\a.000.txt", "zero");
+    tree.File(L"dst\\a.002.txt", "two");
+    TScriptedUI ui;
+    ui.Modes = {TCollisionMode::Backup};
+    TFileOperationEngine engine(TFileOperationKind::Copy, TPath::FromPath(tree / L"src"), TPath::FromPath(tree / L"dst"),
+                                {L"a.txt", L"sub"}, ui);
+    EXPECT_EQ(engine.Scan(), 3);
+    engine.Execute();
+    EXPECT_EQ(ui.Steps, 3);
+    EXPECT_EQ(tree.Read(L"dst\\a.txt"), "new");
+    EXPECT_EQ(tree.Read(L"dst\\a.000.txt"), "zero");
+    EXPECT_EQ(tree.Read(L"dst\\a.001.txt"), "two");
+    EXPECT_EQ(tree.Read(L"dst\\a.002.txt"), "old") << "the replaced file is the newest backup";
+    EXPECT_EQ(tree.Read(L"dst\\sub\\b.txt"), "bee");
+    EXPECT_EQ(tree.Read(L"src\\a.txt"), "new");
+}
+
+TEST(Engine, OntoItsOwnFolderABackupIsACopyAndNothingIsOverwritten)
+{
+    TTree tree(TempBase());
+    tree.File(L"a.txt", "keep");
+    TScriptedUI ui;
+    ui.Modes = {TCollisionMode::Backup};
+    RunJob(TFileOperationKind::Copy, tree.Root(), tree.Root(), {L"a.txt"}, ui);
+    EXPECT_EQ(tree.Read(L"a.txt"), "keep");
+    EXPECT_EQ(tree.Read(L"a.000.txt"), "keep");
+
+    ui.Modes = {TCollisionMode::Recycle};
+    RunJob(TFileOperationKind::Copy, tree.Root(), tree.Root(), {L"a.txt"}, ui);
+    EXPECT_EQ(tree.Read(L"a.txt"), "keep");
+    ASSERT_EQ(ui.Warnings.size(), 1u) << "recycling in the same place is refused, once";
+}
+
+TEST(Engine, TheRecursionGuardSkipsOnlyTheDirectoryCopiedIntoItself)
+{
+    TTree tree(TempBase());
+    tree.Dir(L"d");
+    tree.Dir(L"d\\inner");
+    tree.File(L"d\\x.txt", "x");
+    tree.File(L"other.txt", "o");
+    TScriptedUI ui;
+    RunJob(TFileOperationKind::Copy, tree.Root(), tree / L"d", {L"d", L"other.txt"}, ui);
+    ASSERT_EQ(ui.Warnings.size(), 1u);
+    EXPECT_NE(ui.Warnings[0].find(L"無限コピー"), std::wstring::npos);
+    EXPECT_FALSE(tree.Exists(L"d\\d"));
+    EXPECT_EQ(tree.Read(L"d\\other.txt"), "o");
+}
+
+TEST(Engine, SkipAndOlderSourcesLeaveTheDestinationAndCancelStopsTheJob)
+{
+    TTree tree(TempBase());
+    tree.Dir(L"src");
+    tree.Dir(L"dst");
+    tree.File(L"src\\a.txt", "new");
+    tree.File(L"src\\b.txt", "bee");
+    tree.File(L"dst\\a.txt", "old");
+    // The destination is newer: mode 3 keeps it.
+    FILETIME later{0xFFFFFFFF, 0x7FFFFFFF};
+    {
+        UniqueFileHandle file(CreateFileW((tree / L"dst\\a.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        SetFileTime(file.get(), nullptr, nullptr, &later);
+    }
+    TScriptedUI ui;
+    ui.Modes = {TCollisionMode::OverwriteIfNewer};
+    RunJob(TFileOperationKind::Copy, tree / L"src", tree / L"dst", {L"a.txt"}, ui);
+    EXPECT_EQ(tree.Read(L"dst\\a.txt"), "old");
+
+    TScriptedUI cancel;
+    cancel.Cancel = true;
+    EXPECT_THROW(RunJob(TFileOperationKind::Copy, tree / L"src", tree / L"dst", {L"a.txt", L"b.txt"}, cancel), EAbort);
+    EXPECT_EQ(tree.Read(L"dst\\a.txt"), "old");
+    EXPECT_FALSE(tree.Exists(L"dst\\b.txt")) << "nothing after a Cancel";
+}
+
+TEST(Engine, AMoveAcrossDrivesKeepsTheSourcesOfSkippedFiles)
+{
+    TTree c(TempBase());
+    TTree z(L"Z:\\tmp\\");
+    c.Dir(L"d");
+    c.File(L"d\\keep.txt", "k");
+    c.File(L"d\\go.txt", "g");
+    z.File(L"keep.txt", "there");
+    z.Dir(L"d");
+    z.File(L"d\\keep.txt", "there");
+    TScriptedUI ui;
+    ui.Modes = {TCollisionMode::Skip};
+    RunJob(TFileOperationKind::Move, c.Root(), z.Root(), {L"d"}, ui);
+    EXPECT_EQ(z.Read(L"d\\go.txt"), "g");
+    EXPECT_EQ(z.Read(L"d\\keep.txt"), "there");
+    EXPECT_EQ(c.Read(L"d\\keep.txt"), "k") << "a skipped file stays with its folder";
+    EXPECT_FALSE(c.Exists(L"d\\go.txt"));
+
+    // On one drive, to a free name, the directory moves whole.
+    c.Dir(L"e");
+    c.File(L"e\\f.txt", "f");
+    c.Dir(L"to");
+    RunJob(TFileOperationKind::Move, c.Root(), c / L"to", {L"e"}, ui);
+    EXPECT_EQ(c.Read(L"to\\e\\f.txt"), "f");
+    EXPECT_FALSE(c.Exists(L"e"));
+}
+
+TEST(Engine, AVanishedSourceIsReportedAndTheJobGoesOn)
+{
+    TTree tree(TempBase());
+    tree.Dir(L"dst");
+    tree.File(L"b.txt", "b");
+    TScriptedUI ui;
+    RunJob(TFileOperationKind::Copy, tree.Root(), tree / L"dst", {L"gone.txt", L"b.txt"}, ui);
+    ASSERT_EQ(ui.Failures.size(), 1u);
+    EXPECT_NE(ui.Failures[0].find(L"gone.txt"), std::wstring::npos);
+    EXPECT_EQ(tree.Read(L"dst\\b.txt"), "b");
+}
+
+TEST(Engine, LinksToProgramsDropTheirExeAndRenameAsksForANewName)
+{
+    CoInitialize(nullptr);
+    TTree tree(TempBase());
+    tree.File(L"app.EXE", "MZ");
+    tree.Dir(L"dst");
+    TScriptedUI ui;
+    RunJob(TFileOperationKind::Link, tree.Root(), tree / L"dst", {L"app.EXE"}, ui);
+    EXPECT_TRUE(tree.Exists(L"dst\\app.lnk"));
+
+    tree.File(L"n.txt", "n");
+    tree.File(L"dst\\n.txt", "old");
+    ui.Modes = {TCollisionMode::Rename};
+    ui.NewName = L"n2.txt";
+    RunJob(TFileOperationKind::Copy, tree.Root(), tree / L"dst", {L"n.txt"}, ui);
+    EXPECT_EQ(tree.Read(L"dst\\n.txt"), "old");
+    EXPECT_EQ(tree.Read(L"dst\\n2.txt"), "n");
+    CoUninitialize();
 }

@@ -6,6 +6,9 @@
 // View
 #include "view/UView.h"
 
+// File operations
+#include "fileop/UFileOp.h"
+
 // Folders
 #include "folders/ShlUtils.h"
 #include "folders/SysUtilsW.h"
@@ -248,6 +251,41 @@ void Refresh(TFilerView* view)
 
 void Nothing(TFilerView*) {}
 
+// File operations
+
+bool HasFileSystemSelection(TFilerView* view)
+{
+    return view != nullptr && view->IsFileSystemSelection();
+}
+
+// Asks for the destination and starts the job on the view's selection.
+void StartJob(TFilerView* view, TFileOperationKind kind, const wchar_t* caption)
+{
+    TPath target;
+    if (!ChooseFolder(caption, target))
+        return;
+    std::vector<std::wstring> names;
+    for (const TFileItem* item : view->GetSelection())
+        names.emplace_back(item->Name, static_cast<size_t>(item->NameLen));
+    if (!names.empty())
+        StartFileOperation(kind, std::move(names), target, LocationOf(view->Folder()));
+}
+
+void CopyItems(TFilerView* view)
+{
+    StartJob(view, TFileOperationKind::Copy, L"コピー...");
+}
+
+void MoveItems(TFilerView* view)
+{
+    StartJob(view, TFileOperationKind::Move, L"移動...");
+}
+
+void LinkItems(TFilerView* view)
+{
+    StartJob(view, TFileOperationKind::Link, L"ショートカット作成...");
+}
+
 // Sort
 
 bool CanSort(TFilerView* view)
@@ -269,10 +307,13 @@ void Filter(TFilerView* view);
 
 const TActionEntry kThreadActions[] = {
     {"CloseView", L"ビューを閉じる", L"現在のビューを閉じます", CanCloseView, CloseView},
+    {"Copy", L"コピー...", L"ファイルをコピーします", HasFileSystemSelection, CopyItems},
     {"EnterFolder", L"フォルダに入る", L"キャレットが示すフォルダに入ります", CanEnterFolder, EnterFolder},
     {"MarkAll", L"すべて選択", L"全ての項目を選択します", HasItems, MarkAll},
     {"MarkReverse", L"選択反転", L"項目の選択を反転します", HasItems, MarkReverse},
+    {"MakeShellLink", L"ショートカット作成...", L"ショートカットを作成します", HasFileSystemSelection, LinkItems},
     {"MarkToggle", L"選択/選択解除", L"項目を選択/選択解除します", HasItems, MarkToggle},
+    {"Move", L"移動...", L"ファイルを移動します", HasFileSystemSelection, MoveItems},
     {"OpenView", L"別のビューを開く", L"ビューをもうひとつ開きます", Always, OpenView},
     {"Sort", L"並びかえ...", L"表示順を並びかえます", CanSort, Sort},
     {"ToDesktop", L"デスクトップに移動", L"デスクトップに移動します", CanGoToDesktop, ToDesktop},

@@ -5,7 +5,11 @@
 #include "folders/SysUtilsW.h"
 
 // Toolkit
+#include "lw/LAddDlgs.h"
+#include "lw/LCmmCtls.h"
+#include "lw/LCmmDlgs.h"
 #include "lw/LComPtr.h"
+#include "lw/LStdCtls.h"
 #include "lw/LExceptions.h"
 #include "lw/LHandles.h"
 #include "lw/LWindows.h"
@@ -363,4 +367,335 @@ void TFileOperationEngine::CreateLink(const std::wstring& sourcePath, const std:
     ComPtr<IPersistFile> file = link.as<IPersistFile>();
     if (!file || FAILED(file->Save(linkPath.c_str(), TRUE)))
         throw Exception(kLinkDenied);
+}
+
+// ---------------------------------------------------------------------------
+// The job's window
+
+const wchar_t* const kCollisionModeLabels[8] = {
+    L"上書き",
+    L"バックアップ",
+    L"既存ファイルをゴミ箱へ",
+    L"上書き(タイムスタンプ比較)",
+    L"バックアップ(タイムスタンプ比較)",
+    L"既存ファイルをゴミ箱へ(タイムスタンプ比較)",
+    L"名前を変える",
+    L"何もしない",
+};
+
+namespace {
+
+constexpr UINT WM_START_JOB = WM_APP + 20;
+constexpr UINT kFirstModeId = 200;
+constexpr UINT kApplyToAllId = 210;
+constexpr int kClientWidth = 320;
+constexpr int kCompactHeight = 88;
+constexpr RECT kGroupRect{4, 90, 4 + 313, 90 + 188};
+constexpr int kButtonWidth = 75;
+constexpr int kButtonHeight = 23;
+constexpr DWORD kCompletedPause = 1000;
+
+void SizeClient(HWND window, int width, int height)
+{
+    RECT frame{0, 0, width, height};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
+    SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+} // namespace
+
+TFileOperationWindow::TFileOperationWindow(TFileOperationThread* job) : FJob(job) {}
+
+void TFileOperationWindow::FillWindowClass(WNDCLASSEXW& windowClass)
+{
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+}
+
+void TFileOperationWindow::CreateJobWindow()
+{
+    TWindowStruct create;
+    // Without WS_CLIPCHILDREN: the group box paints no inside of its own.
+    create.Style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+    create.ExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+    create.WindowName = FJob->Engine().KindName();
+    CreateHandle(create);
+    TFont* font = CurrentGUIThread()->DefaultGUIFont();
+    SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font->Handle()), FALSE);
+
+    FProgress = new TProgressBar(this);
+    FProgress->SetBounds(8, 72, 305, 9);
+    FGroup = new TGroupBox(this, L"");
+    FGroup->SetBounds(kGroupRect.left, kGroupRect.top, kGroupRect.right - kGroupRect.left,
+                      kGroupRect.bottom - kGroupRect.top);
+    for (int i = 0; i < 8; ++i) {
+        FModes[i] = new TRadioButton(this, kCollisionModeLabels[i], kFirstModeId + static_cast<UINT>(i), i == 0);
+        FModes[i]->SetBounds(kGroupRect.left + 8, kGroupRect.top + 20 + 20 * i, 290, 20);
+    }
+    FAll = new TCheckBox(this, L"以後全て(&A)", kApplyToAllId);
+    FAll->SetBounds(kGroupRect.left + 200, kGroupRect.top + 20, 100, 20);
+    FOk = new TButton(this, L"OK", IDOK, true);
+    FOk->SetBounds(158, kGroupRect.bottom + 7, kButtonWidth, kButtonHeight);
+    FCancel = new TButton(this, L"Cancel", IDCANCEL);
+    FCancel->SetBounds(237, kGroupRect.bottom + 7, kButtonWidth, kButtonHeight);
+    FModes[static_cast<int>(FMode)]->SetChecked(true);
+
+    // Moving and closing are all the system menu offers.
+    HMENU system = GetSystemMenu(Handle(), FALSE);
+    for (UINT command : {SC_TASKLIST, SC_MAXIMIZE, SC_MINIMIZE, SC_SIZE, SC_RESTORE})
+        DeleteMenu(system, command, MF_BYCOMMAND);
+    Compact();
+    PostMessageW(Handle(), WM_START_JOB, 0, 0);
+}
+
+void TFileOperationWindow::Compact()
+{
+    SizeClient(Handle(), kClientWidth, kCompactHeight);
+    for (T0Window* control : {static_cast<T0Window*>(FGroup), static_cast<T0Window*>(FOk),
+                              static_cast<T0Window*>(FCancel), static_cast<T0Window*>(FAll)})
+        EnableWindow(control->Handle(), FALSE);
+    for (TRadioButton* mode : FModes)
+        EnableWindow(mode->Handle(), FALSE);
+}
+
+void TFileOperationWindow::Expand()
+{
+    RECT cancel{};
+    GetWindowRect(FCancel->Handle(), &cancel);
+    MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&cancel), 2);
+    SizeClient(Handle(), kClientWidth, cancel.bottom + 3);
+    for (T0Window* control : {static_cast<T0Window*>(FGroup), static_cast<T0Window*>(FOk),
+                              static_cast<T0Window*>(FCancel), static_cast<T0Window*>(FAll)})
+        EnableWindow(control->Handle(), TRUE);
+    for (TRadioButton* mode : FModes)
+        EnableWindow(mode->Handle(), TRUE);
+    FModes[static_cast<int>(FMode)]->Focus();
+}
+
+void TFileOperationWindow::RunJob()
+{
+    FRunning = true;
+    SetWindowTextW(Handle(), FJob->Engine().KindName());
+    UpdateWindow(Handle());
+    try {
+        FTotal = FJob->Engine().Scan();
+        FProgress->SetMaximum(FTotal);
+        InvalidateRect(Handle(), nullptr, TRUE);
+        FResult = true;
+        FJob->Engine().Execute();
+        if (FResult) {
+            MessageBeep(0);
+            // "Completed" stays in view for a moment.
+            TSuspendShared unlocked;
+            Sleep(kCompletedPause);
+        }
+    } catch (const EAbort&) {
+        // Cancelled or closed: the job ends quietly.
+    } catch (...) {
+        ShowException(std::current_exception());
+    }
+    FRunning = false;
+    SetTerminated(true);
+}
+
+void TFileOperationWindow::ShowCurrentItem(std::wstring_view displayName)
+{
+    FCurrentItem = displayName;
+    InvalidateRect(Handle(), nullptr, TRUE);
+    UpdateWindow(Handle());
+}
+
+bool TFileOperationWindow::AskCollision(std::wstring_view destinationPath, TCollisionMode& mode)
+{
+    if (FApplyToAll) {
+        mode = FMode;
+        return FResult;
+    }
+    FResult = false;
+    SetWindowTextW(FGroup->Handle(), (std::wstring(destinationPath) + L"は既に存在しています").c_str());
+    Expand();
+    FPrompting = true;
+    MessageLoop();
+    FPrompting = false;
+    SetTerminated(false);
+    Compact();
+    UpdateWindow(Handle());
+    FApplyToAll = FAll->Checked();
+    FMode = TCollisionMode::Skip;
+    for (int i = 0; i < 8; ++i)
+        if (FModes[i]->Checked()) {
+            FMode = static_cast<TCollisionMode>(i);
+            break;
+        }
+    mode = FMode;
+    return FResult;
+}
+
+void TFileOperationWindow::EndPrompt(bool result)
+{
+    if (!FPrompting)
+        return;
+    FResult = result;
+    SetTerminated(true);
+}
+
+bool TFileOperationWindow::AskNewName(std::wstring_view caption, std::wstring& name)
+{
+    TOwned<TInputDialog> dialog(new TInputDialog(Handle(), std::wstring(caption)));
+    dialog->SetText(name);
+    if (!dialog->Execute())
+        return false;
+    name = dialog->Text();
+    return true;
+}
+
+bool TFileOperationWindow::AskContinueAfterFailure(std::wstring_view text, std::wstring_view caption)
+{
+    return TMessageBox::Show(Handle(), text, caption, MB_YESNO | MB_ICONHAND | MB_DEFBUTTON2) == IDYES;
+}
+
+void TFileOperationWindow::ShowWarning(std::wstring_view text, std::wstring_view caption)
+{
+    TMessageBox::Show(Handle(), text, caption, MB_ICONEXCLAMATION);
+}
+
+void TFileOperationWindow::Step(bool repaint)
+{
+    FProgress->SetPosition(FProgress->Position() + 1);
+    RECT counter{8, 44, 316, 66};
+    InvalidateRect(Handle(), &counter, TRUE);
+    if (repaint)
+        UpdateWindow(Handle());
+}
+
+bool TFileOperationWindow::CloseRequested()
+{
+    // The window answers between items: moving it, closing it, Escape.
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return FCloseRequested;
+}
+
+void TFileOperationWindow::Paint(HDC dc)
+{
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ oldFont = SelectObject(dc, CurrentGUIThread()->DefaultGUIFont()->Handle());
+    TextOutW(dc, 8, 8, L"From:", 5);
+    TextOutW(dc, 8, 28, L"To:", 3);
+    auto drawPath = [&](int y, std::wstring_view path) {
+        RECT rect{48, y, 48 + 265, y + 20};
+        std::wstring text(path);
+        for (wchar_t& c : text)
+            if (c == L'/')
+                c = L'\\';
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS);
+    };
+    drawPath(8, FJob->Source().PathView());
+    drawPath(28, FJob->Destination().PathView());
+    RECT item{8, 48, 240, 66};
+    DrawTextW(dc, FCurrentItem.c_str(), static_cast<int>(FCurrentItem.size()), &item,
+              DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    std::wstring counter;
+    int position = FProgress != nullptr ? FProgress->Position() : 0;
+    if (FTotal == 0) {
+        counter = L"Scanning...";
+    } else if (position != FTotal) {
+        wchar_t text[32];
+        swprintf(text, 32, L"%d / %d", position, FTotal);
+        counter = text;
+    } else {
+        counter = L"Completed";
+    }
+    RECT right{160, 48, 312, 66};
+    DrawTextW(dc, counter.c_str(), static_cast<int>(counter.size()), &right, DT_SINGLELINE | DT_RIGHT | DT_NOPREFIX);
+    SelectObject(dc, oldFont);
+}
+
+void TFileOperationWindow::HandleNotify(TAnyWindow* sender, NMHDR& header, LRESULT& result)
+{
+    if (header.code == kCommandNotifyBase + BN_CLICKED) {
+        if (header.idFrom == IDOK)
+            EndPrompt(true);
+        else if (header.idFrom == IDCANCEL)
+            EndPrompt(false);
+    }
+    T0MainWindow::HandleNotify(sender, header, result);
+}
+
+bool TFileOperationWindow::NavigateKey(UINT key, int shift)
+{
+    switch (key) {
+    case VK_RETURN:
+        EndPrompt(true);
+        return true;
+    case VK_ESCAPE:
+        if (FPrompting)
+            EndPrompt(false);
+        else
+            FResult = false; // no completion beep; the job goes on
+        return true;
+    case VK_UP:
+    case VK_DOWN: {
+        // The arrows move among the modes and choose them.
+        HWND next = GetNextDlgGroupItem(Handle(), GetFocus(), key == VK_UP);
+        if (next == nullptr)
+            return false;
+        SetFocus(next);
+        SendMessageW(next, BM_CLICK, 0, 0);
+        return true;
+    }
+    default:
+        return T0MainWindow::NavigateKey(key, shift);
+    }
+}
+
+LRESULT TFileOperationWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_START_JOB:
+        RunJob();
+        return 0;
+    case WM_CLOSE:
+        // The job stops after the item in work; the window goes with it.
+        FCloseRequested = true;
+        if (FPrompting)
+            EndPrompt(false);
+        if (FRunning)
+            return 0;
+        return T0MainWindow::Dispatch(message, wParam, lParam);
+    default:
+        return T0MainWindow::Dispatch(message, wParam, lParam);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The job's thread
+
+TFileOperationThread::TFileOperationThread(TFileOperationKind kind, std::vector<std::wstring> names,
+                                           TPath destination, TPath source)
+    : FKind(kind), FNames(std::move(names)), FDestination(std::move(destination)), FSource(std::move(source))
+{
+}
+
+void TFileOperationThread::Prepare()
+{
+    FWindow = new TFileOperationWindow(this);
+    FWindow->SetOwner(this);
+    FEngine = std::make_unique<TFileOperationEngine>(FKind, FSource, FDestination, std::move(FNames), *FWindow);
+    FWindow->CreateJobWindow();
+    SetMainWindow(FWindow);
+}
+
+TFileOperationThread* StartFileOperation(TFileOperationKind kind, std::vector<std::wstring> names,
+                                         const TPath& destination, const TPath& source)
+{
+    return T0Thread::StartThread<TFileOperationThread>(kind, std::move(names), destination, source);
 }

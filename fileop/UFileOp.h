@@ -6,11 +6,15 @@
 // Folders
 #include "folders/UPath.h"
 
+// Toolkit
+#include "lw/LWindows.h"
+
 // Platform
 #include <windows.h>
 
 // Standard library
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -155,3 +159,97 @@ private:
 // file is copied, not moved (it is the source too). False when every slot
 // is taken (nothing is touched then).
 bool MakeNumberedBackup(const std::wstring& path, bool samePlace, HWND owner);
+
+// ---------------------------------------------------------------------------
+// The job's window and thread
+
+class TButton;
+class TCheckBox;
+class TGroupBox;
+class TProgressBar;
+class TRadioButton;
+class TFileOperationThread;
+
+// The labels of the collision modes, in their order.
+extern const wchar_t* const kCollisionModeLabels[8];
+
+// The small window of one job: where from and where to, the current item,
+// the progress, and the collision prompt it grows to show.
+class TFileOperationWindow : public T0MainWindow, public TFileOperationUI {
+public:
+    explicit TFileOperationWindow(TFileOperationThread* job);
+    std::wstring WindowClassName() const override { return L"NimbraFileOperation"; }
+    void CreateJobWindow();
+
+    // What the prompt gave last (also readable by tests).
+    bool Result() const { return FResult; }
+    TCollisionMode ChosenMode() const { return FMode; }
+    bool ApplyToAll() const { return FApplyToAll; }
+    bool Prompting() const { return FPrompting; }
+
+    // TFileOperationUI
+    void ShowCurrentItem(std::wstring_view displayName) override;
+    bool AskCollision(std::wstring_view destinationPath, TCollisionMode& mode) override;
+    bool AskNewName(std::wstring_view caption, std::wstring& name) override;
+    bool AskContinueAfterFailure(std::wstring_view text, std::wstring_view caption) override;
+    void ShowWarning(std::wstring_view text, std::wstring_view caption) override;
+    void Step(bool repaint) override;
+    bool CloseRequested() override;
+    HWND Owner() override { return Handle(); }
+
+    void Paint(HDC dc) override;
+    void HandleNotify(TAnyWindow* sender, NMHDR& header, LRESULT& result) override;
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+protected:
+    bool NavigateKey(UINT key, int shift) override;
+    void FillWindowClass(WNDCLASSEXW& windowClass) override;
+
+private:
+    void RunJob();
+    void Compact();
+    void Expand();
+    void EndPrompt(bool result);
+
+    TFileOperationThread* FJob;
+    TProgressBar* FProgress = nullptr;
+    TGroupBox* FGroup = nullptr;
+    TRadioButton* FModes[8] = {};
+    TCheckBox* FAll = nullptr;
+    TButton* FOk = nullptr;
+    TButton* FCancel = nullptr;
+    std::wstring FCurrentItem;
+    int32_t FTotal = 0;
+    bool FResult = true;
+    TCollisionMode FMode = TCollisionMode::Backup;
+    bool FApplyToAll = false;
+    bool FCloseRequested = false;
+    bool FPrompting = false;
+    bool FRunning = false;
+};
+
+// One copy, move or link job on a thread of its own with its window.
+class TFileOperationThread : public T0GUIThread {
+public:
+    TFileOperationThread(TFileOperationKind kind, std::vector<std::wstring> names, TPath destination, TPath source);
+    TFileOperationKind Kind() const { return FKind; }
+    const TPath& Source() const { return FSource; }
+    const TPath& Destination() const { return FDestination; }
+    TFileOperationEngine& Engine() { return *FEngine; }
+    TFileOperationWindow* Window() const { return FWindow; }
+
+protected:
+    void Prepare() override;
+
+private:
+    TFileOperationKind FKind;
+    std::vector<std::wstring> FNames;
+    TPath FDestination;
+    TPath FSource;
+    TFileOperationWindow* FWindow = nullptr;
+    std::unique_ptr<TFileOperationEngine> FEngine;
+};
+
+// Starts a job; it runs on and ends by itself.
+TFileOperationThread* StartFileOperation(TFileOperationKind kind, std::vector<std::wstring> names,
+                                         const TPath& destination, const TPath& source);

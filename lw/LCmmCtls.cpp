@@ -20,7 +20,7 @@ void InitCommonControlClasses()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES};
+        INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&init);
     });
 }
@@ -56,6 +56,12 @@ const wchar_t* TreeClass()
 {
     InitCommonControlClasses();
     return WC_TREEVIEWW;
+}
+
+const wchar_t* ProgressClass()
+{
+    InitCommonControlClasses();
+    return PROGRESS_CLASSW;
 }
 
 } // namespace
@@ -101,6 +107,33 @@ int TStatusBar::Height() const
     RECT r{};
     GetWindowRect(Handle(), &r);
     return r.bottom - r.top;
+}
+
+// ---------------------------------------------------------------------------
+// TProgressBar
+
+TProgressBar::TProgressBar(T0Window* parent) : T0Control(parent, ProgressClass(), 0, L"", 0)
+{
+}
+
+void TProgressBar::SetMaximum(int maximum)
+{
+    SendMessageW(Handle(), PBM_SETRANGE32, 0, maximum);
+}
+
+int TProgressBar::Maximum() const
+{
+    return static_cast<int>(SendMessageW(Handle(), PBM_GETRANGE, FALSE, 0));
+}
+
+void TProgressBar::SetPosition(int position)
+{
+    SendMessageW(Handle(), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+int TProgressBar::Position() const
+{
+    return static_cast<int>(SendMessageW(Handle(), PBM_GETPOS, 0, 0));
 }
 
 // ---------------------------------------------------------------------------

@@ -35,6 +35,16 @@ public:
     int Height() const;
 };
 
+// A progress bar from 0 to a maximum.
+class TProgressBar : public T0Control {
+public:
+    explicit TProgressBar(T0Window* parent);
+    void SetMaximum(int maximum);
+    int Maximum() const;
+    void SetPosition(int position);
+    int Position() const;
+};
+
 // A tree view of texts with pointer-sized data.
 class TTreeView : public T0Control {
 public:

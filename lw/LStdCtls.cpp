@@ -103,6 +103,21 @@ TCheckBox::TCheckBox(T0Window* parent, std::wstring_view caption, UINT id)
 {
 }
 
+TCheckBox::TCheckBox(T0Window* parent, std::wstring_view caption, UINT id, DWORD style)
+    : T0Control(parent, L"BUTTON", style, caption, id)
+{
+}
+
+TRadioButton::TRadioButton(T0Window* parent, std::wstring_view caption, UINT id, bool firstOfGroup)
+    : TCheckBox(parent, caption, id, BS_AUTORADIOBUTTON | (firstOfGroup ? WS_GROUP | WS_TABSTOP : 0))
+{
+}
+
+TGroupBox::TGroupBox(T0Window* parent, std::wstring_view caption)
+    : T0Control(parent, L"BUTTON", BS_GROUPBOX, caption, 0)
+{
+}
+
 bool TCheckBox::Checked() const
 {
     return SendMessageW(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED;

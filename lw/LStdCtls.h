@@ -50,6 +50,21 @@ public:
     TCheckBox(T0Window* parent, std::wstring_view caption, UINT id);
     bool Checked() const;
     void SetChecked(bool checked);
+
+protected:
+    TCheckBox(T0Window* parent, std::wstring_view caption, UINT id, DWORD style);
+};
+
+// One choice of a group of radio buttons; the first of a group starts it.
+class TRadioButton : public TCheckBox {
+public:
+    TRadioButton(T0Window* parent, std::wstring_view caption, UINT id, bool firstOfGroup);
+};
+
+// A frame with a caption around other controls.
+class TGroupBox : public T0Control {
+public:
+    TGroupBox(T0Window* parent, std::wstring_view caption);
 };
 
 // Static text; an "&" marks the mnemonic of the control after it.

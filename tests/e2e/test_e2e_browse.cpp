@@ -35,6 +35,7 @@ key:
   C-Q: CloseWindow
   S: Sort
   F: Filter
+  C: Copy
   NoSuchKey: Refresh
   F6: NoSuchAction
 menu:
@@ -322,6 +323,48 @@ TEST_F(Browse, ViewsAndWindowsOpenAndClose)
     Screenshot(L"two-windows");
     Keys(L"ctrl+q");
     ASSERT_TRUE(WaitUntil([&] { return FilerWindows(FProcessId).size() == 1; }));
+}
+
+TEST_F(Browse, CopyToTheOtherViewAndAnswerTheCollisionPrompt)
+{
+    // A second view on alpha; back in the first one, a.txt is marked.
+    Keys(L"ctrl+t");
+    ASSERT_TRUE(StateIs(L"Views", L"2 1"));
+    Keys(L"Return");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\alpha"));
+    Keys(L"Tab");
+    ASSERT_TRUE(StateIs(L"Views", L"2 0"));
+    Keys(L"Down Down Down Insert");
+    ASSERT_TRUE(StateIs(L"Marked", L"a.txt\r\n"));
+    // The destination dialog offers the other view's folder first.
+    Keys(L"c");
+    Sleep(800);
+    Screenshot(L"copy-destination");
+    Keys(L"Return");
+    ASSERT_TRUE(WaitUntil([&] { return GetFileAttributesW((FTree + L"\\alpha\\a.txt").c_str()) != INVALID_FILE_ATTRIBUTES; }));
+
+    // The job's window says "Completed" for a second, then goes.
+    ASSERT_TRUE(WaitUntil([] { return FindWindowW(L"NimbraFileOperation", nullptr) == nullptr; }));
+    FocusProgram();
+
+    // Again: the prompt opens on "バックアップ", and OK keeps the old copy.
+    WriteFile(FTree + L"\\alpha\\a.txt", 7);
+    Keys(L"c");
+    Sleep(800);
+    Keys(L"Return");
+    Sleep(1000);
+    Screenshot(L"collision-prompt");
+    Keys(L"Return");
+    ASSERT_TRUE(WaitUntil([&] {
+        return GetFileAttributesW((FTree + L"\\alpha\\a.000.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
+    }));
+    WIN32_FILE_ATTRIBUTE_DATA copied{}, backup{};
+    ASSERT_TRUE(WaitUntil([&] {
+        return GetFileAttributesExW((FTree + L"\\alpha\\a.txt").c_str(), GetFileExInfoStandard, &copied) &&
+               copied.nFileSizeLow == 300;
+    }));
+    ASSERT_TRUE(GetFileAttributesExW((FTree + L"\\alpha\\a.000.txt").c_str(), GetFileExInfoStandard, &backup));
+    EXPECT_EQ(backup.nFileSizeLow, 7u) << "the replaced file is kept as the backup";
 }
 
 } // namespace

@@ -160,7 +160,8 @@ public:
     // holds the application lock exclusively).
     void STDMETHODCALLTYPE Update() override { Reload(false); }
 
-    // IDropTarget: drops are refused until the file operations take them.
+    // IDropTarget: files dropped on a directory are copied, moved or linked
+    // there (Ctrl copies, Ctrl+Shift links, otherwise they move).
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD keyState, POINTL point, DWORD* effect) override;
     HRESULT STDMETHODCALLTYPE DragOver(DWORD keyState, POINTL point, DWORD* effect) override;
     HRESULT STDMETHODCALLTYPE DragLeave() override;
@@ -191,6 +192,9 @@ private:
     bool RunBinding(int shift, UINT key);
     void OpenAnotherView(TPath* location);
     void StartDrag();
+    DWORD DropEffect(DWORD keyState, DWORD allowed) const;
+    // Hands the dropped files to a new job; false when nothing was started.
+    bool PerformDrop(IDataObject* data, DWORD effect);
     void DrawNameLine(HDC dc, const TFileItem& item, bool marked, int x0, int top, int right);
     void DrawInfoLine(HDC dc, const TFileItem& item, bool marked, int x0, int top);
 

@@ -9,6 +9,9 @@
 // Application
 #include "app/UMain.h"
 
+// Folders
+#include "folders/ShlUtils.h"
+
 // Toolkit
 #include "lw/LHandles.h"
 #include "lw/LStrings.h"
@@ -31,6 +34,7 @@ class TApplicationEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
+        OleInitialize(nullptr);
         FApplication = new TApplication;
         FApplication->CreateMainThread();
         FFolders = new TFolderManager(nullptr);
@@ -383,4 +387,32 @@ TEST(DestinationDialog, OffersEachModifiableFolderOnceAndCanOpenTheChoiceInAnoth
     EXPECT_EQ(g_choose.Path, dir / L"c");
     EXPECT_TRUE(WaitUntil([&] { return window.FolderPath() == dir / L"c"; })) << "the choice opens in another view";
     EXPECT_EQ(window.Locked([&](TFilerView*) { return window.Window()->ViewCount(); }), 4);
+}
+
+TEST(FilerView, FilesDroppedWithCtrlAreCopiedIntoTheViewsFolder)
+{
+    TempFolder source;
+    TempFolder target;
+    source.MakeFile(L"one.txt", "1");
+    source.MakeFile(L"二.txt", "2");
+    TWindowThread window(target.Path());
+    ComPtr<IDataObject> data = FileDataObject(nullptr, source.Path(), {L"one.txt", L"二.txt"}, DROPEFFECT_COPY);
+    ASSERT_TRUE(data);
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+    window.Locked([&](TFilerView* view) {
+        POINTL point{0, 0};
+        DWORD allowed = effect;
+        view->DragEnter(data.get(), MK_CONTROL | MK_LBUTTON, point, &allowed);
+        EXPECT_EQ(allowed, static_cast<DWORD>(DROPEFFECT_COPY));
+        view->Drop(data.get(), MK_CONTROL, point, &effect);
+    });
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+    EXPECT_TRUE(WaitUntil([&] {
+        return GetFileAttributesW((target / L"one.txt").c_str()) != INVALID_FILE_ATTRIBUTES &&
+               GetFileAttributesW((target / L"二.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
+    }));
+    EXPECT_NE(GetFileAttributesW((source / L"one.txt").c_str()), INVALID_FILE_ATTRIBUTES) << "a copy keeps the source";
+    // The job's window goes once it is done.
+    EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"NimbraFileOperation", nullptr) == nullptr; }));
+    Application()->FreeFinishedThreads();
 }

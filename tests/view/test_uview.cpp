@@ -9,6 +9,9 @@
 // Application
 #include "app/UMain.h"
 
+// File operations
+#include "fileop/UActionDelete.h"
+
 // Folders
 #include "folders/ShlUtils.h"
 
@@ -415,4 +418,39 @@ TEST(FilerView, FilesDroppedWithCtrlAreCopiedIntoTheViewsFolder)
     // The job's window goes once it is done.
     EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"NimbraFileOperation", nullptr) == nullptr; }));
     Application()->FreeFinishedThreads();
+}
+
+namespace {
+
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM param)
+{
+    if (!IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(param) = window;
+    return FALSE;
+}
+
+} // namespace
+
+TEST(Delete, ErasingAShownFolderAsksTheShellAndTheViewClimbsOut)
+{
+    // Wine keeps a watched directory from being removed: these folders are
+    // on a "removable" drive, which is never watched.
+    TDriveTypeProbe previous = SetDriveTypeProbe(AlwaysRemovable);
+    TempFolder dir;
+    dir.MakeDir(L"x");
+    dir.MakeDir(L"x\\y");
+    dir.MakeFile(L"x\\y\\f.txt");
+    TWindowThread window(dir / L"x\\y");
+    auto* thread = T0Thread::StartThread<TDeleteThread>(dir.Path() + L"\\", kDeleteForGood, std::vector<std::wstring>{L"x"});
+    // The shell asks first; yes.
+    HWND confirm = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        EnumThreadWindows(thread->ThreadId(), FindVisibleWindow, reinterpret_cast<LPARAM>(&confirm));
+        return confirm != nullptr;
+    }));
+    PostMessageW(confirm, WM_COMMAND, IDYES, 0);
+    EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW((dir / L"x").c_str()) == INVALID_FILE_ATTRIBUTES; }));
+    EXPECT_TRUE(WaitUntil([&] { return window.FolderPath() == dir.Path(); })) << UnicodeToUtf8(window.FolderPath());
+    SetDriveTypeProbe(previous);
 }

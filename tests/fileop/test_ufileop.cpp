@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/folders/TempFolder.h"
+
 namespace {
 
 std::vector<std::pair<int, int>> Renames(const TBackupPlan& plan)
@@ -166,7 +168,7 @@ public:
         FRoot = base + L"nimbra-fileop-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
         CreateDirectoryW(FRoot.c_str(), nullptr);
     }
-    ~TTree() { RunShellDelete(FRoot); }
+    ~TTree() { TempFolder::Remove(FRoot); }
     std::wstring operator/(const std::wstring& name) const { return FRoot + L"\\" + name; }
     const std::wstring& Root() const { return FRoot; }
     void Dir(const std::wstring& name) const { CreateDirectoryW((*this / name).c_str(), nullptr); }
@@ -194,16 +196,6 @@ public:
     }
 
 private:
-    static void RunShellDelete(const std::wstring& path)
-    {
-        std::wstring from = path;
-        from.append(2, L'\0');
-        SHFILEOPSTRUCTW operation{};
-        operation.wFunc = FO_DELETE;
-        operation.pFrom = from.c_str();
-        operation.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-        SHFileOperationW(&operation);
-    }
     std::wstring FRoot;
 };
 

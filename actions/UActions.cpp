@@ -8,6 +8,7 @@
 
 // File operations
 #include "fileop/UActionDelete.h"
+#include "fileop/UActionRename.h"
 #include "fileop/UFileOp.h"
 
 // Folders
@@ -515,6 +516,7 @@ TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
     for (const TActionEntry& entry : kThreadActions)
         (new TTransferAction(false, TableAction, const_cast<TActionEntry*>(&entry)))->SetOwner(this);
     (new TDeleteAction)->SetOwner(this);
+    (new TRenameAction)->SetOwner(this);
     (new TDefaultAction(false))->SetOwner(this);
     (new TDefaultAction(true))->SetOwner(this);
 }

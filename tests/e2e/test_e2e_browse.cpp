@@ -36,6 +36,8 @@ key:
   S: Sort
   F: Filter
   C: Copy
+  F2: Rename
+  Delete: Delete
   NoSuchKey: Refresh
   F6: NoSuchAction
 menu:
@@ -365,6 +367,78 @@ TEST_F(Browse, CopyToTheOtherViewAndAnswerTheCollisionPrompt)
     }));
     ASSERT_TRUE(GetFileAttributesExW((FTree + L"\\alpha\\a.000.txt").c_str(), GetFileExInfoStandard, &backup));
     EXPECT_EQ(backup.nFileSizeLow, 7u) << "the replaced file is kept as the backup";
+}
+
+namespace {
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+struct TDialogSearch {
+    DWORD ProcessId;
+    HWND Found;
+};
+
+BOOL CALLBACK FindProcessDialog(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<TDialogSearch*>(param);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (processId != search->ProcessId || !IsWindowVisible(window) || std::wstring(className) != L"#32770")
+        return TRUE;
+    search->Found = window;
+    return FALSE;
+}
+
+} // namespace
+
+TEST_F(Browse, RenameOneFileThenTwoByTheirCommonPartThenDeleteOne)
+{
+    // The caret on a.txt: the dialog selects "a", which typing replaces.
+    Keys(L"Down Down Down");
+    ASSERT_TRUE(StateIs(L"Caret", L"a.txt"));
+    Keys(L"F2");
+    Sleep(800);
+    Screenshot(L"rename-one");
+    Keys(L"z Return");
+    ASSERT_TRUE(WaitUntil([&] { return Exists(FTree + L"\\z.txt"); }));
+    EXPECT_FALSE(Exists(FTree + L"\\a.txt"));
+    ASSERT_TRUE(StateIs(L"Caret", L"z.txt")) << "the caret follows the new name";
+
+    // c.txt and z.txt share only "txt": the base field shows "*" and cannot
+    // be typed into; the extension field has the focus.
+    Keys(L"Insert Up Insert");
+    ASSERT_TRUE(StateIs(L"Marked", L"c.txt\r\nz.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
+    Keys(L"F2");
+    Sleep(800);
+    Screenshot(L"rename-several");
+    Keys(L"l o g Return");
+    ASSERT_TRUE(WaitUntil([&] { return Exists(FTree + L"\\c.log") && Exists(FTree + L"\\z.log"); }));
+    EXPECT_FALSE(Exists(FTree + L"\\c.txt"));
+    EXPECT_FALSE(Exists(FTree + L"\\z.txt"));
+    ASSERT_TRUE(StateIs(L"Names", L"alpha\r\nbeta\r\n日本語フォルダ\r\nb.log\r\nc.log\r\nz.log\r\n"))
+        << UnicodeToUtf8(State(L"Names"));
+
+    // Delete b.log for good: "抹消" is the second choice, and the shell asks.
+    Keys(L"ctrl+Home Down Down Down");
+    ASSERT_TRUE(StateIs(L"Caret", L"b.log"));
+    Keys(L"Delete");
+    Sleep(800);
+    Screenshot(L"delete-dialog");
+    Keys(L"Down Return");
+    TDialogSearch confirm{FProcessId, nullptr};
+    ASSERT_TRUE(WaitUntil([&] {
+        EnumWindows(FindProcessDialog, reinterpret_cast<LPARAM>(&confirm));
+        return confirm.Found != nullptr;
+    }));
+    PostMessageW(confirm.Found, WM_COMMAND, IDYES, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !Exists(FTree + L"\\b.log"); }));
+    EXPECT_TRUE(StateIs(L"Names", L"alpha\r\nbeta\r\n日本語フォルダ\r\nc.log\r\nz.log\r\n"))
+        << UnicodeToUtf8(State(L"Names"));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 // File operations
 #include "fileop/UActionDelete.h"
+#include "fileop/UActionAttribute.h"
 #include "fileop/UActionRename.h"
 #include "fileop/UFileOp.h"
 
@@ -517,6 +518,7 @@ TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
         (new TTransferAction(false, TableAction, const_cast<TActionEntry*>(&entry)))->SetOwner(this);
     (new TDeleteAction)->SetOwner(this);
     (new TRenameAction)->SetOwner(this);
+    (new TAttributeAction)->SetOwner(this);
     (new TDefaultAction(false))->SetOwner(this);
     (new TDefaultAction(true))->SetOwner(this);
 }

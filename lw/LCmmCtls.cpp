@@ -20,7 +20,7 @@ void InitCommonControlClasses()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS};
+        INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_DATE_CLASSES};
         InitCommonControlsEx(&init);
     });
 }
@@ -62,6 +62,12 @@ const wchar_t* ProgressClass()
 {
     InitCommonControlClasses();
     return PROGRESS_CLASSW;
+}
+
+const wchar_t* DateTimeClass()
+{
+    InitCommonControlClasses();
+    return DATETIMEPICK_CLASSW;
 }
 
 } // namespace
@@ -200,4 +206,34 @@ void TTreeView::Expand(HTREEITEM item)
 int TTreeView::Count() const
 {
     return static_cast<int>(SendMessageW(Handle(), TVM_GETCOUNT, 0, 0));
+}
+
+// ---------------------------------------------------------------------------
+// TDateTimePicker
+
+TDateTimePicker::TDateTimePicker(T0Window* parent, UINT id, bool checkBox)
+    : T0Control(parent, DateTimeClass(), WS_TABSTOP | (checkBox ? DTS_SHOWNONE : 0), L"", id)
+{
+}
+
+void TDateTimePicker::SetFormat(std::wstring_view format)
+{
+    std::wstring text(format);
+    SendMessageW(Handle(), DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TDateTimePicker::SetTime(const SYSTEMTIME& time)
+{
+    SendMessageW(Handle(), DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&time));
+}
+
+void TDateTimePicker::SetNone()
+{
+    SendMessageW(Handle(), DTM_SETSYSTEMTIME, GDT_NONE, 0);
+}
+
+bool TDateTimePicker::Time(SYSTEMTIME& time) const
+{
+    time = SYSTEMTIME{};
+    return SendMessageW(Handle(), DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&time)) == GDT_VALID;
 }

@@ -1,5 +1,5 @@
-// Wrappers of the common controls: the status bar of a window and the tree
-// view of the tree dialog.
+// Wrappers of the common controls: the status bar of a window, the progress
+// bar, the date and time field and the tree view of the tree dialog.
 #pragma once
 
 // Toolkit
@@ -43,6 +43,20 @@ public:
     int Maximum() const;
     void SetPosition(int position);
     int Position() const;
+};
+
+// A date and time field. With a check box the field may hold no time.
+class TDateTimePicker : public T0Control {
+public:
+    TDateTimePicker(T0Window* parent, UINT id, bool checkBox);
+    // A display format such as "yyyy-MM-dd HH:mm:ss".
+    void SetFormat(std::wstring_view format);
+    // Shows time and ticks the check box.
+    void SetTime(const SYSTEMTIME& time);
+    // Clears the check box (only with one).
+    void SetNone();
+    // The time shown; false when the check box is clear.
+    bool Time(SYSTEMTIME& time) const;
 };
 
 // A tree view of texts with pointer-sized data.

@@ -37,6 +37,7 @@ key:
   F: Filter
   C: Copy
   F2: Rename
+  A: Attribute
   Delete: Delete
   NoSuchKey: Refresh
   F6: NoSuchAction
@@ -439,6 +440,41 @@ TEST_F(Browse, RenameOneFileThenTwoByTheirCommonPartThenDeleteOne)
     ASSERT_TRUE(WaitUntil([&] { return !Exists(FTree + L"\\b.log"); }));
     EXPECT_TRUE(StateIs(L"Names", L"alpha\r\nbeta\r\n日本語フォルダ\r\nc.log\r\nz.log\r\n"))
         << UnicodeToUtf8(State(L"Names"));
+}
+
+TEST_F(Browse, MakeAFileReadOnlyThroughTheAttributeDialog)
+{
+    Keys(L"ctrl+End");
+    ASSERT_TRUE(StateIs(L"Caret", L"c.txt"));
+    // The dialog opens on the first switch, "Read-Only", at "OFF"; Left
+    // steps to "ON".
+    Keys(L"a");
+    Sleep(800);
+    Keys(L"Left");
+    Sleep(300);
+    Screenshot(L"attribute-dialog");
+    Keys(L"Return");
+    ASSERT_TRUE(WaitUntil([&] {
+        DWORD attributes = GetFileAttributesW((FTree + L"\\c.txt").c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    }));
+
+    // Two marked files: every switch starts at "-" (left alone); Right steps
+    // Read-Only to "OFF" for both, and the hidden b.log stays hidden.
+    ASSERT_TRUE(SetFileAttributesW((FTree + L"\\b.log").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    Keys(L"Insert Up Insert");
+    ASSERT_TRUE(StateIs(L"Marked", L"b.log\r\nc.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
+    Keys(L"a");
+    Sleep(800);
+    Keys(L"Right");
+    Sleep(300);
+    Screenshot(L"attribute-several");
+    Keys(L"Return");
+    ASSERT_TRUE(WaitUntil([&] { return GetFileAttributesW((FTree + L"\\c.txt").c_str()) == FILE_ATTRIBUTE_ARCHIVE; }));
+    // (Wine reports every plain file with the archive bit.)
+    EXPECT_EQ(GetFileAttributesW((FTree + L"\\b.log").c_str()) & ~FILE_ATTRIBUTE_ARCHIVE,
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    SetFileAttributesW((FTree + L"\\b.log").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 } // namespace

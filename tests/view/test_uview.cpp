@@ -11,6 +11,7 @@
 
 // File operations
 #include "fileop/UActionDelete.h"
+#include "fileop/UFileOp.h"
 
 // Folders
 #include "folders/ShlUtils.h"
@@ -453,4 +454,51 @@ TEST(Delete, ErasingAShownFolderAsksTheShellAndTheViewClimbsOut)
     EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW((dir / L"x").c_str()) == INVALID_FILE_ATTRIBUTES; }));
     EXPECT_TRUE(WaitUntil([&] { return window.FolderPath() == dir.Path(); })) << UnicodeToUtf8(window.FolderPath());
     SetDriveTypeProbe(previous);
+}
+
+namespace {
+
+std::string Contents(const std::wstring& path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string text(64, '\0');
+    DWORD read = 0;
+    if (!file || !::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr))
+        return "(unreadable)";
+    text.resize(read);
+    return text;
+}
+
+} // namespace
+
+TEST(FileOperation, AJobWaitingAtItsPromptHoldsUpNeitherAnotherJobNorTheWindows)
+{
+    TempFolder source;
+    TempFolder first;
+    TempFolder second;
+    source.MakeFile(L"a.txt", "new");
+    source.MakeFile(L"b.txt", "bee");
+    first.MakeFile(L"a.txt", "old");
+    TWindowThread window(source.Path());
+    TPath from = TPath::FromPath(source.Path());
+
+    // The first job stops at its collision prompt and waits for an answer.
+    TFileOperationThread* waiting =
+        StartFileOperation(TFileOperationKind::Copy, {L"a.txt"}, TPath::FromPath(first.Path()), from);
+    ASSERT_TRUE(WaitUntil([&] {
+        TExclusiveLock lock;
+        return waiting->Window() != nullptr && waiting->Window()->Prompting();
+    }));
+    // Meanwhile a second job runs to its end, and the filer window answers.
+    StartFileOperation(TFileOperationKind::Copy, {L"b.txt"}, TPath::FromPath(second.Path()), from);
+    EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW((second / L"b.txt").c_str()) != INVALID_FILE_ATTRIBUTES; }));
+    DWORD_PTR answer = 0;
+    EXPECT_NE(SendMessageTimeoutW(window.Window()->Handle(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer), 0);
+
+    // Escape at the prompt ends the first job with the old file untouched.
+    HWND prompt = waiting->Window()->Handle();
+    PostMessageW(prompt, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(prompt); }));
+    EXPECT_EQ(Contents(first / L"a.txt"), "old");
+    Application()->FreeFinishedThreads();
 }

@@ -7,6 +7,7 @@
 #include "view/UView.h"
 
 // File operations
+#include "fileop/UActionCommandLine.h"
 #include "fileop/UActionDelete.h"
 #include "fileop/UFileOp.h"
 
@@ -515,6 +516,7 @@ TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
     for (const TActionEntry& entry : kThreadActions)
         (new TTransferAction(false, TableAction, const_cast<TActionEntry*>(&entry)))->SetOwner(this);
     (new TDeleteAction)->SetOwner(this);
+    (new TCommandLineAction)->SetOwner(this);
     (new TDefaultAction(false))->SetOwner(this);
     (new TDefaultAction(true))->SetOwner(this);
 }

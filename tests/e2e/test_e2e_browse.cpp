@@ -426,6 +426,18 @@ TEST_F(Browse, ACommandLineRunsInTheViewsFolderAndShowsWhatItPrinted)
     ASSERT_TRUE(WaitUntil([&] { return ControlText(output) == expected; })) << UnicodeToUtf8(ControlText(output));
     Screenshot(L"command-line");
     Keys(L"Escape");
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
+
+    // Marked names come in view order, the caret in front of them.
+    FocusProgram();
+    Keys(L"Down Down Insert ctrl+End Insert");
+    ASSERT_TRUE(StateIs(L"Marked", L"日本語フォルダ\r\nc.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
+    Keys(L"x");
+    ASSERT_TRUE(WaitUntil([&] { return (window = CommandWindow(FProcessId)) != nullptr; }));
+    EXPECT_EQ(ControlText(GetDlgItem(window, 100)), L" 日本語フォルダ c.txt");
+    // Both ends of the selection in the answer: no pointers cross processes.
+    EXPECT_EQ(SendMessageW(GetDlgItem(window, 100), EM_GETSEL, 0, 0), 0);
+    PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
 }
 

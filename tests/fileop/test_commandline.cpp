@@ -96,23 +96,11 @@ private:
     TExceptionDisplay FPrevious;
 };
 
-std::wstring WindowText(HWND window)
-{
-    int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), length + 1)));
-    return text;
-}
-
-struct TWindowSearch {
-    HWND Found = nullptr;
-};
-
 BOOL CALLBACK FindCommandWindow(HWND window, LPARAM param)
 {
     wchar_t name[64];
     if (GetClassNameW(window, name, 64) > 0 && std::wstring(name) == kCommandLineWindowClass) {
-        reinterpret_cast<TWindowSearch*>(param)->Found = window;
+        *reinterpret_cast<HWND*>(param) = window;
         return FALSE;
     }
     return TRUE;
@@ -127,9 +115,7 @@ public:
         FThread = T0Thread::StartThread<TCommandLineThread>(std::wstring(kCommandLineCaption), directory, command, 0, 0,
                                                             editor);
         EXPECT_TRUE(WaitUntil([&] {
-            TWindowSearch search;
-            EnumThreadWindows(FThread->ThreadId(), FindCommandWindow, reinterpret_cast<LPARAM>(&search));
-            FWindow = search.Found;
+            EnumThreadWindows(FThread->ThreadId(), FindCommandWindow, reinterpret_cast<LPARAM>(&FWindow));
             return FWindow != nullptr && IsWindowVisible(FWindow);
         }));
     }
@@ -140,7 +126,6 @@ public:
         EXPECT_EQ(WaitForSingleObject(FThread->ThreadHandle(), 20000), WAIT_OBJECT_0);
         Application()->FreeFinishedThreads();
     }
-    HWND Handle() const { return FWindow; }
     HWND Child(UINT id) const { return GetDlgItem(FWindow, static_cast<int>(id)); }
     bool Ended() const { return WaitForSingleObject(FThread->ThreadHandle(), 0) == WAIT_OBJECT_0; }
     bool WaitForEnd() const
@@ -154,7 +139,13 @@ public:
     void Click(UINT id) { SendMessageW(Child(id), BM_CLICK, 0, 0); }
     // Run is posted: the window is busy until the command ends.
     void Run() { PostMessageW(Child(kRunButtonId), BM_CLICK, 0, 0); }
-    std::wstring Output() const { return WindowText(Child(kOutputFieldId)); }
+    std::wstring Output() const
+    {
+        HWND field = Child(kOutputFieldId);
+        std::wstring text(static_cast<size_t>(GetWindowTextLengthW(field)) + 1, L'\0');
+        text.resize(static_cast<size_t>(GetWindowTextW(field, text.data(), static_cast<int>(text.size()))));
+        return text;
+    }
     int Height() const
     {
         RECT rect{};

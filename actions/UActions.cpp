@@ -7,6 +7,7 @@
 #include "view/UView.h"
 
 // File operations
+#include "fileop/UActionCommandLine.h"
 #include "fileop/UActionDelete.h"
 #include "fileop/UActionAttribute.h"
 #include "fileop/UActionRename.h"
@@ -519,6 +520,7 @@ TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
     (new TDeleteAction)->SetOwner(this);
     (new TRenameAction)->SetOwner(this);
     (new TAttributeAction)->SetOwner(this);
+    (new TCommandLineAction)->SetOwner(this);
     (new TDefaultAction(false))->SetOwner(this);
     (new TDefaultAction(true))->SetOwner(this);
 }

@@ -281,7 +281,7 @@ LRESULT TModalDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_SYSCOMMAND:
         // Alt with a control's mnemonic letter.
-        if ((wParam & 0xFFF0) == SC_KEYMENU && lParam != 0 && PressMnemonic(static_cast<wchar_t>(lParam)))
+        if ((wParam & 0xFFF0) == SC_KEYMENU && lParam != 0 && PressMnemonic(this, static_cast<wchar_t>(lParam)))
             return 0;
         return T0DialogWindow::Dispatch(message, wParam, lParam);
     case WM_QUIT:
@@ -297,27 +297,6 @@ LRESULT TModalDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
     default:
         return T0DialogWindow::Dispatch(message, wParam, lParam);
     }
-}
-
-bool TModalDialog::PressMnemonic(wchar_t key)
-{
-    wchar_t wanted = static_cast<wchar_t>(
-        reinterpret_cast<UINT_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<UINT_PTR>(key)))));
-    for (HWND child = GetWindow(Handle(), GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        auto* control = dynamic_cast<T0Control*>(WindowOf(child));
-        if (control == nullptr || !IsWindowEnabled(child) || AccelChar(control->Text()) != wanted)
-            continue;
-        if (dynamic_cast<TLabel*>(control) != nullptr) {
-            // A label's letter focuses the control after it.
-            if (HWND next = GetWindow(child, GW_HWNDNEXT))
-                SetFocus(next);
-        } else {
-            SetFocus(child);
-            SendMessageW(child, BM_CLICK, 0, 0);
-        }
-        return true;
-    }
-    return false;
 }
 
 // ---------------------------------------------------------------------------

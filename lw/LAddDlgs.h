@@ -76,7 +76,6 @@ private:
     void CreateDialogWindow();
     void SizeToContent();
     HWND ControlOf(HWND window) const;
-    bool PressMnemonic(wchar_t key);
 
     std::wstring FCaption;
     TButton* FOk = nullptr;

@@ -72,6 +72,8 @@ using UniqueHandle = UniqueResource<NullIsInvalid<HANDLE, ::CloseHandle>>;
 using UniqueFileHandle = UniqueResource<MinusOneIsInvalid<::CloseHandle>>;
 using UniqueFindHandle = UniqueResource<MinusOneIsInvalid<::FindClose>>;
 using UniqueModule = UniqueResource<NullIsInvalid<HMODULE, ::FreeLibrary>>;
+// A window the calling thread made and destroys (not a toolkit window).
+using UniqueWindow = UniqueResource<NullIsInvalid<HWND, ::DestroyWindow>>;
 
 // Owns a BSTR: the wide string type that crosses module boundaries.
 class WideString {

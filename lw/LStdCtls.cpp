@@ -29,6 +29,27 @@ TFont* DialogFont()
     return CurrentGUIThread()->DefaultGUIFont();
 }
 
+bool PressMnemonic(T0Window* dialog, wchar_t key)
+{
+    wchar_t wanted = static_cast<wchar_t>(
+        reinterpret_cast<UINT_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<UINT_PTR>(key)))));
+    for (HWND child = GetWindow(dialog->Handle(), GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        auto* control = dynamic_cast<T0Control*>(WindowOf(child));
+        if (control == nullptr || !IsWindowEnabled(child) || AccelChar(control->Text()) != wanted)
+            continue;
+        if (dynamic_cast<TLabel*>(control) != nullptr) {
+            // A label's letter focuses the control after it.
+            if (HWND next = GetWindow(child, GW_HWNDNEXT))
+                SetFocus(next);
+        } else {
+            SetFocus(child);
+            SendMessageW(child, BM_CLICK, 0, 0);
+        }
+        return true;
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // T0Control
 
@@ -151,6 +172,26 @@ void TLineField::Selection(int& start, int& end) const
     SendMessageW(Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&first), reinterpret_cast<LPARAM>(&last));
     start = static_cast<int>(first);
     end = static_cast<int>(last);
+}
+
+// ---------------------------------------------------------------------------
+// TTextField
+
+TTextField::TTextField(T0Window* parent, UINT id, bool readOnly)
+    : T0Control(parent, L"EDIT",
+                WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL |
+                    (readOnly ? ES_READONLY : 0),
+                L"", id, WS_EX_CLIENTEDGE),
+      FReadOnly(readOnly)
+{
+}
+
+bool TTextField::KeyDown(int shift, UINT key)
+{
+    // A multi-line field wants every key; these belong to the dialog.
+    if (key == VK_TAB || key == VK_ESCAPE || (FReadOnly && key == VK_RETURN))
+        return NavigateKey(key, shift);
+    return false;
 }
 
 // ---------------------------------------------------------------------------

@@ -82,6 +82,17 @@ public:
     void Selection(int& start, int& end) const;
 };
 
+// A multi-line edit field with scroll bars. Tab and
+// Escape, and Return in a read-only one, go to the dialog it lives in.
+class TTextField : public T0Control {
+public:
+    TTextField(T0Window* parent, UINT id, bool readOnly);
+    bool KeyDown(int shift, UINT key) override;
+
+private:
+    bool FReadOnly;
+};
+
 // A single-selection list box of texts.
 class TListBox : public T0Control {
 public:
@@ -121,3 +132,8 @@ private:
 
 // The calling thread's dialog font: the GUI font of the toolkit thread.
 TFont* DialogFont();
+
+// Alt with a letter in a dialog: the enabled control whose caption has that
+// mnemonic is focused and pressed (a label's focuses the control after it).
+// False when no control has it.
+bool PressMnemonic(T0Window* dialog, wchar_t key);

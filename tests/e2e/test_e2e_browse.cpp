@@ -39,6 +39,7 @@ key:
   F2: Rename
   A: Attribute
   Delete: Delete
+  X: CommandLine
   NoSuchKey: Refresh
   F6: NoSuchAction
 menu:
@@ -135,6 +136,45 @@ std::vector<HWND> FilerWindows(DWORD processId)
     TFilerSearch search{processId, {}};
     EnumWindows(CollectFilerWindow, reinterpret_cast<LPARAM>(&search));
     return search.Found;
+}
+
+struct TCommandSearch {
+    DWORD Process;
+    HWND Found;
+};
+
+BOOL CALLBACK FindCommandWindow(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<TCommandSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t name[64];
+    if (process == search->Process && GetClassNameW(window, name, 64) > 0 &&
+        std::wstring(name) == L"NimbraCommandLine" && IsWindowVisible(window)) {
+        search->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The program's command line window, or null.
+HWND CommandWindow(DWORD processId)
+{
+    TCommandSearch search{processId, nullptr};
+    EnumWindows(FindCommandWindow, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+// The text of a control of another process: asked with WM_GETTEXT, since
+// GetWindowTextW reads only the caption the system keeps.
+std::wstring ControlText(HWND control)
+{
+    auto length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    auto copied =
+        SendMessageW(control, WM_GETTEXT, static_cast<WPARAM>(length + 1), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(copied));
+    return text;
 }
 
 void WriteFile(const std::wstring& path, size_t size)
@@ -475,6 +515,40 @@ TEST_F(Browse, MakeAFileReadOnlyThroughTheAttributeDialog)
     EXPECT_EQ(GetFileAttributesW((FTree + L"\\b.log").c_str()) & ~FILE_ATTRIBUTE_ARCHIVE,
               static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
     SetFileAttributesW((FTree + L"\\b.log").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(Browse, ACommandLineRunsInTheViewsFolderAndShowsWhatItPrinted)
+{
+    // The caret is on a folder: its name follows the command to be typed.
+    Keys(L"x");
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (window = CommandWindow(FProcessId)) != nullptr; }));
+    HWND field = GetDlgItem(window, 100);
+    HWND output = GetDlgItem(window, 103);
+    EXPECT_EQ(ControlText(window), L"コマンドライン実行");
+    EXPECT_EQ(ControlText(field), L" alpha");
+    Keys(L"e c h o space h e l l o");
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(field) == L"echo hello alpha"; }))
+        << UnicodeToUtf8(ControlText(field));
+    // Alt+S captures the output; Return runs.
+    Keys(L"alt+s Return");
+    const std::wstring expected = FTree + L"> echo hello alpha\r\nhello alpha\r\n";
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(output) == expected; })) << UnicodeToUtf8(ControlText(output));
+    Screenshot(L"command-line");
+    Keys(L"Escape");
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
+
+    // Marked names come in view order, the caret in front of them.
+    FocusProgram();
+    Keys(L"Down Down Insert ctrl+End Insert");
+    ASSERT_TRUE(StateIs(L"Marked", L"日本語フォルダ\r\nc.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
+    Keys(L"x");
+    ASSERT_TRUE(WaitUntil([&] { return (window = CommandWindow(FProcessId)) != nullptr; }));
+    EXPECT_EQ(ControlText(GetDlgItem(window, 100)), L" 日本語フォルダ c.txt");
+    // Both ends of the selection in the answer: no pointers cross processes.
+    EXPECT_EQ(SendMessageW(GetDlgItem(window, 100), EM_GETSEL, 0, 0), 0);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
 }
 
 } // namespace

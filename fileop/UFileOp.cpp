@@ -20,6 +20,7 @@
 #include <shlobj.h>
 
 // Standard library
+#include <atomic>
 #include <cwchar>
 #include <optional>
 
@@ -97,6 +98,20 @@ bool DirectoryExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// The application lock is released while the file system works, so that
+// the views react to the changes meanwhile.
+class TUnlocked {
+public:
+    TUnlocked()
+    {
+        if (Application() != nullptr)
+            FSuspended.emplace();
+    }
+
+private:
+    std::optional<TSuspendShared> FSuspended;
+};
+
 // One shell operation from one path to another; true on success.
 bool RunShellOperation(HWND owner, UINT function, const std::wstring& from, const std::wstring& to,
                        FILEOP_FLAGS flags)
@@ -113,13 +128,30 @@ bool RunShellOperation(HWND owner, UINT function, const std::wstring& from, cons
     operation.fFlags = flags;
     int result;
     {
-        // The views react to the changes meanwhile.
-        std::optional<TSuspendShared> unlocked;
-        if (Application() != nullptr)
-            unlocked.emplace();
+        TUnlocked unlocked;
         result = SHFileOperationW(&operation);
     }
     return result == 0 && !operation.fAnyOperationsAborted;
+}
+
+// A name in folder that nothing has: where a file is written before it
+// takes its final name.
+std::wstring TemporaryName(const std::wstring& folder)
+{
+    static std::atomic<unsigned> counter{GetTickCount()};
+    for (;;) {
+        wchar_t name[32];
+        swprintf(name, 32, L"~nimbra-%08x.tmp", counter++);
+        std::wstring path = CombinePath(folder, name);
+        if (!PathIsAccessible(path))
+            return path;
+    }
+}
+
+void RemoveTemporary(const std::wstring& path)
+{
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
 }
 
 } // namespace
@@ -131,8 +163,14 @@ bool MakeNumberedBackup(const std::wstring& path, bool samePlace, HWND owner)
         return false;
     for (const TBackupPlan::TRename& rename : plan.Renames)
         RunShellOperation(owner, FO_RENAME, BackupName(path, rename.From), BackupName(path, rename.To), kShellFlags);
-    RunShellOperation(owner, samePlace ? FO_COPY : FO_RENAME, path, BackupName(path, *plan.Next), kShellFlags);
-    return true;
+    // A backup that would not move out of the way keeps its number: it is
+    // never replaced.
+    std::wstring backup = BackupName(path, *plan.Next);
+    if (PathIsAccessible(backup))
+        return false;
+    RunShellOperation(owner, samePlace ? FO_COPY : FO_RENAME, path, backup, kShellFlags);
+    // The files tell whether it worked (a file held open stays where it is).
+    return PathIsAccessible(backup) && (samePlace || !PathIsAccessible(path));
 }
 
 TFileOperationEngine::TFileOperationEngine(TFileOperationKind kind, TPath source, TPath destination,
@@ -193,8 +231,7 @@ void TFileOperationEngine::Execute()
         if (!find) {
             // Gone since it was chosen: said, and the job goes on if the
             // user wants it to.
-            if (!FUI.AskContinueAfterFailure(sourcePath + kFailed, KindName()))
-                throw EAbort();
+            Failed(sourcePath);
             continue;
         }
         find.reset();
@@ -229,6 +266,9 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
     if (FKind == TFileOperationKind::Link)
         destinationPath = LinkName(destinationPath);
     bool proceed = true;
+    // Only the overwriting modes put the new file in place of an existing
+    // one; the others made room first, or the item is left.
+    bool replace = false;
     while (PathIsAccessible(destinationPath)) {
         TCollisionMode mode = TCollisionMode::Backup;
         if (!FUI.AskCollision(destinationPath, mode))
@@ -237,6 +277,7 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
         switch (mode) {
         case TCollisionMode::Overwrite:
             proceed = !FSamePlace;
+            replace = true;
             break;
         case TCollisionMode::Backup:
             proceed = MakeBackup(destinationPath) && !FSamePlace;
@@ -248,20 +289,21 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
                 FUI.ShowWarning(kNoRecycleHere, KindName());
                 proceed = false;
             } else {
-                Recycle(destinationPath);
-                again = true;
+                // One that stays (held open, a read-only folder) would be
+                // asked about for ever with "all" chosen: it is a failure.
+                proceed = Recycle(destinationPath);
+                again = proceed;
             }
             break;
         case TCollisionMode::OverwriteIfNewer:
             proceed = SourceIsNewer(item, destinationPath);
+            replace = true;
             break;
         case TCollisionMode::BackupIfNewer:
             proceed = SourceIsNewer(item, destinationPath) && MakeBackup(destinationPath);
             break;
         case TCollisionMode::RecycleIfNewer:
-            proceed = SourceIsNewer(item, destinationPath);
-            if (proceed)
-                Recycle(destinationPath);
+            proceed = SourceIsNewer(item, destinationPath) && Recycle(destinationPath);
             break;
         case TCollisionMode::Rename: {
             std::wstring name = ExtractFileName(destinationPath);
@@ -280,17 +322,60 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
     }
     if (!proceed)
         return;
-    switch (FKind) {
-    case TFileOperationKind::Copy:
-        ShellOperation(FO_COPY, sourcePath, destinationPath);
-        break;
-    case TFileOperationKind::Move:
-        ShellOperation(FO_MOVE, sourcePath, destinationPath);
-        break;
-    case TFileOperationKind::Link:
+    if (FKind == TFileOperationKind::Link)
         CreateLink(sourcePath, destinationPath);
-        break;
+    else
+        Transfer(sourcePath, destinationPath, replace);
+}
+
+void TFileOperationEngine::Transfer(const std::wstring& sourcePath, const std::wstring& destinationPath, bool replace)
+{
+    // The file is written under a temporary name beside its destination and
+    // takes its final name only once it is there whole: a copy that fails
+    // part-way (a full disk) leaves nothing under the final name, and a file
+    // it is to replace stays as it was until then.
+    std::wstring temporary = TemporaryName(ExtractFileDir(destinationPath));
+    bool move = FKind == TFileOperationKind::Move;
+    bool done = RunShellOperation(FUI.Owner(), move ? FO_MOVE : FO_COPY, sourcePath, temporary, kShellFlags);
+    if (move) {
+        // A shell may call a move done that did not happen (a source held
+        // open, a destination it could not write): the files tell. While
+        // the source is there, whatever reached the destination is a spare.
+        done = !PathIsAccessible(sourcePath);
+        if (!done) {
+            RemoveTemporary(temporary);
+            Failed(sourcePath);
+            return;
+        }
+        if (!PathIsAccessible(temporary)) {
+            Failed(sourcePath);
+            return;
+        }
+    } else if (!done) {
+        RemoveTemporary(temporary);
+        Failed(sourcePath);
+        return;
     }
+    bool named;
+    {
+        TUnlocked unlocked;
+        named = MoveFileExW(temporary.c_str(), destinationPath.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    }
+    if (named)
+        return;
+    // The final name was taken meanwhile, or what is there cannot be
+    // replaced: a copy is dropped, a moved file goes back where it was.
+    if (!move) {
+        RemoveTemporary(temporary);
+        Failed(sourcePath);
+        return;
+    }
+    bool returned;
+    {
+        TUnlocked unlocked;
+        returned = MoveFileExW(temporary.c_str(), sourcePath.c_str(), MOVEFILE_COPY_ALLOWED);
+    }
+    Failed(returned ? sourcePath : temporary);
 }
 
 void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
@@ -303,8 +388,12 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
     {
         WIN32_FIND_DATAW data;
         UniqueFindHandle find(FindFirstFileW((sourcePath + L"\\*.*").c_str(), &data));
-        if (!find)
-            RaiseLastOSError(sourcePath);
+        if (!find) {
+            // Gone (or unreadable) since its parent was read: said, and the
+            // job goes on if the user wants it to.
+            Failed(sourcePath);
+            return;
+        }
         do {
             if (!IsDotEntry(data.cFileName))
                 ProcessItem(sourcePath, destinationPath, data, moveWhole);
@@ -315,7 +404,11 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
     if (FKind == TFileOperationKind::Move && !moveWhole)
         RemoveDirectoryW(sourcePath.c_str());
     if (moveWhole && !whole) {
-        ShellOperation(FO_MOVE, sourcePath, destinationPath);
+        // Done when the directory has left; on one drive letter it may still
+        // cross file systems, which a shell may fail at while calling it done.
+        RunShellOperation(FUI.Owner(), FO_MOVE, sourcePath, destinationPath, kShellFlags);
+        if (PathIsAccessible(sourcePath) || !PathIsAccessible(destinationPath))
+            Failed(sourcePath);
     } else if (created) {
         UniqueFileHandle directory(CreateFileW(destinationPath.c_str(), GENERIC_READ | GENERIC_WRITE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -326,27 +419,29 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
     }
 }
 
-void TFileOperationEngine::ShellOperation(UINT function, const std::wstring& from, const std::wstring& to)
+void TFileOperationEngine::Failed(const std::wstring& path)
 {
-    if (RunShellOperation(FUI.Owner(), function, from, to, kShellFlags))
-        return;
-    if (!FUI.AskContinueAfterFailure(from + kFailed, KindName()))
+    if (!FUI.AskContinueAfterFailure(path + kFailed, KindName()))
         throw EAbort();
 }
 
 bool TFileOperationEngine::MakeBackup(const std::wstring& destinationPath)
 {
-    // Every slot taken: the destination stays as it is, not overwritten.
+    // No backup (every slot taken, or the file held open): the destination
+    // stays as it is, not overwritten.
     if (MakeNumberedBackup(destinationPath, FSamePlace, FUI.Owner()))
         return true;
-    if (!FUI.AskContinueAfterFailure(destinationPath + kFailed, KindName()))
-        throw EAbort();
+    Failed(destinationPath);
     return false;
 }
 
-void TFileOperationEngine::Recycle(const std::wstring& destinationPath)
+bool TFileOperationEngine::Recycle(const std::wstring& destinationPath)
 {
     RunShellOperation(FUI.Owner(), FO_DELETE, destinationPath, {}, FOF_ALLOWUNDO | kShellFlags);
+    if (!PathIsAccessible(destinationPath))
+        return true;
+    Failed(destinationPath);
+    return false;
 }
 
 bool TFileOperationEngine::SourceIsNewer(const WIN32_FIND_DATAW& item, const std::wstring& destinationPath) const

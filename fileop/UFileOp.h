@@ -139,11 +139,15 @@ private:
     void ProcessFile(const std::wstring& sourcePath, std::wstring destinationPath, const WIN32_FIND_DATAW& item);
     void ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
                           const WIN32_FIND_DATAW& item, bool whole);
-    // Runs a shell operation; a failure asks whether to go on (No aborts).
-    void ShellOperation(UINT function, const std::wstring& from, const std::wstring& to);
+    // Copies or moves one file to its destination; replace lets it take the
+    // place of an existing file there.
+    void Transfer(const std::wstring& sourcePath, const std::wstring& destinationPath, bool replace);
+    // Says that path failed and asks whether to go on (No aborts).
+    void Failed(const std::wstring& path);
     // False when no backup could be made (the user chose to go on).
     bool MakeBackup(const std::wstring& destinationPath);
-    void Recycle(const std::wstring& destinationPath);
+    // False when the file is still there (the user chose to go on).
+    bool Recycle(const std::wstring& destinationPath);
     bool SourceIsNewer(const WIN32_FIND_DATAW& item, const std::wstring& destinationPath) const;
     void CreateLink(const std::wstring& sourcePath, const std::wstring& linkPath);
 
@@ -156,8 +160,9 @@ private:
 };
 
 // Makes a backup of path with the gap-closing numbering; with samePlace the
-// file is copied, not moved (it is the source too). False when every slot
-// is taken (nothing is touched then).
+// file is copied, not moved (it is the source too). False when no backup
+// was made: every slot is taken (nothing is touched then), or the file (or
+// a backup in the way) would not move.
 bool MakeNumberedBackup(const std::wstring& path, bool samePlace, HWND owner);
 
 // ---------------------------------------------------------------------------

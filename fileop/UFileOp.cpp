@@ -20,7 +20,6 @@
 #include <shlobj.h>
 
 // Standard library
-#include <atomic>
 #include <cwchar>
 #include <optional>
 
@@ -134,24 +133,52 @@ bool RunShellOperation(HWND owner, UINT function, const std::wstring& from, cons
     return result == 0 && !operation.fAnyOperationsAborted;
 }
 
-// A name in folder that nothing has: where a file is written before it
-// takes its final name.
-std::wstring TemporaryName(const std::wstring& folder)
+// Takes a name for this job by making an empty file of it, which only
+// succeeds when nothing has it yet: the test for a collision and the claim
+// on the name in one step (a look-up of a missing name reads the whole
+// folder on some file systems, so a test and then a copy would cost two).
+enum class TClaim : uint8_t { Claimed, Taken, Unwritable };
+TClaim ClaimName(const std::wstring& path)
 {
-    static std::atomic<unsigned> counter{GetTickCount()};
-    for (;;) {
-        wchar_t name[32];
-        swprintf(name, 32, L"~nimbra-%08x.tmp", counter++);
-        std::wstring path = CombinePath(folder, name);
-        if (!PathIsAccessible(path))
-            return path;
+    {
+        TUnlocked unlocked;
+        UniqueFileHandle file(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            return TClaim::Claimed;
     }
+    return PathIsAccessible(path) ? TClaim::Taken : TClaim::Unwritable;
 }
 
-void RemoveTemporary(const std::wstring& path)
+// From this size on a file goes through a temporary name: opening a file
+// so as to replace it (even an empty one of our own) makes some file
+// systems write it out when it is closed, which costs more for a large file
+// than two more look-ups of names.
+constexpr uint64_t kLargeFile = 8 * 1024 * 1024;
+
+// A name in folder for a file on its way, random so that nothing else has
+// it.
+std::wstring TemporaryName(const std::wstring& folder)
+{
+    GUID guid{};
+    CoCreateGuid(&guid);
+    wchar_t name[48];
+    swprintf(name, 48, L"~nimbra-%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x.tmp",
+             static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
+             guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    return CombinePath(folder, name);
+}
+
+// Removes a file this job made (and perhaps half wrote).
+void RemoveOwn(const std::wstring& path)
 {
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(path.c_str());
+}
+
+uint64_t FileSize(const WIN32_FIND_DATAW& data)
+{
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 } // namespace
@@ -265,6 +292,8 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
 {
     if (FKind == TFileOperationKind::Link)
         destinationPath = LinkName(destinationPath);
+    else if (TransferToFreeName(sourcePath, destinationPath, item))
+        return; // as most files: nothing had their name
     bool proceed = true;
     // Only the overwriting modes put the new file in place of an existing
     // one; the others made room first, or the item is left.
@@ -325,35 +354,57 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
     if (FKind == TFileOperationKind::Link)
         CreateLink(sourcePath, destinationPath);
     else
-        Transfer(sourcePath, destinationPath, replace);
+        Transfer(sourcePath, destinationPath, item, replace);
 }
 
-void TFileOperationEngine::Transfer(const std::wstring& sourcePath, const std::wstring& destinationPath, bool replace)
+bool TFileOperationEngine::TransferToFreeName(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                                              const WIN32_FIND_DATAW& item)
+{
+    if (FileSize(item) >= kLargeFile) {
+        // Looked for first: a collision is asked about before a long copy.
+        if (PathIsAccessible(destinationPath))
+            return false;
+        TransferThroughTemporary(sourcePath, destinationPath, false);
+        return true;
+    }
+    switch (ClaimName(destinationPath)) {
+    case TClaim::Claimed:
+        if (!Deliver(sourcePath, destinationPath, true))
+            Failed(sourcePath);
+        return true;
+    case TClaim::Unwritable:
+        Failed(sourcePath);
+        return true;
+    case TClaim::Taken:
+    default:
+        return false;
+    }
+}
+
+void TFileOperationEngine::Transfer(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                                    const WIN32_FIND_DATAW& item, bool replace)
+{
+    if (TransferToFreeName(sourcePath, destinationPath, item))
+        return;
+    // Made room for, yet taken again: it stays.
+    if (!replace) {
+        Failed(sourcePath);
+        return;
+    }
+    TransferThroughTemporary(sourcePath, destinationPath, true);
+}
+
+void TFileOperationEngine::TransferThroughTemporary(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                                                    bool replace)
 {
     // The file is written under a temporary name beside its destination and
-    // takes its final name only once it is there whole: a copy that fails
-    // part-way (a full disk) leaves nothing under the final name, and a file
-    // it is to replace stays as it was until then.
+    // takes its name only once it is there whole: until then a file it is
+    // to replace stays as it was.
     std::wstring temporary = TemporaryName(ExtractFileDir(destinationPath));
-    bool move = FKind == TFileOperationKind::Move;
-    bool done = RunShellOperation(FUI.Owner(), move ? FO_MOVE : FO_COPY, sourcePath, temporary, kShellFlags);
-    if (move) {
-        // A shell may call a move done that did not happen (a source held
-        // open, a destination it could not write): the files tell. While
-        // the source is there, whatever reached the destination is a spare.
-        done = !PathIsAccessible(sourcePath);
-        if (!done) {
-            RemoveTemporary(temporary);
-            Failed(sourcePath);
-            return;
-        }
-        if (!PathIsAccessible(temporary)) {
-            Failed(sourcePath);
-            return;
-        }
-    } else if (!done) {
-        RemoveTemporary(temporary);
-        Failed(sourcePath);
+    if (!Deliver(sourcePath, temporary, false)) {
+        // Said with the temporary name when what there is of a moved file
+        // is there.
+        Failed(PathIsAccessible(temporary) ? temporary : sourcePath);
         return;
     }
     bool named;
@@ -363,10 +414,11 @@ void TFileOperationEngine::Transfer(const std::wstring& sourcePath, const std::w
     }
     if (named)
         return;
-    // The final name was taken meanwhile, or what is there cannot be
-    // replaced: a copy is dropped, a moved file goes back where it was.
-    if (!move) {
-        RemoveTemporary(temporary);
+    // Taken meanwhile, or what is there cannot be replaced: a copy is
+    // dropped, a moved file goes back where it was (or, if it cannot, stays
+    // under the temporary name, which is then reported).
+    if (FKind == TFileOperationKind::Copy) {
+        RemoveOwn(temporary);
         Failed(sourcePath);
         return;
     }
@@ -376,6 +428,37 @@ void TFileOperationEngine::Transfer(const std::wstring& sourcePath, const std::w
         returned = MoveFileExW(temporary.c_str(), sourcePath.c_str(), MOVEFILE_COPY_ALLOWED);
     }
     Failed(returned ? sourcePath : temporary);
+}
+
+bool TFileOperationEngine::Deliver(const std::wstring& sourcePath, const std::wstring& targetPath, bool claimed)
+{
+    bool move = FKind == TFileOperationKind::Move;
+    bool done;
+    {
+        TUnlocked unlocked;
+        if (move)
+            done = MoveFileExW(sourcePath.c_str(), targetPath.c_str(),
+                               MOVEFILE_COPY_ALLOWED | (claimed ? MOVEFILE_REPLACE_EXISTING : 0)) != FALSE;
+        else
+            done = CopyFileExW(sourcePath.c_str(), targetPath.c_str(), nullptr, nullptr, nullptr,
+                               claimed ? 0 : COPY_FILE_FAIL_IF_EXISTS) != FALSE;
+    }
+    if (done)
+        return true;
+    DWORD error = GetLastError();
+    // Someone else's file under a temporary name: not ours to remove.
+    if (!claimed && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS))
+        return false;
+    // Nothing half-written stays: the target was claimed empty by this job,
+    // or had a name nothing else had, so it holds nothing of anyone else's.
+    // Only what may be the last of a moved file whose source has gone is
+    // kept.
+    WIN32_FILE_ATTRIBUTE_DATA target;
+    bool empty = GetFileAttributesExW(targetPath.c_str(), GetFileExInfoStandard, &target) &&
+                 target.nFileSizeLow == 0 && target.nFileSizeHigh == 0;
+    if (!move || empty || PathIsAccessible(sourcePath))
+        RemoveOwn(targetPath);
+    return false;
 }
 
 void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,

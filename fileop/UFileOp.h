@@ -120,7 +120,9 @@ protected:
 
 // One copy, move or link job over names in a file-system folder. Scan
 // counts the work, Execute does it; a Cancel in a prompt or a close request
-// ends Execute with EAbort (items done stay done).
+// ends Execute with EAbort (items done stay done). A file that fails on its
+// way (a full disk, a source held open) is reported and leaves nothing
+// half-written under its name; a file it was to replace stays as it was.
 class TFileOperationEngine {
 public:
     TFileOperationEngine(TFileOperationKind kind, TPath source, TPath destination, std::vector<std::wstring> names,
@@ -139,9 +141,19 @@ private:
     void ProcessFile(const std::wstring& sourcePath, std::wstring destinationPath, const WIN32_FIND_DATAW& item);
     void ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
                           const WIN32_FIND_DATAW& item, bool whole);
-    // Copies or moves one file to its destination; replace lets it take the
-    // place of an existing file there.
-    void Transfer(const std::wstring& sourcePath, const std::wstring& destinationPath, bool replace);
+    // Copies or moves one file to a destination nothing has; false when
+    // something has it (nothing is done then).
+    bool TransferToFreeName(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                            const WIN32_FIND_DATAW& item);
+    // Copies or moves one file to its destination once its collision is
+    // resolved; replace lets it take the place of an existing file there.
+    void Transfer(const std::wstring& sourcePath, const std::wstring& destinationPath, const WIN32_FIND_DATAW& item,
+                  bool replace);
+    void TransferThroughTemporary(const std::wstring& sourcePath, const std::wstring& destinationPath, bool replace);
+    // Copies or moves one file onto a name this job claimed (an empty file
+    // of its own) or onto a temporary name; false (with nothing left there)
+    // when it did not arrive.
+    bool Deliver(const std::wstring& sourcePath, const std::wstring& targetPath, bool claimed);
     // Says that path failed and asks whether to go on (No aborts).
     void Failed(const std::wstring& path);
     // False when no backup could be made (the user chose to go on).

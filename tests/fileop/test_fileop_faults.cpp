@@ -492,13 +492,15 @@ TEST(DiskFull, AFileThatDoesNotFitFailsAloneAndLeavesNoPartOfItself)
         SCOPED_TRACE(KindText(kind));
         TTree source(TempBase());
         TTree destination(full);
-        // Three that fit together, one that never fits, in one folder; a
-        // file that never fits on its own; one that fits after it; and an
-        // existing file that its too large namesake is to overwrite.
+        // Three that fit together, and two that never fit (a large one goes
+        // another way), in one folder; a file that never fits on its own;
+        // one that fits after it; and an existing file that its too large
+        // namesake is to overwrite.
         source.Dir(L"d");
         for (const wchar_t* name : {L"d\\a.bin", L"d\\b.bin", L"d\\c.bin"})
             source.File(name, 500 * 1024);
         source.File(L"d\\big.bin", 3 * 1024 * 1024);
+        source.File(L"d\\huge.bin", 12 * 1024 * 1024);
         source.File(L"top.bin", 3 * 1024 * 1024);
         source.File(L"after.txt", 1000);
         source.File(L"old.bin", 3 * 1024 * 1024);
@@ -509,10 +511,9 @@ TEST(DiskFull, AFileThatDoesNotFitFailsAloneAndLeavesNoPartOfItself)
         TOutcome outcome = check.Run(ui);
         EXPECT_FALSE(outcome.Aborted);
         EXPECT_EQ(Utf8(outcome.Error), "");
-        EXPECT_TRUE(Reported(ui, L"big.bin")) << Reports(ui);
-        EXPECT_TRUE(Reported(ui, L"top.bin")) << Reports(ui);
-        EXPECT_TRUE(Reported(ui, L"old.bin")) << Reports(ui);
-        EXPECT_EQ(ui.Failures.size(), 3u) << "only what did not fit fails" << Reports(ui);
+        for (const wchar_t* name : {L"big.bin", L"huge.bin", L"top.bin", L"old.bin"})
+            EXPECT_TRUE(Reported(ui, name)) << Utf8(name) << Reports(ui);
+        EXPECT_EQ(ui.Failures.size(), 4u) << "only what did not fit fails" << Reports(ui);
         for (const wchar_t* name : {L"d\\a.bin", L"d\\b.bin", L"d\\c.bin", L"after.txt"})
             EXPECT_TRUE(check.Arrived(name)) << Utf8(name);
         EXPECT_TRUE(ReadAll(destination / L"old.bin") == Bytes(1000, L"old.bin"))
@@ -587,6 +588,7 @@ TEST(Faults, FilesHeldByAnotherProcessAreReportedAndKept)
         TTree destination(kOtherDrive);
         source.Dir(L"d");
         source.File(L"d\\locked.txt", 5000);
+        source.File(L"d\\locked-large.bin", 12 * 1024 * 1024);
         source.File(L"d\\readable.txt", 5000);
         source.File(L"d\\free.txt", 5000);
         source.File(L"after.txt", 100);
@@ -598,6 +600,7 @@ TEST(Faults, FilesHeldByAnotherProcessAreReportedAndKept)
         TNothingLost check(kind, source.Root(), {L"d", L"held.txt", L"after.txt"}, destination.Root(),
                            Mode::Backup);
         THolder holder({{0, source / L"d\\locked.txt"},
+                        {0, source / L"d\\locked-large.bin"},
                         {FILE_SHARE_READ, source / L"d\\readable.txt"},
                         {FILE_SHARE_READ | FILE_SHARE_WRITE, destination / L"held.txt"}});
         TScriptedUI ui;
@@ -605,6 +608,7 @@ TEST(Faults, FilesHeldByAnotherProcessAreReportedAndKept)
         EXPECT_FALSE(outcome.Aborted);
         EXPECT_EQ(Utf8(outcome.Error), "");
         EXPECT_TRUE(Reported(ui, L"locked.txt")) << Reports(ui);
+        EXPECT_TRUE(Reported(ui, L"locked-large.bin")) << Reports(ui);
         EXPECT_TRUE(check.AtSource(L"d\\locked.txt"));
         EXPECT_TRUE(check.Arrived(L"d\\free.txt"));
         EXPECT_TRUE(check.Arrived(L"after.txt")) << "the job goes on after the failures";

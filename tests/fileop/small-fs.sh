@@ -5,13 +5,22 @@
 #   DIR/full  a 2 MiB tmpfs, for a destination that fills up (root only);
 #   DIR/ro    a read-only folder holding kept.txt and d/a.txt: a read-only
 #             tmpfs as root, a folder without write permission otherwise.
-# When one cannot be made, DIR/full.skip or DIR/ro.skip says why.
+# When one cannot be made, DIR/full.skip or DIR/ro.skip says why. Cleanup
+# also empties from the trash what the tests put there.
 # Usage: small-fs.sh setup|cleanup DIR
 set -u
 action=$1
 dir=$2
 
 cleanup() {
+    # The desktop's trash gets a copy of what a test tried to recycle from
+    # the read-only folder (the original stays): drop those copies.
+    trash=${XDG_DATA_HOME:-${HOME:-/root}/.local/share}/Trash
+    if [ -d "$trash/info" ]; then
+        grep -lF "Path=$dir/" "$trash/info/"*.trashinfo 2>/dev/null | while read -r info; do
+            rm -rf "$trash/files/$(basename "$info" .trashinfo)" "$info"
+        done
+    fi
     for m in "$dir/full" "$dir/ro"; do
         if mountpoint -q "$m" 2>/dev/null; then
             umount "$m" 2>/dev/null || umount -l "$m"

@@ -49,9 +49,6 @@ int wmain(int argc, wchar_t** argv)
 // Own
 #include "fileop/UFileOp.h"
 
-// Folders
-#include "folders/SysUtilsW.h"
-
 // Toolkit
 #include "lw/LExceptions.h"
 #include "lw/LStrings.h"
@@ -62,7 +59,6 @@ int wmain(int argc, wchar_t** argv)
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 
 #include <gtest/gtest.h>
 
@@ -429,7 +425,7 @@ std::wstring FaultsFileSystem(const wchar_t* name, const char* missing)
     return {};
 }
 
-// Another process that holds files open; lets go when it ends.
+// Another process that holds files open until released (or destroyed).
 class THolder {
 public:
     // (share mode, path) pairs.
@@ -455,7 +451,7 @@ public:
             ADD_FAILURE() << "cannot start " << Utf8(program);
             return;
         }
-        CloseHandle(process.hThread);
+        UniqueHandle thread(process.hThread);
         FProcess.reset(process.hProcess);
         HANDLE handles[] = {FReady.get(), FProcess.get()};
         if (WaitForMultipleObjects(2, handles, FALSE, 20000) != WAIT_OBJECT_0)

@@ -97,6 +97,20 @@ bool DirectoryExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// The application lock is released while the file system works, so that
+// the views react to the changes meanwhile.
+class TUnlocked {
+public:
+    TUnlocked()
+    {
+        if (Application() != nullptr)
+            FSuspended.emplace();
+    }
+
+private:
+    std::optional<TSuspendShared> FSuspended;
+};
+
 // One shell operation from one path to another; true on success.
 bool RunShellOperation(HWND owner, UINT function, const std::wstring& from, const std::wstring& to,
                        FILEOP_FLAGS flags)
@@ -113,13 +127,58 @@ bool RunShellOperation(HWND owner, UINT function, const std::wstring& from, cons
     operation.fFlags = flags;
     int result;
     {
-        // The views react to the changes meanwhile.
-        std::optional<TSuspendShared> unlocked;
-        if (Application() != nullptr)
-            unlocked.emplace();
+        TUnlocked unlocked;
         result = SHFileOperationW(&operation);
     }
     return result == 0 && !operation.fAnyOperationsAborted;
+}
+
+// Takes a name for this job by making an empty file of it, which only
+// succeeds when nothing has it yet: the test for a collision and the claim
+// on the name in one step (a look-up of a missing name reads the whole
+// folder on some file systems, so a test and then a copy would cost two).
+enum class TClaim : uint8_t { Claimed, Taken, Unwritable };
+TClaim ClaimName(const std::wstring& path)
+{
+    {
+        TUnlocked unlocked;
+        UniqueFileHandle file(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            return TClaim::Claimed;
+    }
+    return PathIsAccessible(path) ? TClaim::Taken : TClaim::Unwritable;
+}
+
+// From this size on a file goes through a temporary name: opening a file
+// so as to replace it (even an empty one of our own) makes some file
+// systems write it out when it is closed, which costs more for a large file
+// than two more look-ups of names.
+constexpr uint64_t kLargeFile = 8 * 1024 * 1024;
+
+// A name in folder for a file on its way, random so that nothing else has
+// it.
+std::wstring TemporaryName(const std::wstring& folder)
+{
+    GUID guid{};
+    CoCreateGuid(&guid);
+    wchar_t name[48];
+    swprintf(name, 48, L"~nimbra-%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x.tmp",
+             static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
+             guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    return CombinePath(folder, name);
+}
+
+// Removes a file this job made (and perhaps half wrote).
+void RemoveOwn(const std::wstring& path)
+{
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+}
+
+uint64_t FileSize(const WIN32_FIND_DATAW& data)
+{
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 } // namespace
@@ -131,8 +190,14 @@ bool MakeNumberedBackup(const std::wstring& path, bool samePlace, HWND owner)
         return false;
     for (const TBackupPlan::TRename& rename : plan.Renames)
         RunShellOperation(owner, FO_RENAME, BackupName(path, rename.From), BackupName(path, rename.To), kShellFlags);
-    RunShellOperation(owner, samePlace ? FO_COPY : FO_RENAME, path, BackupName(path, *plan.Next), kShellFlags);
-    return true;
+    // A backup that would not move out of the way keeps its number: it is
+    // never replaced.
+    std::wstring backup = BackupName(path, *plan.Next);
+    if (PathIsAccessible(backup))
+        return false;
+    RunShellOperation(owner, samePlace ? FO_COPY : FO_RENAME, path, backup, kShellFlags);
+    // The files tell whether it worked (a file held open stays where it is).
+    return PathIsAccessible(backup) && (samePlace || !PathIsAccessible(path));
 }
 
 TFileOperationEngine::TFileOperationEngine(TFileOperationKind kind, TPath source, TPath destination,
@@ -193,8 +258,7 @@ void TFileOperationEngine::Execute()
         if (!find) {
             // Gone since it was chosen: said, and the job goes on if the
             // user wants it to.
-            if (!FUI.AskContinueAfterFailure(sourcePath + kFailed, KindName()))
-                throw EAbort();
+            Failed(sourcePath);
             continue;
         }
         find.reset();
@@ -228,7 +292,12 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
 {
     if (FKind == TFileOperationKind::Link)
         destinationPath = LinkName(destinationPath);
+    else if (TransferToFreeName(sourcePath, destinationPath, item))
+        return; // as most files: nothing had their name
     bool proceed = true;
+    // Only the overwriting modes put the new file in place of an existing
+    // one; the others made room first, or the item is left.
+    bool replace = false;
     while (PathIsAccessible(destinationPath)) {
         TCollisionMode mode = TCollisionMode::Backup;
         if (!FUI.AskCollision(destinationPath, mode))
@@ -237,6 +306,7 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
         switch (mode) {
         case TCollisionMode::Overwrite:
             proceed = !FSamePlace;
+            replace = true;
             break;
         case TCollisionMode::Backup:
             proceed = MakeBackup(destinationPath) && !FSamePlace;
@@ -248,20 +318,21 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
                 FUI.ShowWarning(kNoRecycleHere, KindName());
                 proceed = false;
             } else {
-                Recycle(destinationPath);
-                again = true;
+                // One that stays (held open, a read-only folder) would be
+                // asked about for ever with "all" chosen: it is a failure.
+                proceed = Recycle(destinationPath);
+                again = proceed;
             }
             break;
         case TCollisionMode::OverwriteIfNewer:
             proceed = SourceIsNewer(item, destinationPath);
+            replace = true;
             break;
         case TCollisionMode::BackupIfNewer:
             proceed = SourceIsNewer(item, destinationPath) && MakeBackup(destinationPath);
             break;
         case TCollisionMode::RecycleIfNewer:
-            proceed = SourceIsNewer(item, destinationPath);
-            if (proceed)
-                Recycle(destinationPath);
+            proceed = SourceIsNewer(item, destinationPath) && Recycle(destinationPath);
             break;
         case TCollisionMode::Rename: {
             std::wstring name = ExtractFileName(destinationPath);
@@ -280,17 +351,114 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
     }
     if (!proceed)
         return;
-    switch (FKind) {
-    case TFileOperationKind::Copy:
-        ShellOperation(FO_COPY, sourcePath, destinationPath);
-        break;
-    case TFileOperationKind::Move:
-        ShellOperation(FO_MOVE, sourcePath, destinationPath);
-        break;
-    case TFileOperationKind::Link:
+    if (FKind == TFileOperationKind::Link)
         CreateLink(sourcePath, destinationPath);
-        break;
+    else
+        Transfer(sourcePath, destinationPath, item, replace);
+}
+
+bool TFileOperationEngine::TransferToFreeName(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                                              const WIN32_FIND_DATAW& item)
+{
+    if (FileSize(item) >= kLargeFile) {
+        // Looked for first: a collision is asked about before a long copy.
+        if (PathIsAccessible(destinationPath))
+            return false;
+        TransferThroughTemporary(sourcePath, destinationPath, false);
+        return true;
     }
+    switch (ClaimName(destinationPath)) {
+    case TClaim::Claimed:
+        if (!Deliver(sourcePath, destinationPath, true))
+            Failed(sourcePath);
+        return true;
+    case TClaim::Unwritable:
+        Failed(sourcePath);
+        return true;
+    case TClaim::Taken:
+    default:
+        return false;
+    }
+}
+
+void TFileOperationEngine::Transfer(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                                    const WIN32_FIND_DATAW& item, bool replace)
+{
+    if (TransferToFreeName(sourcePath, destinationPath, item))
+        return;
+    // Made room for, yet taken again: it stays.
+    if (!replace) {
+        Failed(sourcePath);
+        return;
+    }
+    TransferThroughTemporary(sourcePath, destinationPath, true);
+}
+
+void TFileOperationEngine::TransferThroughTemporary(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                                                    bool replace)
+{
+    // The file is written under a temporary name beside its destination and
+    // takes its name only once it is there whole: until then a file it is
+    // to replace stays as it was.
+    std::wstring temporary = TemporaryName(ExtractFileDir(destinationPath));
+    if (!Deliver(sourcePath, temporary, false)) {
+        // Said with the temporary name when what there is of a moved file
+        // is there.
+        Failed(PathIsAccessible(temporary) ? temporary : sourcePath);
+        return;
+    }
+    bool named;
+    {
+        TUnlocked unlocked;
+        named = MoveFileExW(temporary.c_str(), destinationPath.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    }
+    if (named)
+        return;
+    // Taken meanwhile, or what is there cannot be replaced: a copy is
+    // dropped, a moved file goes back where it was (or, if it cannot, stays
+    // under the temporary name, which is then reported).
+    if (FKind == TFileOperationKind::Copy) {
+        RemoveOwn(temporary);
+        Failed(sourcePath);
+        return;
+    }
+    bool returned;
+    {
+        TUnlocked unlocked;
+        returned = MoveFileExW(temporary.c_str(), sourcePath.c_str(), MOVEFILE_COPY_ALLOWED);
+    }
+    Failed(returned ? sourcePath : temporary);
+}
+
+bool TFileOperationEngine::Deliver(const std::wstring& sourcePath, const std::wstring& targetPath, bool claimed)
+{
+    bool move = FKind == TFileOperationKind::Move;
+    bool done;
+    {
+        TUnlocked unlocked;
+        if (move)
+            done = MoveFileExW(sourcePath.c_str(), targetPath.c_str(),
+                               MOVEFILE_COPY_ALLOWED | (claimed ? MOVEFILE_REPLACE_EXISTING : 0)) != FALSE;
+        else
+            done = CopyFileExW(sourcePath.c_str(), targetPath.c_str(), nullptr, nullptr, nullptr,
+                               claimed ? 0 : COPY_FILE_FAIL_IF_EXISTS) != FALSE;
+    }
+    if (done)
+        return true;
+    DWORD error = GetLastError();
+    // Someone else's file under a temporary name: not ours to remove.
+    if (!claimed && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS))
+        return false;
+    // Nothing half-written stays: the target was claimed empty by this job,
+    // or had a name nothing else had, so it holds nothing of anyone else's.
+    // Only what may be the last of a moved file whose source has gone is
+    // kept.
+    WIN32_FILE_ATTRIBUTE_DATA target;
+    bool empty = GetFileAttributesExW(targetPath.c_str(), GetFileExInfoStandard, &target) &&
+                 target.nFileSizeLow == 0 && target.nFileSizeHigh == 0;
+    if (!move || empty || PathIsAccessible(sourcePath))
+        RemoveOwn(targetPath);
+    return false;
 }
 
 void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
@@ -303,8 +471,12 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
     {
         WIN32_FIND_DATAW data;
         UniqueFindHandle find(FindFirstFileW((sourcePath + L"\\*.*").c_str(), &data));
-        if (!find)
-            RaiseLastOSError(sourcePath);
+        if (!find) {
+            // Gone (or unreadable) since its parent was read: said, and the
+            // job goes on if the user wants it to.
+            Failed(sourcePath);
+            return;
+        }
         do {
             if (!IsDotEntry(data.cFileName))
                 ProcessItem(sourcePath, destinationPath, data, moveWhole);
@@ -315,7 +487,11 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
     if (FKind == TFileOperationKind::Move && !moveWhole)
         RemoveDirectoryW(sourcePath.c_str());
     if (moveWhole && !whole) {
-        ShellOperation(FO_MOVE, sourcePath, destinationPath);
+        // Done when the directory has left; on one drive letter it may still
+        // cross file systems, which a shell may fail at while calling it done.
+        RunShellOperation(FUI.Owner(), FO_MOVE, sourcePath, destinationPath, kShellFlags);
+        if (PathIsAccessible(sourcePath) || !PathIsAccessible(destinationPath))
+            Failed(sourcePath);
     } else if (created) {
         UniqueFileHandle directory(CreateFileW(destinationPath.c_str(), GENERIC_READ | GENERIC_WRITE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -326,27 +502,29 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
     }
 }
 
-void TFileOperationEngine::ShellOperation(UINT function, const std::wstring& from, const std::wstring& to)
+void TFileOperationEngine::Failed(const std::wstring& path)
 {
-    if (RunShellOperation(FUI.Owner(), function, from, to, kShellFlags))
-        return;
-    if (!FUI.AskContinueAfterFailure(from + kFailed, KindName()))
+    if (!FUI.AskContinueAfterFailure(path + kFailed, KindName()))
         throw EAbort();
 }
 
 bool TFileOperationEngine::MakeBackup(const std::wstring& destinationPath)
 {
-    // Every slot taken: the destination stays as it is, not overwritten.
+    // No backup (every slot taken, or the file held open): the destination
+    // stays as it is, not overwritten.
     if (MakeNumberedBackup(destinationPath, FSamePlace, FUI.Owner()))
         return true;
-    if (!FUI.AskContinueAfterFailure(destinationPath + kFailed, KindName()))
-        throw EAbort();
+    Failed(destinationPath);
     return false;
 }
 
-void TFileOperationEngine::Recycle(const std::wstring& destinationPath)
+bool TFileOperationEngine::Recycle(const std::wstring& destinationPath)
 {
     RunShellOperation(FUI.Owner(), FO_DELETE, destinationPath, {}, FOF_ALLOWUNDO | kShellFlags);
+    if (!PathIsAccessible(destinationPath))
+        return true;
+    Failed(destinationPath);
+    return false;
 }
 
 bool TFileOperationEngine::SourceIsNewer(const WIN32_FIND_DATAW& item, const std::wstring& destinationPath) const

@@ -120,7 +120,9 @@ protected:
 
 // One copy, move or link job over names in a file-system folder. Scan
 // counts the work, Execute does it; a Cancel in a prompt or a close request
-// ends Execute with EAbort (items done stay done).
+// ends Execute with EAbort (items done stay done). A file that fails on its
+// way (a full disk, a source held open) is reported and leaves nothing
+// half-written under its name; a file it was to replace stays as it was.
 class TFileOperationEngine {
 public:
     TFileOperationEngine(TFileOperationKind kind, TPath source, TPath destination, std::vector<std::wstring> names,
@@ -139,11 +141,25 @@ private:
     void ProcessFile(const std::wstring& sourcePath, std::wstring destinationPath, const WIN32_FIND_DATAW& item);
     void ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
                           const WIN32_FIND_DATAW& item, bool whole);
-    // Runs a shell operation; a failure asks whether to go on (No aborts).
-    void ShellOperation(UINT function, const std::wstring& from, const std::wstring& to);
+    // Copies or moves one file to a destination nothing has; false when
+    // something has it (nothing is done then).
+    bool TransferToFreeName(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                            const WIN32_FIND_DATAW& item);
+    // Copies or moves one file to its destination once its collision is
+    // resolved; replace lets it take the place of an existing file there.
+    void Transfer(const std::wstring& sourcePath, const std::wstring& destinationPath, const WIN32_FIND_DATAW& item,
+                  bool replace);
+    void TransferThroughTemporary(const std::wstring& sourcePath, const std::wstring& destinationPath, bool replace);
+    // Copies or moves one file onto a name this job claimed (an empty file
+    // of its own) or onto a temporary name; false (with nothing left there)
+    // when it did not arrive.
+    bool Deliver(const std::wstring& sourcePath, const std::wstring& targetPath, bool claimed);
+    // Says that path failed and asks whether to go on (No aborts).
+    void Failed(const std::wstring& path);
     // False when no backup could be made (the user chose to go on).
     bool MakeBackup(const std::wstring& destinationPath);
-    void Recycle(const std::wstring& destinationPath);
+    // False when the file is still there (the user chose to go on).
+    bool Recycle(const std::wstring& destinationPath);
     bool SourceIsNewer(const WIN32_FIND_DATAW& item, const std::wstring& destinationPath) const;
     void CreateLink(const std::wstring& sourcePath, const std::wstring& linkPath);
 
@@ -156,8 +172,9 @@ private:
 };
 
 // Makes a backup of path with the gap-closing numbering; with samePlace the
-// file is copied, not moved (it is the source too). False when every slot
-// is taken (nothing is touched then).
+// file is copied, not moved (it is the source too). False when no backup
+// was made: every slot is taken (nothing is touched then), or the file (or
+// a backup in the way) would not move.
 bool MakeNumberedBackup(const std::wstring& path, bool samePlace, HWND owner);
 
 // ---------------------------------------------------------------------------

@@ -27,6 +27,39 @@ make_bench_files() {
     touch "$dir.complete"
 }
 
+# The copy benchmark's files: 10,000 files of 1 to 16 KiB, and one file of
+# 1 GiB, or less where the disk cannot hold it three times (the source, and
+# the copy of each side while it is measured).
+make_copy_files() {
+    local base small large free_mib size_mib
+    base=$(prefix_temp_dir)
+    small="$base/nimbra-bench-copy-small"
+    if [ ! -e "$small.complete" ]; then
+        echo "Creating 10,000 files of 1-16 KiB in $small (once)..."
+        rm -rf "$small"
+        mkdir -p "$small"
+        (cd "$small" && awk 'BEGIN { block = sprintf("%1024s", "");
+                                     for (i = 0; i < 10000; i++) {
+                                         name = sprintf("file%05d.dat", i);
+                                         for (k = 0; k <= (i * 7919) % 16; k++) printf "%s", block > name;
+                                         close(name) } }')
+        touch "$small.complete"
+    fi
+    large="$base/nimbra-bench-copy-large"
+    if [ ! -e "$large.complete" ]; then
+        free_mib=$(df -Pm "$base" | awk 'NR == 2 { print $4 }')
+        size_mib=$(( (free_mib - 512) / 3 ))
+        [ "$size_mib" -gt 1024 ] && size_mib=1024
+        if [ "$size_mib" -lt 16 ]; then
+            echo "not enough free space for the large copy benchmark ($free_mib MiB free)" >&2
+            size_mib=16
+        fi
+        echo "Creating a file of $size_mib MiB in $large (once)..."
+        dd if=/dev/urandom of="$large" bs=1M count="$size_mib" status=none
+        touch "$large.complete"
+    fi
+}
+
 # The view benchmark makes windows: without a display, a private Xvfb.
 xvfb_pid=""
 cleanup() {
@@ -39,6 +72,7 @@ for a in "${arches[@]}"; do
     select_arch "$a"
     start_wineserver
     make_bench_files
+    make_copy_files
     for bench in "$build"/bench/*.exe; do
         echo "== $arch: $(basename "$bench")"
         "$wine" "$bench"

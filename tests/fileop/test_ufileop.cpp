@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fileop/ScriptedUI.h"
 #include "tests/folders/TempFolder.h"
 
 namespace {
@@ -121,43 +122,6 @@ TEST(MoveWhole, OnlyAMoveOnOneDriveToAFreeName)
 // The engine on real folders
 
 namespace {
-
-// Answers the engine's questions from a script and remembers what it was told.
-class TScriptedUI : public TFileOperationUI {
-public:
-    std::vector<TCollisionMode> Modes; // one per collision; the last one repeats
-    bool Cancel = false;
-    bool ContinueAfterFailure = true;
-    std::wstring NewName;
-    std::vector<std::wstring> Collisions;
-    std::vector<std::wstring> Warnings;
-    std::vector<std::wstring> Failures;
-    int Steps = 0;
-
-    void ShowCurrentItem(std::wstring_view) override {}
-    bool AskCollision(std::wstring_view destinationPath, TCollisionMode& mode) override
-    {
-        Collisions.emplace_back(destinationPath);
-        if (Cancel || Modes.empty())
-            return false;
-        mode = Modes[std::min(Collisions.size(), Modes.size()) - 1];
-        return true;
-    }
-    bool AskNewName(std::wstring_view, std::wstring& name) override
-    {
-        name = NewName;
-        return true;
-    }
-    bool AskContinueAfterFailure(std::wstring_view text, std::wstring_view) override
-    {
-        Failures.emplace_back(text);
-        return ContinueAfterFailure;
-    }
-    void ShowWarning(std::wstring_view text, std::wstring_view) override { Warnings.emplace_back(text); }
-    void Step(bool) override { ++Steps; }
-    bool CloseRequested() override { return false; }
-    HWND Owner() override { return nullptr; }
-};
 
 // A fresh folder under base, removed with its contents at the end.
 class TTree {

@@ -21,6 +21,7 @@
 
 // Standard library
 #include <cwchar>
+#include <functional>
 #include <optional>
 
 std::wstring BackupName(std::wstring_view path, int number)
@@ -430,18 +431,57 @@ void TFileOperationEngine::TransferThroughTemporary(const std::wstring& sourcePa
     Failed(returned ? sourcePath : temporary);
 }
 
+namespace {
+
+// One file system call on a worker thread, with its result and error.
+struct TWorkerCall {
+    std::function<BOOL()> Work;
+    BOOL Result = FALSE;
+    DWORD Error = 0;
+};
+
+DWORD WINAPI RunWorkerCall(void* data)
+{
+    auto* call = static_cast<TWorkerCall*>(data);
+    call->Result = call->Work();
+    call->Error = GetLastError();
+    return 0;
+}
+
+} // namespace
+
+BOOL TFileOperationEngine::CallAnswering(std::function<BOOL()> work)
+{
+    // A long copy runs on a worker thread while this one keeps the window
+    // answering (moved, repainted, closed); the system's progress reports,
+    // which would allow the same on one thread, do not come everywhere.
+    TWorkerCall call{std::move(work)};
+    UniqueHandle worker(CreateThread(nullptr, 0, RunWorkerCall, &call, 0, nullptr));
+    if (!worker)
+        return call.Work();
+    FUI.WaitAnswering(worker.get());
+    WaitForSingleObject(worker.get(), INFINITE);
+    SetLastError(call.Error);
+    return call.Result;
+}
+
 bool TFileOperationEngine::Deliver(const std::wstring& sourcePath, const std::wstring& targetPath, bool claimed)
 {
     bool move = FKind == TFileOperationKind::Move;
     bool done;
+    auto work = [&]() -> BOOL {
+        if (move)
+            return MoveFileExW(sourcePath.c_str(), targetPath.c_str(),
+                               MOVEFILE_COPY_ALLOWED | (claimed ? MOVEFILE_REPLACE_EXISTING : 0));
+        return CopyFileExW(sourcePath.c_str(), targetPath.c_str(), nullptr, nullptr, nullptr,
+                           claimed ? 0 : COPY_FILE_FAIL_IF_EXISTS);
+    };
     {
         TUnlocked unlocked;
-        if (move)
-            done = MoveFileExW(sourcePath.c_str(), targetPath.c_str(),
-                               MOVEFILE_COPY_ALLOWED | (claimed ? MOVEFILE_REPLACE_EXISTING : 0)) != FALSE;
-        else
-            done = CopyFileExW(sourcePath.c_str(), targetPath.c_str(), nullptr, nullptr, nullptr,
-                               claimed ? 0 : COPY_FILE_FAIL_IF_EXISTS) != FALSE;
+        // Through a temporary name go the large files (and replacements):
+        // those run while the window keeps answering. Small files are done
+        // at once.
+        done = (claimed ? work() : CallAnswering(work)) != FALSE;
     }
     if (done)
         return true;
@@ -745,6 +785,22 @@ void TFileOperationWindow::Step(bool repaint)
     InvalidateRect(Handle(), &counter, TRUE);
     if (repaint)
         UpdateWindow(Handle());
+}
+
+void TFileOperationWindow::WaitAnswering(HANDLE worker)
+{
+    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        // Messages are handled under a shared hold, as on every window
+        // thread; the call itself runs without one.
+        int32_t previous = Application()->BeginShared();
+        CloseRequested();
+        Application()->EndShared(previous);
+        // The thread is to end (the quit is kept in the queue): the rest is
+        // waited for without looking at messages again.
+        MSG quit;
+        if (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE))
+            break;
+    }
 }
 
 bool TFileOperationWindow::CloseRequested()

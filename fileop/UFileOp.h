@@ -14,6 +14,7 @@
 
 // Standard library
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -111,6 +112,9 @@ public:
     virtual void Step(bool repaint) = 0;
     // Lets the window handle its messages; true when it was asked to close.
     virtual bool CloseRequested() = 0;
+    // Waits for a long call's worker thread to end; a window keeps
+    // handling its messages meanwhile.
+    virtual void WaitAnswering(HANDLE worker) { WaitForSingleObject(worker, INFINITE); }
     // The owner of shell operations; may be null.
     virtual HWND Owner() = 0;
 
@@ -154,6 +158,7 @@ private:
     // of its own) or onto a temporary name; false (with nothing left there)
     // when it did not arrive.
     bool Deliver(const std::wstring& sourcePath, const std::wstring& targetPath, bool claimed);
+    BOOL CallAnswering(std::function<BOOL()> work);
     // Says that path failed and asks whether to go on (No aborts).
     void Failed(const std::wstring& path);
     // False when no backup could be made (the user chose to go on).
@@ -212,6 +217,7 @@ public:
     void ShowWarning(std::wstring_view text, std::wstring_view caption) override;
     void Step(bool repaint) override;
     bool CloseRequested() override;
+    void WaitAnswering(HANDLE worker) override;
     HWND Owner() override { return Handle(); }
 
     void Paint(HDC dc) override;

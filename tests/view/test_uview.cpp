@@ -502,3 +502,47 @@ TEST(FileOperation, AJobWaitingAtItsPromptHoldsUpNeitherAnotherJobNorTheWindows)
     EXPECT_EQ(Contents(first / L"a.txt"), "old");
     Application()->FreeFinishedThreads();
 }
+
+TEST(FileOperation, TheJobWindowAnswersWhileALargeFileIsCopied)
+{
+    TempFolder source;
+    TempFolder target;
+    constexpr LONGLONG kSize = 512LL << 20;
+    {
+        // A file of zeros; the file system need not store them.
+        UniqueFileHandle file(CreateFileW((source / L"big.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        ASSERT_TRUE(file);
+        LARGE_INTEGER size;
+        size.QuadPart = kSize;
+        ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));
+    }
+    TFileOperationThread* job = StartFileOperation(TFileOperationKind::Copy, {L"big.bin"},
+                                                   TPath::FromPath(target.Path()), TPath::FromPath(source.Path()));
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        TExclusiveLock lock;
+        if (job->Window() != nullptr)
+            window = job->Window()->Handle();
+        return window != nullptr;
+    }));
+    // Until the copy has its full size, the window answers every call.
+    int answered = 0;
+    WIN32_FILE_ATTRIBUTE_DATA copied{};
+    auto copying = [&] {
+        if (!IsWindow(window))
+            return false;
+        if (!GetFileAttributesExW((target / L"big.bin").c_str(), GetFileExInfoStandard, &copied))
+            return true;
+        return (static_cast<LONGLONG>(copied.nFileSizeHigh) << 32 | copied.nFileSizeLow) < kSize;
+    };
+    while (copying()) {
+        DWORD_PTR answer = 0;
+        ASSERT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &answer), 0)
+            << "the window did not answer within half a second";
+        ++answered;
+        Sleep(20);
+    }
+    EXPECT_GT(answered, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
+    Application()->FreeFinishedThreads();
+}

@@ -46,15 +46,6 @@ constexpr int kCompactClientHeight = kOutputTop;
 constexpr int kLowWindow = 100;
 constexpr int kOutputGrowth = 254;
 
-void SizeClient(HWND window, int width, int height)
-{
-    RECT frame{0, 0, width, height};
-    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
-    SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 // The process's current directory goes back to the temporary folder, so
 // that no browsed directory stays in use.
 void LeaveDirectory()
@@ -130,7 +121,7 @@ void TCommandLineWindow::CreateCommandWindow(const std::wstring& caption, HWND o
     FCloseButton = new TButton(this, L"Close", kCloseButtonId);
     // The editor only takes captured output.
     EnableWindow(FEditorBox->Handle(), FALSE);
-    SizeClient(Handle(), kClientWidth, kCompactClientHeight);
+    SetClientSize(Handle(), kClientWidth, kCompactClientHeight);
     Realign();
     Centre();
 }

@@ -613,15 +613,6 @@ constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 23;
 constexpr DWORD kCompletedPause = 1000;
 
-void SizeClient(HWND window, int width, int height)
-{
-    RECT frame{0, 0, width, height};
-    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
-    SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 } // namespace
 
 TFileOperationWindow::TFileOperationWindow(TFileOperationThread* job) : FJob(job) {}
@@ -669,7 +660,7 @@ void TFileOperationWindow::CreateJobWindow()
 
 void TFileOperationWindow::Compact()
 {
-    SizeClient(Handle(), kClientWidth, kCompactHeight);
+    SetClientSize(Handle(), kClientWidth, kCompactHeight);
     for (T0Window* control : {static_cast<T0Window*>(FGroup), static_cast<T0Window*>(FOk),
                               static_cast<T0Window*>(FCancel), static_cast<T0Window*>(FAll)})
         EnableWindow(control->Handle(), FALSE);
@@ -682,7 +673,7 @@ void TFileOperationWindow::Expand()
     RECT cancel{};
     GetWindowRect(FCancel->Handle(), &cancel);
     MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&cancel), 2);
-    SizeClient(Handle(), kClientWidth, cancel.bottom + 3);
+    SetClientSize(Handle(), kClientWidth, cancel.bottom + 3);
     for (T0Window* control : {static_cast<T0Window*>(FGroup), static_cast<T0Window*>(FOk),
                               static_cast<T0Window*>(FCancel), static_cast<T0Window*>(FAll)})
         EnableWindow(control->Handle(), TRUE);

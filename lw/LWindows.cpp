@@ -1321,6 +1321,15 @@ wchar_t AccelChar(std::wstring_view caption)
     return 0;
 }
 
+void SetClientSize(HWND window, int width, int height)
+{
+    RECT frame{0, 0, width, height};
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
+    SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void EnableIme(HWND window, bool enable)
 {
     if (!enable) {

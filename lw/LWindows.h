@@ -527,6 +527,9 @@ int ShiftState();
 wchar_t AccelChar(std::wstring_view caption);
 // Closes the input method before disabling it.
 void EnableIme(HWND window, bool enable);
+// Sizes a window (without a menu bar) so that its client area has the given
+// size; its position stays.
+void SetClientSize(HWND window, int width, int height);
 HBITMAP LoadBitmapFile(const std::wstring& name);
 // The window rectangle that centres size on the owner's rectangle (or the
 // work area), kept inside the work area's top-left corner.

@@ -165,25 +165,6 @@ std::wstring CurrentDirectory()
     return IncludeTrailingBackslash(path);
 }
 
-std::string ReadFileBytes(const std::wstring& path)
-{
-    std::string bytes;
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
-    if (!file)
-        return bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    return bytes;
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::wstring TestDirectory()
 {
     wchar_t path[MAX_PATH];
@@ -355,8 +336,8 @@ TEST(CommandLineWindow, TheEditorGetsTheResultAndItsFileGoesOnceTheEditorHasEnde
         window.Run();
         EXPECT_TRUE(window.WaitForEnd()) << "the window closes once the editor has the output";
     }
-    ASSERT_TRUE(WaitUntil([&] { return Exists(seen); }));
-    std::string report = ReadFileBytes(seen);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(seen); }));
+    std::string report = ReadFileBytes(seen).value_or("");
     size_t newline = report.find('\n');
     ASSERT_NE(newline, std::string::npos);
     std::wstring file = Utf8ToUnicode(report.substr(0, newline));
@@ -365,9 +346,9 @@ TEST(CommandLineWindow, TheEditorGetsTheResultAndItsFileGoesOnceTheEditorHasEnde
               WideToAnsi(dir.Path() + L"> " + command + L"\r\n日本語 to the editor\r\n"));
     // The editor still has it open.
     Sleep(300);
-    EXPECT_TRUE(Exists(file));
+    EXPECT_TRUE(FileExists(file));
     dir.MakeFile(L"go");
-    EXPECT_TRUE(WaitUntil([&] { return !Exists(file); })) << "the file outlived its editor";
+    EXPECT_TRUE(WaitUntil([&] { return !FileExists(file); })) << "the file outlived its editor";
     EXPECT_TRUE(Application()->WaitForThreads(10000));
     EXPECT_TRUE(Shown().empty());
 }

@@ -142,22 +142,8 @@ public:
         DWORD written = 0;
         WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
-    std::string Read(const std::wstring& name) const
-    {
-        UniqueFileHandle file(
-            CreateFileW((*this / name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!file)
-            return "<missing>";
-        std::string text(4096, '\0');
-        DWORD read = 0;
-        ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-        text.resize(read);
-        return text;
-    }
-    bool Exists(const std::wstring& name) const
-    {
-        return GetFileAttributesW((*this / name).c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
+    std::string Read(const std::wstring& name) const { return ReadFileBytes(*this / name).value_or("<missing>"); }
+    bool Exists(const std::wstring& name) const { return FileExists(*this / name); }
 
 private:
     std::wstring FRoot;

@@ -8,7 +8,6 @@
 #include <windows.h>
 
 // Standard library
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -21,22 +20,6 @@ namespace {
 std::wstring Renamed(const std::vector<std::wstring>& names, size_t index, TNameParts typed)
 {
     return MultiRenamedName(names[index], CommonParts(names), typed);
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string Contents(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    std::string text(64, '\0');
-    DWORD read = 0;
-    ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-    CloseHandle(file);
-    text.resize(read);
-    return text;
 }
 
 } // namespace
@@ -100,12 +83,12 @@ TEST(ShellRename, RenamesButNeverReplacesAnotherFileOrAcceptsABadName)
     std::wstring folder = dir.Path() + L"\\";
 
     EXPECT_FALSE(ShellRename(nullptr, folder, L"a.txt", L"b.txt"));
-    EXPECT_EQ(Contents(dir / L"b.txt"), "second") << "the other file is untouched";
-    EXPECT_TRUE(Exists(dir / L"a.txt"));
+    EXPECT_EQ(ReadFileBytes(dir / L"b.txt").value_or(""), "second") << "the other file is untouched";
+    EXPECT_TRUE(FileExists(dir / L"a.txt"));
 
     for (const wchar_t* bad : {L"", L"..", L"sub\\c.txt", L"c?.txt", L"c:d"})
         EXPECT_FALSE(ShellRename(nullptr, folder, L"a.txt", bad)) << bad;
-    EXPECT_TRUE(Exists(dir / L"a.txt"));
+    EXPECT_TRUE(FileExists(dir / L"a.txt"));
 
     EXPECT_TRUE(ShellRename(nullptr, folder, L"a.txt", L"a.txt")) << "the same name is no change";
     EXPECT_TRUE(ShellRename(nullptr, folder, L"a.txt", L"A.TXT")) << "a change of case alone is allowed";
@@ -115,9 +98,9 @@ TEST(ShellRename, RenamesButNeverReplacesAnotherFileOrAcceptsABadName)
     FindClose(search);
     EXPECT_STREQ(found.cFileName, L"A.TXT");
     EXPECT_TRUE(ShellRename(nullptr, folder, L"A.TXT", L"名前.txt"));
-    EXPECT_EQ(Contents(dir / L"名前.txt"), "first");
-    EXPECT_FALSE(Exists(dir / L"a.txt"));
+    EXPECT_EQ(ReadFileBytes(dir / L"名前.txt").value_or(""), "first");
+    EXPECT_FALSE(FileExists(dir / L"a.txt"));
 
     EXPECT_FALSE(ShellRename(nullptr, folder, L"gone.txt", L"c.txt")) << "a missing source fails";
-    EXPECT_FALSE(Exists(dir / L"c.txt"));
+    EXPECT_FALSE(FileExists(dir / L"c.txt"));
 }

@@ -10,6 +10,7 @@
 #include <shellapi.h>
 
 // Standard library
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,3 +94,18 @@ private:
 };
 
 inline bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The whole contents of a file; none when it cannot be opened.
+inline std::optional<std::string> ReadFileBytes(const std::wstring& path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    return bytes;
+}

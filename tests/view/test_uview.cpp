@@ -458,21 +458,6 @@ TEST(Delete, ErasingAShownFolderAsksTheShellAndTheViewClimbsOut)
     SetDriveTypeProbe(previous);
 }
 
-namespace {
-
-std::string Contents(const std::wstring& path)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string text(64, '\0');
-    DWORD read = 0;
-    if (!file || !::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr))
-        return "(unreadable)";
-    text.resize(read);
-    return text;
-}
-
-} // namespace
-
 TEST(FileOperation, AJobWaitingAtItsPromptHoldsUpNeitherAnotherJobNorTheWindows)
 {
     TempFolder source;
@@ -501,7 +486,7 @@ TEST(FileOperation, AJobWaitingAtItsPromptHoldsUpNeitherAnotherJobNorTheWindows)
     HWND prompt = waiting->Window()->Handle();
     PostMessageW(prompt, WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(prompt); }));
-    EXPECT_EQ(Contents(first / L"a.txt"), "old");
+    EXPECT_EQ(ReadFileBytes(first / L"a.txt").value_or("(unreadable)"), "old");
     Application()->FreeFinishedThreads();
 }
 

@@ -70,9 +70,47 @@ void PumpMessages()
 // ---------------------------------------------------------------------------
 // TAppLock
 
+namespace {
+
+// One step of waiting for the lock. The holder may itself be waiting for
+// this thread: a message sent across threads (a list filled by a folder
+// refresh, the system's own focus and input messages) is answered only when
+// the receiving thread takes its sent messages. A thread with windows takes
+// them while it waits, in the holder's stead, as it does in GetMessage.
+void WaitForLockStep()
+{
+    if (IsGUIThread(FALSE)) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, 1, QS_SENDMESSAGE, 0);
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    } else {
+        Sleep(1);
+    }
+}
+
+} // namespace
+
+DWORD WaitForObjectsOrMessages(DWORD count, const HANDLE* handles, DWORD timeout)
+{
+    return MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void TAppLock::EnterSection()
+{
+    if (TryEnterCriticalSection(&FSection))
+        return;
+    if (!IsGUIThread(FALSE)) {
+        EnterCriticalSection(&FSection);
+        return;
+    }
+    do
+        WaitForLockStep();
+    while (!TryEnterCriticalSection(&FSection));
+}
+
 void TAppLock::AcquireShared()
 {
-    EnterCriticalSection(&FSection);
+    EnterSection();
     FReaders = FReaders + 1;
     LeaveCriticalSection(&FSection);
 }
@@ -86,17 +124,17 @@ void TAppLock::ReleaseShared()
 
 void TAppLock::AcquireExclusive()
 {
-    EnterCriticalSection(&FSection);
+    EnterSection();
     while (FReaders > 0) {
         LeaveCriticalSection(&FSection);
-        Sleep(1);
-        EnterCriticalSection(&FSection);
+        WaitForLockStep();
+        EnterSection();
     }
 }
 
 bool TAppLock::TryExclusive()
 {
-    EnterCriticalSection(&FSection);
+    EnterSection();
     if (FReaders == 0)
         return true;
     LeaveCriticalSection(&FSection);
@@ -443,7 +481,7 @@ bool TMainThread::WaitMessage(MSG& message, bool notifyIdle)
     }
     HANDLE wake = app->WakeEvent();
     bool taken = false;
-    DWORD result = MsgWaitForMultipleObjects(1, &wake, FALSE, GetWaitTimeout(), QS_ALLINPUT);
+    DWORD result = WaitForObjectsOrMessages(1, &wake, GetWaitTimeout());
     if (result == WAIT_OBJECT_0 || result == WAIT_TIMEOUT)
         app->IdleStep();
     else
@@ -655,7 +693,7 @@ void T0Application::Run()
             continue;
         }
         handles[1] = FWakeEvent.get();
-        DWORD result = MsgWaitForMultipleObjects(2, handles, FALSE, kHousekeepingInterval, QS_ALLINPUT);
+        DWORD result = WaitForObjectsOrMessages(2, handles, kHousekeepingInterval);
         if (result == WAIT_TIMEOUT) {
             RequestHousekeeping();
             IdleStep();
@@ -671,7 +709,7 @@ void T0Application::Run()
             // The wait itself failed: reap what has ended and wait on the
             // wake event alone for a moment instead of spinning.
             FreeFinishedThreads();
-            MsgWaitForMultipleObjects(1, &handles[1], FALSE, 100, QS_ALLINPUT);
+            WaitForObjectsOrMessages(1, &handles[1], 100);
         }
     }
 }
@@ -692,7 +730,7 @@ bool T0Application::WaitForThreads(DWORD timeout)
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeout)
             return false;
-        if (MsgWaitForMultipleObjects(1, &first, FALSE, timeout - elapsed, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+        if (WaitForObjectsOrMessages(1, &first, timeout - elapsed) == WAIT_OBJECT_0 + 1)
             PumpMessages();
     }
 }

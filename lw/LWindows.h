@@ -45,8 +45,9 @@ inline constexpr int kShiftShift = 4;
 // The application lock
 
 // A readers-writer lock: a critical section and a reader count. The exclusive
-// acquire polls, since it is only taken for the idle step and is skipped
-// rather than waited for when a reader is busy.
+// acquire polls for the readers to leave; TryExclusive gives up when one is
+// in. A thread with windows answers the messages other threads send it while
+// it waits, since the holder may be the sender.
 class TAppLock {
 public:
     TAppLock() { InitializeCriticalSection(&FSection); }
@@ -62,9 +63,17 @@ public:
     LONG Readers() const { return FReaders; }
 
 private:
+    void EnterSection();
+
     CRITICAL_SECTION FSection;
     volatile LONG FReaders = 0;
 };
+
+// Waits for one of the handles or for a message in the calling thread's
+// queue, as MsgWaitForMultipleObjects with QS_ALLINPUT, but a message that
+// was already looked at (a peek while the thread waited for the lock) counts
+// too: a plain wait sleeps past it until something newer arrives.
+DWORD WaitForObjectsOrMessages(DWORD count, const HANDLE* handles, DWORD timeout);
 
 // A thread's state in the application lock: -1 exclusive, 0 nothing,
 // positive shared. Each Begin/Suspend returns the previous state for the

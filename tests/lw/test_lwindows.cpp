@@ -172,6 +172,78 @@ TEST(AppLock, ExclusiveHoldersNeverOverlapReadersOrEachOther)
     EXPECT_EQ(c.Lock.Readers(), 0);
 }
 
+namespace {
+
+constexpr UINT kAnswerMe = WM_APP + 7;
+
+LRESULT CALLBACK AnsweringProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == kAnswerMe)
+        return 42;
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Whether a thread that waits for the lock in the given mode still answers
+// a message the holder sends it: the holder takes the lock in the other
+// mode, so that the wait is real, and sends with a time-out instead of
+// hanging when the answer never comes.
+HWND NewAnsweringWindow()
+{
+    static const ATOM atom = [] {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = AnsweringProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"LockAnsweringWindow";
+        return RegisterClassW(&windowClass);
+    }();
+    return CreateWindowW(MAKEINTATOM(atom), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+}
+
+bool AnsweredWhileWaiting(bool waiterWantsExclusive)
+{
+    TAppLock lock;
+    if (waiterWantsExclusive)
+        lock.AcquireShared();
+    else
+        lock.AcquireExclusive();
+    UniqueHandle created = NewEvent();
+    std::atomic<HWND> window{nullptr};
+    std::thread waiter([&] {
+        window = NewAnsweringWindow();
+        SetEvent(created.get());
+        if (waiterWantsExclusive) {
+            lock.AcquireExclusive();
+            lock.ReleaseExclusive();
+        } else {
+            lock.AcquireShared();
+            lock.ReleaseShared();
+        }
+        DestroyWindow(window);
+    });
+    WaitForSingleObject(created.get(), 10000);
+    Sleep(50);
+    DWORD_PTR answer = 0;
+    bool answered = window != nullptr &&
+                    SendMessageTimeoutW(window, kAnswerMe, 0, 0, SMTO_NORMAL, 3000, &answer) != 0 && answer == 42;
+    if (waiterWantsExclusive)
+        lock.ReleaseShared();
+    else
+        lock.ReleaseExclusive();
+    waiter.join();
+    return answered;
+}
+
+} // namespace
+
+// A window thread that waits for the lock while the holder sends it a
+// message (a folder refresh filling its list, the system's focus messages
+// as another window closes) must answer, or both wait for ever.
+TEST(AppLock, AWindowThreadWaitingForTheLockAnswersTheHoldersMessages)
+{
+    EXPECT_TRUE(AnsweredWhileWaiting(false)) << "waiting to read while the sender writes";
+    EXPECT_TRUE(AnsweredWhileWaiting(true)) << "waiting to write while the sender reads";
+}
+
 TEST(Threads, StartReturnsAfterInitializeWithAValidThreadId)
 {
     UniqueHandle release = NewEvent();

@@ -62,11 +62,9 @@ bool SamePlace(const TPath& a, const TPath& b)
     return SameText(a.PathView(), b.PathView()) == 0 && SameText(a.SubPathView(), b.SubPathView()) == 0;
 }
 
-bool MovesWhole(TFileOperationKind kind, bool parentWhole, bool destinationExists, std::wstring_view sourcePath,
+bool MovesWhole(TFileOperationKind kind, bool destinationExists, std::wstring_view sourcePath,
                 std::wstring_view destinationPath)
 {
-    if (parentWhole)
-        return true;
     return kind == TFileOperationKind::Move && !destinationExists &&
            ExtractFileDrive(destinationPath) == ExtractFileDrive(sourcePath);
 }
@@ -263,28 +261,26 @@ void TFileOperationEngine::Execute()
             continue;
         }
         find.reset();
-        ProcessItem(sourceDir, destinationDir, data, false);
+        ProcessItem(sourceDir, destinationDir, data);
     }
 }
 
 void TFileOperationEngine::ProcessItem(const std::wstring& sourceDir, const std::wstring& destinationDir,
-                                       const WIN32_FIND_DATAW& item, bool whole)
+                                       const WIN32_FIND_DATAW& item)
 {
-    if (!whole)
-        FUI.ShowCurrentItem(item.cFileName);
+    FUI.ShowCurrentItem(item.cFileName);
     std::wstring sourcePath = CombinePath(sourceDir, item.cFileName);
     std::wstring destinationPath = CombinePath(destinationDir, item.cFileName);
     if (FKind == TFileOperationKind::Link || !IsDirectoryEntry(item)) {
-        if (!whole)
-            ProcessFile(sourcePath, destinationPath, item);
+        ProcessFile(sourcePath, destinationPath, item);
     } else if (IsWithinSource(destinationPath, sourcePath)) {
         FUI.ShowWarning(sourcePath + L"\r\n" + destinationPath + L"\r\n" + kEndlessCopy, KindName());
         return;
     } else {
-        ProcessDirectory(sourcePath, destinationPath, item, whole);
+        ProcessDirectory(sourcePath, destinationPath, item);
     }
-    FUI.Step(!whole);
-    if (!whole && FUI.CloseRequested())
+    FUI.Step(true);
+    if (FUI.CloseRequested())
         throw EAbort();
 }
 
@@ -502,11 +498,13 @@ bool TFileOperationEngine::Deliver(const std::wstring& sourcePath, const std::ws
 }
 
 void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
-                                            const WIN32_FIND_DATAW& item, bool whole)
+                                            const WIN32_FIND_DATAW& item)
 {
-    bool moveWhole = MovesWhole(FKind, whole, DirectoryExists(destinationPath), sourcePath, destinationPath);
+    if (MovesWhole(FKind, DirectoryExists(destinationPath), sourcePath, destinationPath) &&
+        MoveWhole(sourcePath, destinationPath))
+        return;
     bool created = false;
-    if (!moveWhole && !FSamePlace)
+    if (!FSamePlace)
         created = CreateDirectoryW(destinationPath.c_str(), nullptr) != FALSE;
     {
         WIN32_FIND_DATAW data;
@@ -519,20 +517,14 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
         }
         do {
             if (!IsDotEntry(data.cFileName))
-                ProcessItem(sourcePath, destinationPath, data, moveWhole);
+                ProcessItem(sourcePath, destinationPath, data);
         } while (FindNextFileW(find.get(), &data));
     }
     // Only an empty directory goes: one that still holds skipped or failed
     // items keeps them.
-    if (FKind == TFileOperationKind::Move && !moveWhole)
+    if (FKind == TFileOperationKind::Move)
         RemoveDirectoryW(sourcePath.c_str());
-    if (moveWhole && !whole) {
-        // Done when the directory has left; on one drive letter it may still
-        // cross file systems, which a shell may fail at while calling it done.
-        RunShellOperation(FUI.Owner(), FO_MOVE, sourcePath, destinationPath, kShellFlags);
-        if (PathIsAccessible(sourcePath) || !PathIsAccessible(destinationPath))
-            Failed(sourcePath);
-    } else if (created) {
+    if (created) {
         UniqueFileHandle directory(CreateFileW(destinationPath.c_str(), GENERIC_READ | GENERIC_WRITE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -540,6 +532,41 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
             RaiseLastOSError(destinationPath);
         SetFileTime(directory.get(), &item.ftCreationTime, &item.ftLastAccessTime, &item.ftLastWriteTime);
     }
+}
+
+bool TFileOperationEngine::MoveWhole(const std::wstring& sourcePath, const std::wstring& destinationPath)
+{
+    BOOL moved;
+    {
+        TUnlocked unlocked;
+        moved = MoveFileExW(sourcePath.c_str(), destinationPath.c_str(), 0);
+    }
+    if (moved) {
+        StepOver(destinationPath);
+        return true;
+    }
+    // One drive letter may still hold two file systems: the directory then
+    // goes as between drives, and only what arrived leaves the source.
+    if (GetLastError() == ERROR_NOT_SAME_DEVICE)
+        return false;
+    StepOver(sourcePath);
+    Failed(sourcePath);
+    return true;
+}
+
+void TFileOperationEngine::StepOver(const std::wstring& directory)
+{
+    WIN32_FIND_DATAW data;
+    UniqueFindHandle find(FindFirstFileW((directory + L"\\*.*").c_str(), &data));
+    if (!find)
+        return;
+    do {
+        if (IsDotEntry(data.cFileName))
+            continue;
+        if (IsDirectoryEntry(data))
+            StepOver(CombinePath(directory, data.cFileName));
+        FUI.Step(false);
+    } while (FindNextFileW(find.get(), &data));
 }
 
 void TFileOperationEngine::Failed(const std::wstring& path)
@@ -780,7 +807,7 @@ void TFileOperationWindow::Step(bool repaint)
 
 void TFileOperationWindow::WaitAnswering(HANDLE worker)
 {
-    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    while (WaitForObjectsOrMessages(1, &worker, INFINITE) == WAIT_OBJECT_0 + 1) {
         // Messages are handled under a shared hold, as on every window
         // thread; the call itself runs without one.
         int32_t previous = Application()->BeginShared();

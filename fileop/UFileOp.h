@@ -75,10 +75,10 @@ bool IsWithinSource(std::wstring_view destinationPath, std::wstring_view sourceP
 // sub-path ignoring case.
 bool SamePlace(const TPath& a, const TPath& b);
 
-// A move takes a directory whole (one shell move) when it lies on the same
+// A move takes a directory whole (one rename) when it lies on the same
 // drive as its destination (drive parts compared exactly) and nothing of
-// that name exists there yet; below such a directory everything is whole.
-bool MovesWhole(TFileOperationKind kind, bool parentWhole, bool destinationExists, std::wstring_view sourcePath,
+// that name exists there yet.
+bool MovesWhole(TFileOperationKind kind, bool destinationExists, std::wstring_view sourcePath,
                 std::wstring_view destinationPath);
 
 // ---------------------------------------------------------------------------
@@ -140,11 +140,16 @@ public:
     const wchar_t* KindName() const;
 
 private:
-    void ProcessItem(const std::wstring& sourceDir, const std::wstring& destinationDir, const WIN32_FIND_DATAW& item,
-                     bool whole);
+    void ProcessItem(const std::wstring& sourceDir, const std::wstring& destinationDir, const WIN32_FIND_DATAW& item);
     void ProcessFile(const std::wstring& sourcePath, std::wstring destinationPath, const WIN32_FIND_DATAW& item);
     void ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
-                          const WIN32_FIND_DATAW& item, bool whole);
+                          const WIN32_FIND_DATAW& item);
+    // Moves a directory with everything in it by one rename; false when it
+    // must go entry by entry instead (another file system under the same
+    // drive letter, as a volume mounted in a folder).
+    bool MoveWhole(const std::wstring& sourcePath, const std::wstring& destinationPath);
+    // Advances the progress once for every entry below a directory.
+    void StepOver(const std::wstring& directory);
     // Copies or moves one file to a destination nothing has; false when
     // something has it (nothing is done then).
     bool TransferToFreeName(const std::wstring& sourcePath, const std::wstring& destinationPath,

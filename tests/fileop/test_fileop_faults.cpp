@@ -521,8 +521,9 @@ TEST(DiskFull, AFileThatDoesNotFitFailsAloneAndLeavesNoPartOfItself)
 }
 
 // A folder moved on one drive letter but between two file systems (the
-// small one and the Unix root, both under Z:) is one shell move.
-TEST(DiskFull, AWholeFolderMovedBetweenFileSystemsOfOneDriveArrivesOrStays)
+// small one and the Unix root, both under Z:, as a volume mounted in a
+// folder on Windows) cannot go by one rename: it goes entry by entry.
+TEST(DiskFull, AWholeFolderMovedBetweenFileSystemsOfOneDriveArrives)
 {
     std::wstring full = FaultsFileSystem(L"full", "no small file system here");
     if (full.empty())
@@ -538,8 +539,9 @@ TEST(DiskFull, AWholeFolderMovedBetweenFileSystemsOfOneDriveArrivesOrStays)
     TOutcome outcome = check.Run(ui);
     EXPECT_FALSE(outcome.Aborted);
     EXPECT_EQ(Utf8(outcome.Error), "");
-    std::printf("whole move between file systems of one drive: %s%s\n",
-                check.Arrived(L"d\\sub\\b.txt") ? "moved" : "not moved", Reports(ui).c_str());
+    EXPECT_TRUE(check.Arrived(L"d\\sub\\b.txt") && check.Arrived(L"d\\a.txt")) << Reports(ui);
+    EXPECT_TRUE(ui.Failures.empty()) << Reports(ui);
+    EXPECT_FALSE(check.AtSource(L"d")) << "the moved folder leaves its source";
 }
 
 // ---------------------------------------------------------------------------

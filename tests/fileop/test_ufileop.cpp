@@ -110,12 +110,11 @@ TEST(SamePlace, PathsIgnoreCaseAndIdListsCompareByBytes)
 TEST(MoveWhole, OnlyAMoveOnOneDriveToAFreeName)
 {
     const auto move = TFileOperationKind::Move;
-    EXPECT_TRUE(MovesWhole(move, false, false, L"C:\\a\\d", L"C:\\b\\d"));
-    EXPECT_FALSE(MovesWhole(move, false, true, L"C:\\a\\d", L"C:\\b\\d")) << "an existing directory is merged";
-    EXPECT_FALSE(MovesWhole(move, false, false, L"C:\\a\\d", L"D:\\b\\d")) << "another drive copies and removes";
-    EXPECT_FALSE(MovesWhole(move, false, false, L"C:\\a\\d", L"c:\\b\\d")) << "drive parts compare exactly";
-    EXPECT_FALSE(MovesWhole(TFileOperationKind::Copy, false, false, L"C:\\a\\d", L"C:\\b\\d"));
-    EXPECT_TRUE(MovesWhole(TFileOperationKind::Copy, true, true, L"C:\\a\\d", L"D:\\b\\d")) << "below a whole move";
+    EXPECT_TRUE(MovesWhole(move, false, L"C:\\a\\d", L"C:\\b\\d"));
+    EXPECT_FALSE(MovesWhole(move, true, L"C:\\a\\d", L"C:\\b\\d")) << "an existing directory is merged";
+    EXPECT_FALSE(MovesWhole(move, false, L"C:\\a\\d", L"D:\\b\\d")) << "another drive copies and removes";
+    EXPECT_FALSE(MovesWhole(move, false, L"C:\\a\\d", L"c:\\b\\d")) << "drive parts compare exactly";
+    EXPECT_FALSE(MovesWhole(TFileOperationKind::Copy, false, L"C:\\a\\d", L"C:\\b\\d"));
 }
 
 // ---------------------------------------------------------------------------

@@ -25,6 +25,10 @@ namespace {
 TApplication* g_app = nullptr;
 const TSkin* g_skin = nullptr;
 
+// How long a second start waits for the running instance to take its folder.
+constexpr DWORD kHandOffTimeout = 10000;
+constexpr const wchar_t* kHandOffFailed = L"起動中のウィンドウにフォルダを渡せませんでした.";
+
 // How long shut-down waits for the threads the last folders leave behind
 // (their watchers) before the modules are unloaded.
 constexpr DWORD kShutdownThreadWait = 10000;
@@ -242,8 +246,28 @@ void TApplication::Startup()
     } else if (!commandLine.DdeServer) {
         // Another instance serves: hand it the folder and open no window.
         StartDde(false);
-        DdeExecute(kDdeService, kDdeTopic, BuildOpenCommand(PathToString(start)));
+        bool handed = HandOff(BuildOpenCommand(PathToString(start)));
         StopDde(false);
+        if (!handed) {
+            FExitCode = 1;
+            MessageBoxW(nullptr, kHandOffFailed, kProductName, MB_ICONERROR | MB_OK);
+        }
+    }
+}
+
+bool TApplication::HandOff(const std::wstring& command)
+{
+    // The instance shows its first window a moment before it answers, and
+    // the command counts as handed only once it is acknowledged: a client
+    // that left before the server read it would lose it. Until then it is
+    // tried again, as long as the instance has a window.
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (DdeExecute(kDdeService, kDdeTopic, command, kHandOffTimeout))
+            return true;
+        if (GetTickCount() - start >= kHandOffTimeout || FindWindowW(kFilerWindowClass, nullptr) == nullptr)
+            return false;
+        Sleep(100);
     }
 }
 

@@ -73,6 +73,8 @@ public:
     // since the registration holds a reference to it.
     void Shutdown();
     bool Serving() const { return FServing; }
+    // What the process returns: not 0 when a hand-off was not taken.
+    int ExitCode() const { return FExitCode; }
 
     const std::string& SettingsText() const { return FSettingsText; }
     const std::wstring& InitialFilter() const { return FSettings.InitialFilter; }
@@ -114,11 +116,15 @@ protected:
     HRESULT GetInterface(REFIID iid, void** object) noexcept override;
 
 private:
+    // Hands a command to the running instance; false when it was not taken.
+    bool HandOff(const std::wstring& command);
+
     void Serve(const TCommandLine& commandLine, const TPath& start);
     void ReadSettings();
     void LoadModule(const std::wstring& entry);
 
     bool FServing = false;
+    int FExitCode = 0;
     TFolderManager* FFolderManager = nullptr;
     TGlobalActionManager* FGlobalActions = nullptr;
     bool FOleInitialized = false;

@@ -12,10 +12,12 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     auto* app = new TApplication;
+    int exitCode = 0;
     try {
         app->Startup();
         app->SetTitle(kProductName);
         app->Run();
+        exitCode = app->ExitCode();
     } catch (...) {
         ShowException(std::current_exception());
     }
@@ -25,5 +27,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     } catch (...) {
         ShowException(std::current_exception());
     }
-    return 0;
+    return exitCode;
 }

@@ -12,6 +12,8 @@
 
 // Standard library
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +26,54 @@ namespace {
 
 // One run of nimbra.exe under this process as its debugger, on a thread of
 // its own (debug events go to the thread that started the process).
+// What "winedbg --command 'bt all'" prints for the threads of one process.
+std::string DebuggerBacktraces(DWORD processId)
+{
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    std::wstring file = std::wstring(folder) + L"nimbra-stacks-" + std::to_wstring(processId) + L".txt";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    UniqueFileHandle output(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    if (!output)
+        return {};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = output.get();
+    PROCESS_INFORMATION process{};
+    std::wstring command = L"winedbg --command \"bt all\"";
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+        return {};
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    output.reset();
+    std::string all;
+    {
+        UniqueFileHandle input(
+            CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        char buffer[65536];
+        DWORD read = 0;
+        while (ReadFile(input.get(), buffer, sizeof buffer, &read, nullptr) && read != 0)
+            all.append(buffer, read);
+    }
+    DeleteFileW(file.c_str());
+    // Each thread's part starts "Backtracing for thread xxxx in process pppp".
+    char mark[48];
+    snprintf(mark, sizeof mark, "in process %04lx ", static_cast<unsigned long>(processId));
+    std::string stacks;
+    size_t at = 0;
+    while ((at = all.find("Backtracing for thread", at)) != std::string::npos) {
+        size_t next = all.find("Backtracing for thread", at + 1);
+        std::string part = all.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        if (part.find(mark) != std::string::npos)
+            stacks += part;
+        at = next;
+    }
+    return stacks;
+}
+
 class TNimbraRun {
 public:
     TNimbraRun(const TSandbox& sandbox, const std::wstring& arguments)
@@ -35,7 +85,8 @@ public:
     }
     ~TNimbraRun()
     {
-        if (!WaitForExit(1))
+        // A run that stopped debugging the process still holds its handle.
+        if (FProcess && WaitForSingleObject(FProcess.get(), 1) != WAIT_OBJECT_0)
             TerminateProcess(FProcess.get(), 99);
         WaitForSingleObject(FThread.get(), 20000);
     }
@@ -43,6 +94,18 @@ public:
     bool WaitForExit(DWORD timeout = 20000) { return WaitForSingleObject(FThread.get(), timeout) == WAIT_OBJECT_0; }
     DWORD ExitCode() const { return FExitCode; }
     std::string DebugOutput() const { return FDebugOutput; }
+
+    // The stacks of every thread of a process that does not end, as Wine's
+    // debugger prints them; empty where there is no such debugger. The run
+    // stops debugging the process first: only one debugger may attach.
+    std::string Stacks()
+    {
+        FDetachEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        FDetachRequested = true;
+        if (WaitForSingleObject(FDetachEvent.get(), 10000) != WAIT_OBJECT_0)
+            return {};
+        return DebuggerBacktraces(FProcessId);
+    }
 
 private:
     static DWORD WINAPI DebugLoop(void* param)
@@ -67,7 +130,17 @@ private:
         if (!created)
             return;
         DEBUG_EVENT event{};
-        while (WaitForDebugEvent(&event, INFINITE)) {
+        for (;;) {
+            if (!WaitForDebugEvent(&event, 100)) {
+                if (GetLastError() != ERROR_SEM_TIMEOUT && GetLastError() != WAIT_TIMEOUT)
+                    break;
+                if (FDetachRequested) {
+                    DebugActiveProcessStop(FProcessId);
+                    SetEvent(FDetachEvent.get());
+                    return;
+                }
+                continue;
+            }
             DWORD status = DBG_CONTINUE;
             switch (event.dwDebugEventCode) {
             case OUTPUT_DEBUG_STRING_EVENT: {
@@ -111,6 +184,8 @@ private:
     DWORD FProcessId = 0;
     DWORD FExitCode = STILL_ACTIVE;
     std::string FDebugOutput;
+    std::atomic<bool> FDetachRequested{false};
+    UniqueHandle FDetachEvent;
 };
 
 struct TWindowQuery {
@@ -213,8 +288,12 @@ std::string VisibleWindows(DWORD processId)
 // The instance that serves must be gone before the next test starts one.
 void ExpectCleanExit(TNimbraRun& run)
 {
-    ASSERT_TRUE(run.WaitForExit()) << "the process does not end when its windows are closed; it shows "
-                                   << VisibleWindows(run.ProcessId()) << "\n" << run.DebugOutput();
+    if (!run.WaitForExit()) {
+        std::string windows = VisibleWindows(run.ProcessId());
+        FAIL() << "the process does not end when its windows are closed; it shows " << windows << "\n"
+               << run.DebugOutput() << "\nIts threads:\n"
+               << run.Stacks();
+    }
     EXPECT_EQ(run.ExitCode(), 0u);
     EXPECT_EQ(run.DebugOutput().find("MemCheck"), std::string::npos) << run.DebugOutput();
 }
@@ -260,12 +339,14 @@ TEST(Startup, DdeServerLetsTheFirstRequestLandInTheFirstWindow)
     {
         TNimbraRun second(sandbox, WindowsDirectory());
         ASSERT_TRUE(second.WaitForExit());
+        EXPECT_EQ(second.ExitCode(), 0u) << "the running instance took the folder";
     }
     EXPECT_TRUE(WaitUntil([&] { return HasCaptions(first.ProcessId(), {WindowsDirectory()}); }))
         << "the first request navigates the first window: " << Narrow(Captions(first.ProcessId()));
     {
         TNimbraRun third(sandbox, L"C:\\");
         ASSERT_TRUE(third.WaitForExit());
+        EXPECT_EQ(third.ExitCode(), 0u) << "the running instance took the folder";
     }
     EXPECT_TRUE(WaitUntil([&] { return HasCaptions(first.ProcessId(), {WindowsDirectory(), L"C:\\"}); }))
         << "later requests open windows: " << Narrow(Captions(first.ProcessId()));
@@ -386,6 +467,7 @@ TEST(Startup, AJapaneseFolderNameSurvivesTheHandOff)
     {
         TNimbraRun second(sandbox, L"\"" + folder + L"\"");
         ASSERT_TRUE(second.WaitForExit());
+        EXPECT_EQ(second.ExitCode(), 0u) << "the running instance took the folder";
     }
     EXPECT_TRUE(WaitUntil([&] { return HasCaptions(first.ProcessId(), {L"C:\\", folder}); }))
         << Narrow(Captions(first.ProcessId()));

@@ -150,6 +150,9 @@ int32_t BeginExclusive(TAppLock& lock, int32_t& state)
         return previous;
     if (state > 0)
         lock.ReleaseShared();
+    // While it waits the thread holds nothing, and says so: a message it
+    // answers meanwhile must take the lock for itself.
+    state = 0;
     lock.AcquireExclusive();
     state = -1;
     return previous;
@@ -157,8 +160,10 @@ int32_t BeginExclusive(TAppLock& lock, int32_t& state)
 
 void EndExclusive(TAppLock& lock, int32_t& state, int32_t previous)
 {
-    if (previous != -1)
-        lock.ReleaseExclusive();
+    if (previous == -1)
+        return;
+    lock.ReleaseExclusive();
+    state = 0;
     if (previous > 0)
         lock.AcquireShared();
     state = previous;

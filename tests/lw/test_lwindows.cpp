@@ -176,10 +176,15 @@ namespace {
 
 constexpr UINT kAnswerMe = WM_APP + 7;
 
+// The lock state of the thread that waits, as its messages see it.
+const int32_t* g_waiterState = nullptr;
+
 LRESULT CALLBACK AnsweringProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // A thread answering while it waits holds nothing and must not think it
+    // does: the answer tells which.
     if (message == kAnswerMe)
-        return 42;
+        return g_waiterState == nullptr || *g_waiterState == 0 ? 42 : 41;
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -210,14 +215,22 @@ bool AnsweredWhileWaiting(bool waiterWantsExclusive)
     std::atomic<HWND> window{nullptr};
     std::thread waiter([&] {
         window = NewAnsweringWindow();
+        // The waiter reads before it writes: it holds the lock shared, then
+        // asks for it exclusively.
+        int32_t state = 0;
+        if (waiterWantsExclusive)
+            lockstate::BeginShared(lock, state);
+        g_waiterState = &state;
         SetEvent(created.get());
+        int32_t previous = waiterWantsExclusive ? lockstate::BeginExclusive(lock, state)
+                                                : lockstate::BeginShared(lock, state);
         if (waiterWantsExclusive) {
-            lock.AcquireExclusive();
-            lock.ReleaseExclusive();
+            lockstate::EndExclusive(lock, state, previous);
+            lockstate::EndShared(lock, state, 0);
         } else {
-            lock.AcquireShared();
-            lock.ReleaseShared();
+            lockstate::EndShared(lock, state, previous);
         }
+        g_waiterState = nullptr;
         DestroyWindow(window);
     });
     WaitForSingleObject(created.get(), 10000);

@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/PumpUntil.h"
 #include "tests/folders/TempFolder.h"
 
 namespace {
@@ -53,19 +54,6 @@ private:
 };
 
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
-
-bool WaitUntil(const std::function<bool()>& done, DWORD timeout = 20000)
-{
-    for (DWORD waited = 0; waited < timeout; waited += 20) {
-        if (done())
-            return true;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        Sleep(20);
-    }
-    return done();
-}
 
 // What would have been shown in message boxes, from any thread.
 std::mutex g_shownLock;
@@ -114,7 +102,7 @@ public:
     {
         FThread = T0Thread::StartThread<TCommandLineThread>(std::wstring(kCommandLineCaption), directory, command, 0, 0,
                                                             editor);
-        EXPECT_TRUE(WaitUntil([&] {
+        EXPECT_TRUE(PumpUntil([&] {
             EnumThreadWindows(FThread->ThreadId(), FindCommandWindow, reinterpret_cast<LPARAM>(&FWindow));
             return FWindow != nullptr && IsWindowVisible(FWindow);
         }));
@@ -130,7 +118,7 @@ public:
     bool Ended() const { return WaitForSingleObject(FThread->ThreadHandle(), 0) == WAIT_OBJECT_0; }
     bool WaitForEnd() const
     {
-        return WaitUntil([&] { return Ended(); });
+        return PumpUntil([&] { return Ended(); });
     }
     void SetCommand(const std::wstring& text)
     {
@@ -263,7 +251,7 @@ TEST(CommandLineWindow, CapturedOutputShowsBothStreamsAndTheWindowGrowsToShowIt)
     // The run leaves the process in the temporary folder, wherever it was.
     SetCurrentDirectoryW(dir.Path().c_str());
     window.Run();
-    ASSERT_TRUE(WaitUntil([&] { return !window.Output().empty(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !window.Output().empty(); }));
     EXPECT_EQ(window.Output(), dir.Path() + L"> " + command + L"\r\nout-line\r\n" + kSeparator + L"日本語\r\n");
     EXPECT_EQ(window.Height(), compact + 254);
     EXPECT_EQ(CurrentDirectory(), TemporaryDirectory());
@@ -287,7 +275,7 @@ TEST(CommandLineWindow, AFloodOnTheErrorStreamNeitherBlocksTheCommandNorIsCutSho
     TCommandWindow window(dir.Path(), command);
     window.Click(kCaptureBoxId);
     window.Run();
-    ASSERT_TRUE(WaitUntil([&] { return !window.Output().empty(); }, 60000)) << "the command never ended";
+    ASSERT_TRUE(PumpUntil([&] { return !window.Output().empty(); }, 60000)) << "the command never ended";
     std::wstring expected = dir.Path() + L"> " + command + L"\r\ndone\r\n" + kSeparator + AnsiToWide(flood);
     std::wstring shown = window.Output();
     EXPECT_TRUE(shown == expected) << "shown " << shown.size() << " characters of " << expected.size();
@@ -300,7 +288,7 @@ TEST(CommandLineWindow, AnUnknownCommandOrAMissingProgramIsReportedAndTheWindowS
     TCommandWindow window(dir.Path(), L"no_such_program_1234 x");
     window.Click(kCaptureBoxId);
     window.Run();
-    ASSERT_TRUE(WaitUntil([&] { return Shown().size() == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return Shown().size() == 1; }));
     EXPECT_EQ(Shown()[0], kProgramNotFound) << "instead of the interpreter's own message";
     EXPECT_EQ(window.Output(), L"");
     EXPECT_FALSE(window.Ended());
@@ -308,7 +296,7 @@ TEST(CommandLineWindow, AnUnknownCommandOrAMissingProgramIsReportedAndTheWindowS
     // Directly: the system finds no such program either.
     window.Click(kCaptureBoxId);
     window.Run();
-    ASSERT_TRUE(WaitUntil([&] { return Shown().size() == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return Shown().size() == 2; }));
     EXPECT_EQ(Shown()[1], kProgramNotFound);
     EXPECT_FALSE(window.Ended());
     EXPECT_EQ(CurrentDirectory(), TemporaryDirectory()) << "also after a failed run";
@@ -336,7 +324,7 @@ TEST(CommandLineWindow, TheEditorGetsTheResultAndItsFileGoesOnceTheEditorHasEnde
         window.Run();
         EXPECT_TRUE(window.WaitForEnd()) << "the window closes once the editor has the output";
     }
-    ASSERT_TRUE(WaitUntil([&] { return FileExists(seen); }));
+    ASSERT_TRUE(PumpUntil([&] { return FileExists(seen); }));
     std::string report = ReadFileBytes(seen).value_or("");
     size_t newline = report.find('\n');
     ASSERT_NE(newline, std::string::npos);
@@ -348,7 +336,7 @@ TEST(CommandLineWindow, TheEditorGetsTheResultAndItsFileGoesOnceTheEditorHasEnde
     Sleep(300);
     EXPECT_TRUE(FileExists(file));
     dir.MakeFile(L"go");
-    EXPECT_TRUE(WaitUntil([&] { return !FileExists(file); })) << "the file outlived its editor";
+    EXPECT_TRUE(PumpUntil([&] { return !FileExists(file); })) << "the file outlived its editor";
     EXPECT_TRUE(Application()->WaitForThreads(10000));
     EXPECT_TRUE(Shown().empty());
 }

@@ -63,6 +63,7 @@ int wmain(int argc, wchar_t** argv)
 #include <gtest/gtest.h>
 
 #include "tests/fileop/ScriptedUI.h"
+#include "tests/folders/TempFolder.h"
 
 namespace {
 
@@ -76,17 +77,7 @@ std::wstring Extended(const std::wstring& path) { return L"\\\\?\\" + path; }
 
 std::optional<std::string> ReadAll(const std::wstring& path)
 {
-    UniqueFileHandle file(CreateFileW(Extended(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      0, nullptr));
-    if (!file)
-        return std::nullopt;
-    std::string bytes;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    return bytes;
+    return ReadFileBytes(Extended(path));
 }
 
 void WriteAll(const std::wstring& path, const std::string& bytes)

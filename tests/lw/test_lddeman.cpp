@@ -66,6 +66,8 @@ int wmain()
 
 #include <gtest/gtest.h>
 
+#include "tests/PumpUntil.h"
+
 namespace {
 
 constexpr DWORD kWaitForServer = 10000; // a synchronous client's timeout
@@ -77,26 +79,6 @@ std::wstring TestDirectory()
     DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring directory(path, length);
     return directory.substr(0, directory.find_last_of(L'\\') + 1);
-}
-
-// Dispatches this thread's messages, as the serving thread's loop does,
-// until done() holds; false when the time ran out.
-bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds = 30000)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (done())
-            return true;
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= milliseconds)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(milliseconds - elapsed, 20), QS_ALLINPUT);
-    }
 }
 
 // Runs DdeExecute in the helper process while this thread serves; the
@@ -120,7 +102,7 @@ int RunClient(std::wstring_view service, std::wstring_view topic, std::wstring_v
     }
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
-    if (!PumpUntil([&] { return WaitForSingleObject(processHandle.get(), 0) == WAIT_OBJECT_0; })) {
+    if (!PumpUntil([&] { return WaitForSingleObject(processHandle.get(), 0) == WAIT_OBJECT_0; }, 30000)) {
         TerminateProcess(processHandle.get(), 99);
         ADD_FAILURE() << "the client did not end";
         return kClientFailed;

@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/PumpUntil.h"
 #include "tests/folders/TempFolder.h"
 
 namespace {
@@ -62,21 +63,6 @@ private:
 };
 
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
-
-bool WaitUntil(const std::function<bool()>& done, DWORD timeout = 10000)
-{
-    for (DWORD waited = 0; waited < timeout; waited += 20) {
-        if (done())
-            return true;
-        // The main thread pumps while it waits: windows of other threads
-        // may send it messages.
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        Sleep(20);
-    }
-    return done();
-}
 
 // One filer window on its own thread, closed at the end of the test.
 class TWindowThread {
@@ -197,7 +183,7 @@ TEST(FilerView, AViewWhoseFolderIsDeletedClimbsToTheNearestExistingAncestor)
     ASSERT_EQ(window.FolderPath(), dir / L"x\\y");
     TempFolder::Remove(dir / L"x");
     Refresh(dir / L"x\\y");
-    EXPECT_TRUE(WaitUntil([&] { return window.FolderPath() == dir.Path(); })) << UnicodeToUtf8(window.FolderPath());
+    EXPECT_TRUE(PumpUntil([&] { return window.FolderPath() == dir.Path(); })) << UnicodeToUtf8(window.FolderPath());
     SetDriveTypeProbe(previous);
 }
 
@@ -232,9 +218,9 @@ TEST(FilerView, BoundKeysRunTheirActionAndUnboundKeysMoveTheCaret)
         return v->Handle();
     });
     PostMessageW(view, WM_KEYDOWN, VK_DOWN, 0);
-    EXPECT_TRUE(WaitUntil([&] { return window.Locked([](TFilerView* v) { return v->CaretIndex() == 1; }); }));
+    EXPECT_TRUE(PumpUntil([&] { return window.Locked([](TFilerView* v) { return v->CaretIndex() == 1; }); }));
     PostMessageW(view, WM_KEYDOWN, VK_F9, 0);
-    EXPECT_TRUE(WaitUntil([&] { return window.Locked([](TFilerView* v) { return v->MarkedCount() == 3; }); }));
+    EXPECT_TRUE(PumpUntil([&] { return window.Locked([](TFilerView* v) { return v->MarkedCount() == 3; }); }));
 }
 
 TEST(FilerWindow, ViewsOpenAfterTheCurrentOneAndTheLastViewCannotBeClosed)
@@ -247,16 +233,16 @@ TEST(FilerWindow, ViewsOpenAfterTheCurrentOneAndTheLastViewCannotBeClosed)
     auto* path = new TPath(TPath::FromPath(dir / L"other"));
     PostMessageW(window.Locked([](TFilerView* v) { return v->Handle(); }), WM_OPEN_ANOTHER_VIEW, 0,
                  reinterpret_cast<LPARAM>(path));
-    ASSERT_TRUE(WaitUntil([&] { return window.Locked([&](TFilerView*) { return window.Window()->ViewCount() == 2; }); }));
+    ASSERT_TRUE(PumpUntil([&] { return window.Locked([&](TFilerView*) { return window.Window()->ViewCount() == 2; }); }));
     // The new view becomes current when it takes the focus, which may come
     // a moment after it is counted.
-    EXPECT_TRUE(WaitUntil([&] { return window.FolderPath() == dir / L"other"; })) << "the new view is current";
+    EXPECT_TRUE(PumpUntil([&] { return window.FolderPath() == dir / L"other"; })) << "the new view is current";
     window.Locked([&](TFilerView* v) {
         EXPECT_EQ(window.Window()->FirstView()->NextView(), v);
         EXPECT_EQ(window.Window()->ViewPaneText(), L"□■");
         v->CloseView();
     });
-    ASSERT_TRUE(WaitUntil([&] { return window.Locked([&](TFilerView*) { return window.Window()->ViewCount() == 1; }); }));
+    ASSERT_TRUE(PumpUntil([&] { return window.Locked([&](TFilerView*) { return window.Window()->ViewCount() == 1; }); }));
     window.Locked([](TFilerView* v) { v->CloseView(); });
     Sleep(200);
     EXPECT_EQ(window.Locked([&](TFilerView*) { return window.Window()->ViewCount(); }), 1);
@@ -344,12 +330,12 @@ TEST(DestinationDialog, OffersEachModifiableFolderOnceAndCanOpenTheChoiceInAnoth
     for (const wchar_t* name : {L"b", L"a"}) {
         HWND view = window.Locked([](TFilerView* v) { return v->Handle(); });
         PostMessageW(view, WM_OPEN_ANOTHER_VIEW, 0, reinterpret_cast<LPARAM>(new TPath(TPath::FromPath(dir / name))));
-        ASSERT_TRUE(WaitUntil([&] { return window.FolderPath() == dir / name; }));
+        ASSERT_TRUE(PumpUntil([&] { return window.FolderPath() == dir / name; }));
     }
     // My Computer cannot take files: never offered.
     HWND otherView = other.Locked([](TFilerView* v) { return v->Handle(); });
     PostMessageW(otherView, WM_OPEN_ANOTHER_VIEW, 0, reinterpret_cast<LPARAM>(new TPath(ParsePath(MyComputerPath()))));
-    ASSERT_TRUE(WaitUntil([&] { return other.Locked([&](TFilerView*) { return other.Window()->ViewCount() == 2; }); }));
+    ASSERT_TRUE(PumpUntil([&] { return other.Locked([&](TFilerView*) { return other.Window()->ViewCount() == 2; }); }));
 
     HWND view = window.Locked([&](TFilerView* v) {
         auto* action = new TTransferAction(false, ChooseAction, nullptr);
@@ -360,7 +346,7 @@ TEST(DestinationDialog, OffersEachModifiableFolderOnceAndCanOpenTheChoiceInAnoth
     g_choose = {};
     PostMessageW(view, WM_KEYDOWN, VK_F8, 0);
     HWND dialog = nullptr;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(PumpUntil([&] {
         EnumThreadWindows(window.Thread()->ThreadId(), FindDialogOfThread, reinterpret_cast<LPARAM>(&dialog));
         return dialog != nullptr;
     }));
@@ -388,10 +374,10 @@ TEST(DestinationDialog, OffersEachModifiableFolderOnceAndCanOpenTheChoiceInAnoth
     SendMessageW(list, LB_SETCURSEL, 1, 0);
     SendMessageW(check, BM_SETCHECK, BST_CHECKED, 0);
     PostMessageW(list, WM_KEYDOWN, VK_RETURN, 0);
-    ASSERT_TRUE(WaitUntil([&] { return g_choose.Asked; }));
+    ASSERT_TRUE(PumpUntil([&] { return g_choose.Asked; }));
     EXPECT_TRUE(g_choose.Confirmed);
     EXPECT_EQ(g_choose.Path, dir / L"c");
-    EXPECT_TRUE(WaitUntil([&] { return window.FolderPath() == dir / L"c"; })) << "the choice opens in another view";
+    EXPECT_TRUE(PumpUntil([&] { return window.FolderPath() == dir / L"c"; })) << "the choice opens in another view";
     EXPECT_EQ(window.Locked([&](TFilerView*) { return window.Window()->ViewCount(); }), 4);
 }
 
@@ -413,13 +399,13 @@ TEST(FilerView, FilesDroppedWithCtrlAreCopiedIntoTheViewsFolder)
         view->Drop(data.get(), MK_CONTROL, point, &effect);
     });
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
-    EXPECT_TRUE(WaitUntil([&] {
+    EXPECT_TRUE(PumpUntil([&] {
         return GetFileAttributesW((target / L"one.txt").c_str()) != INVALID_FILE_ATTRIBUTES &&
                GetFileAttributesW((target / L"二.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
     }));
     EXPECT_NE(GetFileAttributesW((source / L"one.txt").c_str()), INVALID_FILE_ATTRIBUTES) << "a copy keeps the source";
     // The job's window goes once it is done.
-    EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"NimbraFileOperation", nullptr) == nullptr; }));
+    EXPECT_TRUE(PumpUntil([] { return FindWindowW(L"NimbraFileOperation", nullptr) == nullptr; }));
     Application()->FreeFinishedThreads();
 }
 
@@ -448,13 +434,13 @@ TEST(Delete, ErasingAShownFolderAsksTheShellAndTheViewClimbsOut)
     auto* thread = T0Thread::StartThread<TDeleteThread>(dir.Path() + L"\\", kDeleteForGood, std::vector<std::wstring>{L"x"});
     // The shell asks first; yes.
     HWND confirm = nullptr;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(PumpUntil([&] {
         EnumThreadWindows(thread->ThreadId(), FindVisibleWindow, reinterpret_cast<LPARAM>(&confirm));
         return confirm != nullptr;
     }));
     PostMessageW(confirm, WM_COMMAND, IDYES, 0);
-    EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW((dir / L"x").c_str()) == INVALID_FILE_ATTRIBUTES; }));
-    EXPECT_TRUE(WaitUntil([&] { return window.FolderPath() == dir.Path(); })) << UnicodeToUtf8(window.FolderPath());
+    EXPECT_TRUE(PumpUntil([&] { return GetFileAttributesW((dir / L"x").c_str()) == INVALID_FILE_ATTRIBUTES; }));
+    EXPECT_TRUE(PumpUntil([&] { return window.FolderPath() == dir.Path(); })) << UnicodeToUtf8(window.FolderPath());
     SetDriveTypeProbe(previous);
 }
 
@@ -472,20 +458,20 @@ TEST(FileOperation, AJobWaitingAtItsPromptHoldsUpNeitherAnotherJobNorTheWindows)
     // The first job stops at its collision prompt and waits for an answer.
     TFileOperationThread* waiting =
         StartFileOperation(TFileOperationKind::Copy, {L"a.txt"}, TPath::FromPath(first.Path()), from);
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(PumpUntil([&] {
         TExclusiveLock lock;
         return waiting->Window() != nullptr && waiting->Window()->Prompting();
     }));
     // Meanwhile a second job runs to its end, and the filer window answers.
     StartFileOperation(TFileOperationKind::Copy, {L"b.txt"}, TPath::FromPath(second.Path()), from);
-    EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW((second / L"b.txt").c_str()) != INVALID_FILE_ATTRIBUTES; }));
+    EXPECT_TRUE(PumpUntil([&] { return GetFileAttributesW((second / L"b.txt").c_str()) != INVALID_FILE_ATTRIBUTES; }));
     DWORD_PTR answer = 0;
     EXPECT_NE(SendMessageTimeoutW(window.Window()->Handle(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer), 0);
 
     // Escape at the prompt ends the first job with the old file untouched.
     HWND prompt = waiting->Window()->Handle();
     PostMessageW(prompt, WM_KEYDOWN, VK_ESCAPE, 0);
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(prompt); }));
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(prompt); }));
     EXPECT_EQ(ReadFileBytes(first / L"a.txt").value_or("(unreadable)"), "old");
     Application()->FreeFinishedThreads();
 }
@@ -506,7 +492,7 @@ TEST(FileOperation, TheJobWindowAnswersWhileALargeFileIsCopied)
     TFileOperationThread* job = StartFileOperation(TFileOperationKind::Copy, {L"big.bin"},
                                                    TPath::FromPath(target.Path()), TPath::FromPath(source.Path()));
     HWND window = nullptr;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(PumpUntil([&] {
         TExclusiveLock lock;
         if (job->Window() != nullptr)
             window = job->Window()->Handle();
@@ -530,6 +516,6 @@ TEST(FileOperation, TheJobWindowAnswersWhileALargeFileIsCopied)
         Sleep(20);
     }
     EXPECT_GT(answered, 0);
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
     Application()->FreeFinishedThreads();
 }

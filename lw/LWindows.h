@@ -7,6 +7,7 @@
 #pragma once
 
 // Toolkit
+#include "lw/LAppLock.h"
 #include "lw/LGraphics.h"
 #include "lw/LHandles.h"
 #include "lw/LObjects.h"
@@ -40,53 +41,6 @@ inline constexpr UINT kCommandIdLimit = 61440;
 inline constexpr int kShiftAlt = 1;
 inline constexpr int kShiftCtrl = 2;
 inline constexpr int kShiftShift = 4;
-
-// ---------------------------------------------------------------------------
-// The application lock
-
-// A readers-writer lock: a critical section and a reader count. The exclusive
-// acquire polls for the readers to leave; TryExclusive gives up when one is
-// in. A thread with windows answers the messages other threads send it while
-// it waits, since the holder may be the sender.
-class TAppLock {
-public:
-    TAppLock() { InitializeCriticalSection(&FSection); }
-    ~TAppLock() { DeleteCriticalSection(&FSection); }
-    TAppLock(const TAppLock&) = delete;
-    TAppLock& operator=(const TAppLock&) = delete;
-
-    void AcquireShared();
-    void ReleaseShared();
-    void AcquireExclusive();
-    void ReleaseExclusive() { LeaveCriticalSection(&FSection); }
-    bool TryExclusive();
-    LONG Readers() const { return FReaders; }
-
-private:
-    void EnterSection();
-
-    CRITICAL_SECTION FSection;
-    volatile LONG FReaders = 0;
-};
-
-// Waits for one of the handles or for a message in the calling thread's
-// queue, as MsgWaitForMultipleObjects with QS_ALLINPUT, but a message that
-// was already looked at (a peek while the thread waited for the lock) counts
-// too: a plain wait sleeps past it until something newer arrives.
-DWORD WaitForObjectsOrMessages(DWORD count, const HANDLE* handles, DWORD timeout);
-
-// A thread's state in the application lock: -1 exclusive, 0 nothing,
-// positive shared. Each Begin/Suspend returns the previous state for the
-// matching End/Resume. SuspendShared gives up whatever the thread holds,
-// shared or exclusive, and ResumeShared takes it back in the same mode.
-namespace lockstate {
-int32_t BeginExclusive(TAppLock& lock, int32_t& state);
-void EndExclusive(TAppLock& lock, int32_t& state, int32_t previous);
-int32_t BeginShared(TAppLock& lock, int32_t& state);
-void EndShared(TAppLock& lock, int32_t& state, int32_t previous);
-int32_t SuspendShared(TAppLock& lock, int32_t& state);
-void ResumeShared(TAppLock& lock, int32_t& state, int32_t previous);
-} // namespace lockstate
 
 // ---------------------------------------------------------------------------
 // Temporary objects
@@ -285,6 +239,10 @@ public:
     void RequestHousekeeping();
     static constexpr DWORD kHousekeepingInterval = 60000;
 
+    // The calling thread's state in the lock: its toolkit thread's, or a
+    // state of its own on threads the toolkit did not start.
+    int32_t& CallerLockState();
+
     // IApplication: the lock protocol of the calling thread.
     int32_t STDMETHODCALLTYPE BeginExclusive() override;
     void STDMETHODCALLTYPE EndExclusive(int32_t previous) override;
@@ -302,7 +260,6 @@ private:
     friend class T0Thread;
     void AddThread(T0Thread* thread);
     void RemoveThread(T0Thread* thread);
-    int32_t& CallerLockState();
 
     CRITICAL_SECTION FThreadListLock;
     // Finished threads that were still referenced when they were reaped.
@@ -323,31 +280,6 @@ private:
 
 // The one application object (null before it is made and after it is gone).
 T0Application* Application();
-
-// Holds the calling thread's hold on the lock (shared or exclusive)
-// released for its lifetime: around waits, modal windows and long calls.
-class TSuspendShared {
-public:
-    TSuspendShared() : FPrevious(Application()->SuspendShared()) {}
-    ~TSuspendShared() { Application()->ResumeShared(FPrevious); }
-    TSuspendShared(const TSuspendShared&) = delete;
-    TSuspendShared& operator=(const TSuspendShared&) = delete;
-
-private:
-    int32_t FPrevious;
-};
-
-// Holds the application lock exclusively for its lifetime.
-class TExclusiveLock {
-public:
-    TExclusiveLock() : FPrevious(Application()->BeginExclusive()) {}
-    ~TExclusiveLock() { Application()->EndExclusive(FPrevious); }
-    TExclusiveLock(const TExclusiveLock&) = delete;
-    TExclusiveLock& operator=(const TExclusiveLock&) = delete;
-
-private:
-    int32_t FPrevious;
-};
 
 // ---------------------------------------------------------------------------
 // Windows

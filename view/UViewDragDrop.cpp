@@ -1,0 +1,175 @@
+// Drag and drop: files dropped on a list and files dragged out of it.
+#include "view/UView.h"
+
+// Own
+#include "view/UViewInternal.h"
+#include "view/UViewRules.h"
+
+// Application
+#include "app/UMain.h"
+
+// File operations
+#include "fileop/UFileOp.h"
+
+// Folders
+#include "folders/ShlUtils.h"
+#include "folders/SysUtilsW.h"
+
+// Toolkit
+#include "lw/LCmmDlgs.h"
+#include "lw/LAddDlgs.h"
+#include "lw/LExceptions.h"
+#include "lw/LMenusXP.h"
+
+// Platform
+#include <commctrl.h>
+#include <imm.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+// Standard library
+#include <algorithm>
+#include <cwchar>
+#include <optional>
+
+using namespace viewinternal;
+
+// Drag and drop
+
+DWORD TFilerView::DropEffect(DWORD keyState, DWORD allowed) const
+{
+    // Files land only in a directory.
+    if (!FCanDrop || !IsDirectoryFolder(FFolder.get()))
+        return DROPEFFECT_NONE;
+    DWORD effect = DropEffectFromKeys(keyState);
+    return (effect & allowed) != 0 ? effect : DROPEFFECT_NONE;
+}
+
+HRESULT STDMETHODCALLTYPE TFilerView::DragEnter(IDataObject* data, DWORD keyState, POINTL point, DWORD* effect)
+{
+    FORMATETC format{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    FCanDrop = data != nullptr && data->QueryGetData(&format) == S_OK;
+    FRightDrop = (keyState & MK_RBUTTON) != 0;
+    *effect = DropEffect(keyState, *effect);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TFilerView::DragOver(DWORD keyState, POINTL point, DWORD* effect)
+{
+    FRightDrop = (keyState & MK_RBUTTON) != 0;
+    *effect = DropEffect(keyState, *effect);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TFilerView::DragLeave()
+{
+    FCanDrop = false;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TFilerView::Drop(IDataObject* data, DWORD keyState, POINTL point, DWORD* effect)
+{
+    DWORD chosen = DropEffect(keyState, *effect);
+    FCanDrop = false;
+    *effect = DROPEFFECT_NONE;
+    // Dropped back where it came from: nothing to do.
+    if (chosen == DROPEFFECT_NONE || FDragFromHere || data == nullptr)
+        return S_OK;
+    if (FRightDrop) {
+        TMessageBox::Show(FWindow->Handle(), L"右ドロップを検出\r\nメニューはお待ち下さい", {}, MB_ICONINFORMATION);
+        return S_OK;
+    }
+    SetForegroundWindow(FWindow->Handle());
+    if (PerformDrop(data, chosen))
+        *effect = chosen;
+    return S_OK;
+}
+
+bool TFilerView::PerformDrop(IDataObject* data, DWORD effect)
+{
+    FORMATETC format{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium{};
+    if (data->GetData(&format, &medium) != S_OK)
+        return false;
+    std::wstring directory;
+    std::vector<std::wstring> names;
+    bool scattered = false;
+    if (auto drop = static_cast<HDROP>(GlobalLock(medium.hGlobal))) {
+        UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+        for (UINT i = 0; i < count; ++i) {
+            UINT length = DragQueryFileW(drop, i, nullptr, 0);
+            std::wstring path(length + 1, L'\0');
+            path.resize(DragQueryFileW(drop, i, path.data(), length + 1));
+            wchar_t longPath[MAX_PATH * 4];
+            DWORD longLength = GetLongPathNameW(path.c_str(), longPath, MAX_PATH * 4);
+            if (longLength > 0 && longLength < MAX_PATH * 4)
+                path.assign(longPath, longLength);
+            std::wstring dir = ExtractFileDir(path);
+            if (i == 0)
+                directory = dir;
+            else if (SameText(dir, directory) != 0)
+                scattered = true;
+            names.push_back(ExtractFileName(path));
+        }
+        GlobalUnlock(medium.hGlobal);
+    }
+    ReleaseStgMedium(&medium);
+    if (scattered) {
+        TMessageBox::Show(FWindow->Handle(), L"記録されているファイルの存在位置がばらばらです",
+                          L"OLE DataObject によるファイルの受渡し", MB_ICONWARNING);
+        return false;
+    }
+    if (names.empty())
+        return false;
+    TFileOperationKind kind = (effect & DROPEFFECT_MOVE) != 0   ? TFileOperationKind::Move
+                              : (effect & DROPEFFECT_LINK) != 0 ? TFileOperationKind::Link
+                                                                : TFileOperationKind::Copy;
+    TPath destination;
+    FFolder->GetPath(&destination);
+    StartFileOperation(kind, std::move(names), destination, TPath::FromPath(directory));
+    return true;
+}
+
+HRESULT STDMETHODCALLTYPE TFilerView::QueryContinueDrag(BOOL escapePressed, DWORD keyState)
+{
+    if (escapePressed)
+        return DRAGDROP_S_CANCEL;
+    if ((keyState & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0)
+        return DRAGDROP_S_DROP;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TFilerView::GiveFeedback(DWORD effect)
+{
+    return DRAGDROP_S_USEDEFAULTCURSORS;
+}
+
+void TFilerView::StartDrag()
+{
+    ComPtr<IDirectory> directory = FFolder ? FFolder.as<IDirectory>() : ComPtr<IDirectory>();
+    if (!directory || Count() == 0)
+        return;
+    TPath location;
+    directory->GetPath(&location);
+    std::vector<std::wstring> names;
+    for (TFileItem* item : GetSelection())
+        names.emplace_back(item->Name, static_cast<size_t>(item->NameLen));
+    ComPtr<IDataObject> data;
+    try {
+        data = FileDataObject(Handle(), location.PathView(), names, 0);
+    } catch (const Exception&) {
+        MessageBeep(MB_OK);
+        return;
+    }
+    if (!data)
+        return;
+    FDragFromHere = true;
+    DWORD effect = DROPEFFECT_NONE;
+    {
+        TSuspendShared unlocked;
+        DoDragDrop(data.get(), static_cast<IDropSource*>(this), DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK,
+                   &effect);
+    }
+    FDragFromHere = false;
+}
+

@@ -151,9 +151,15 @@ void TViewThread::Finalize()
     }
     if (TApplication* app = App())
         app->NotifyThreadListeners(this, false);
-    if (window != nullptr && window->Handle() != nullptr)
-        DestroyWindow(window->Handle());
-    T0GUIThread::Finalize();
+    {
+        // Other threads walk the views of every window under the exclusive
+        // hold (the destination dialog, the idle step): the teardown keeps
+        // them out until the views and their windows are gone.
+        TSharedLock held;
+        if (window != nullptr && window->Handle() != nullptr)
+            DestroyWindow(window->Handle());
+        T0GUIThread::Finalize();
+    }
     // The window let go of its folder: drop what nobody shows any more, so
     // that the watchers stop and the process can end with its last window.
     Application()->RequestHousekeeping();
@@ -179,8 +185,9 @@ void TViewThread::ReadWindowSettingsReporting()
 
 HRESULT TViewThread::GetInterface(REFIID iid, void** object) noexcept
 {
-    if (iid == __uuidof(IKeyTable) && FFilerWindow != nullptr)
-        return FFilerWindow->QueryInterface(iid, object);
+    // The window's key assignment itself: menus read its shortcut index.
+    if (iid == __uuidof(IKeyTable) && FFilerWindow != nullptr && FFilerWindow->KeyAssignment() != nullptr)
+        return FFilerWindow->KeyAssignment()->QueryInterface(iid, object);
     return T0GUIThread::GetInterface(iid, object);
 }
 

@@ -479,3 +479,12 @@ std::string ModuleFileName(const std::wstring& programDirectory, const std::wstr
 {
     return UnicodeToAnsi(ModulePath(programDirectory, entry));
 }
+
+std::wstring SkinPicturePath(const std::wstring& name, const std::wstring& programDirectory)
+{
+    const bool fromDrive = name.size() >= 2 && name[1] == L':';
+    const bool fromRoot = !name.empty() && (name[0] == L'\\' || name[0] == L'/');
+    if (name.empty() || fromDrive || fromRoot)
+        return name;
+    return programDirectory + name;
+}

@@ -105,6 +105,11 @@ struct TSkin {
 // Resets every field to its default, fetching the system colours now.
 void FillSkinDefaults(TSkin& skin);
 
+// Where a skin picture named in the settings is: a relative name lies in
+// the program's folder (which ends in a backslash); a name with a drive, a
+// UNC name or one from the root stays as it is.
+std::wstring SkinPicturePath(const std::wstring& name, const std::wstring& programDirectory);
+
 // Offers one entry of the "skin" section to every field. key is the entry's
 // key in lower case, rawValue its value as the reader holds it (quotes and
 // escapes still in it). A key that names no field, or a number or Boolean

@@ -6,6 +6,7 @@
 
 // Standard library
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
@@ -174,6 +175,28 @@ void TKeyAssignment::Assign(int modifiers, int key, IAction* action)
 {
     Assert(InTable(modifiers, key), kUnit, L"key outside the key table");
     FTable[TableIndex(modifiers, key)].reset(action);
+    FShortcuts.reset();
+}
+
+std::wstring TKeyAssignment::ShortcutTextOf(IAction* action)
+{
+    // Hooks answer as they like: without them the table alone decides, and
+    // one pass over it serves every menu item until the table changes.
+    if (!FHooks.empty())
+        return ShortcutText(static_cast<IKeyTable*>(this), action, false);
+    if (!FShortcuts) {
+        FShortcuts = std::make_unique<std::unordered_map<IAction*, std::wstring>>();
+        for (int modifiers = 0; modifiers < kModifierSets; ++modifiers)
+            for (int key = 0; key < kKeyCodes; ++key)
+                if (IAction* bound = FTable[TableIndex(modifiers, key)].get()) {
+                    std::wstring& text = (*FShortcuts)[bound];
+                    if (!text.empty())
+                        text += L' ';
+                    text += ShortcutName(modifiers, key);
+                }
+    }
+    auto found = FShortcuts->find(action);
+    return found != FShortcuts->end() ? found->second : std::wstring();
 }
 
 ComPtr<IAction> TKeyAssignment::Entry(int modifiers, int key) const
@@ -206,7 +229,10 @@ HRESULT STDMETHODCALLTYPE TKeyAssignment::AddHook(IKeyAssignment* hook)
 {
     if (hook == nullptr)
         return E_POINTER;
-    return GuardedCall([&] { FHooks.emplace_back(hook); });
+    return GuardedCall([&] {
+        FHooks.emplace_back(hook);
+        FShortcuts.reset();
+    });
 }
 
 HRESULT STDMETHODCALLTYPE TKeyAssignment::RemoveHook(IKeyAssignment* hook)
@@ -216,6 +242,7 @@ HRESULT STDMETHODCALLTYPE TKeyAssignment::RemoveHook(IKeyAssignment* hook)
     if (found != FHooks.end()) {
         ComPtr<IKeyAssignment> removed = std::move(*found);
         FHooks.erase(found);
+        FShortcuts.reset();
     }
     return S_OK;
 }
@@ -284,11 +311,14 @@ std::wstring ShortcutName(int modifiers, int key)
     return name + SystemKeyName(key);
 }
 
-std::wstring ShortcutText(IKeyTable* table, IAction* action)
+std::wstring ShortcutText(IKeyTable* table, IAction* action, bool indexed)
 {
     std::wstring text;
     if (table == nullptr || action == nullptr)
         return text;
+    if (indexed)
+        if (auto* assignment = dynamic_cast<TKeyAssignment*>(table))
+            return assignment->ShortcutTextOf(action);
     for (int modifiers = 0; modifiers < kModifierSets; ++modifiers)
         for (int key = 0; key < kKeyCodes; ++key) {
             ComPtr<IAction> bound;

@@ -27,6 +27,8 @@
 
 // Standard library
 #include <array>
+#include <unordered_map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,12 +58,18 @@ public:
     HRESULT STDMETHODCALLTYPE RemoveHook(IKeyAssignment* hook) override;
     HRESULT STDMETHODCALLTYPE Lookup(int32_t modifiers, int32_t key, IAction** action) override;
 
+    // The shortcut text of action, from the index.
+    std::wstring ShortcutTextOf(IAction* action);
+
 protected:
     ~TKeyAssignment() override;
 
 private:
     std::array<ComPtr<IAction>, kModifierSets * kKeyCodes> FTable;
     std::vector<ComPtr<IKeyAssignment>> FHooks;
+    // Every bound action's shortcut text, made when first asked for after a
+    // change.
+    std::unique_ptr<std::unordered_map<IAction*, std::wstring>> FShortcuts;
 };
 
 struct TKeyCombination {
@@ -84,8 +92,10 @@ std::wstring SystemKeyName(int key);
 std::wstring ShortcutName(int modifiers, int key);
 
 // Every combination bound to action in the table (hooks included), lowest
-// modifier set and key first, separated by one space.
-std::wstring ShortcutText(IKeyTable* table, IAction* action);
+// modifier set and key first, separated by one space. A key assignment
+// answers from an index it makes once per change (indexed); otherwise every
+// combination is looked up.
+std::wstring ShortcutText(IKeyTable* table, IAction* action, bool indexed = true);
 // The key table the calling thread answers, or null.
 ComPtr<IKeyTable> CurrentKeyTable();
 

@@ -223,6 +223,17 @@ LRESULT T0Window::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         return WMSize(wParam, lParam);
     case WM_KEYDOWN:
         return WMKeyDown(wParam, lParam);
+    case WM_SYSKEYDOWN:
+        return WMSysKeyDown(wParam, lParam);
+    case WM_SYSCHAR:
+        if (std::exchange(FSwallowSysChar, false))
+            return 0;
+        return DefaultHandler(message, wParam, lParam);
+    case WM_SYSKEYUP:
+    case WM_KEYUP:
+        // A new key press starts afresh.
+        FSwallowSysChar = false;
+        return DefaultHandler(message, wParam, lParam);
     case WM_NCDESTROY: {
         LRESULT result = DefaultHandler(message, wParam, lParam);
         WMNCDestroy();
@@ -302,7 +313,7 @@ LRESULT T0Window::WMSize(WPARAM wParam, LPARAM lParam)
     return result;
 }
 
-LRESULT T0Window::WMKeyDown(WPARAM wParam, LPARAM lParam)
+T0Window::TKeyResult T0Window::RunKeyDown(WPARAM wParam, LPARAM lParam)
 {
     UINT key = static_cast<UINT>(wParam);
     int repeat = std::max(1, static_cast<int>(LOWORD(lParam)));
@@ -313,10 +324,41 @@ LRESULT T0Window::WMKeyDown(WPARAM wParam, LPARAM lParam)
         if (KeyDown(shift, key))
             handled = true;
         if (!IsWindow(self) || WindowOf(self) != this)
-            return 0;
+            return TKeyResult::Gone;
     }
-    if (handled)
+    return handled ? TKeyResult::Handled : TKeyResult::Unhandled;
+}
+
+LRESULT T0Window::WMSysKeyDown(WPARAM wParam, LPARAM lParam)
+{
+    // Alt alone opens the menu bar when it is let go: never a binding.
+    if (wParam != VK_MENU) {
+        switch (RunKeyDown(wParam, lParam)) {
+        case TKeyResult::Gone:
+            return 0;
+        case TKeyResult::Handled:
+            // The access-key character that follows must not reach the menu
+            // bar as well (it would beep, or open a menu).
+            FSwallowSysChar = true;
+            return 0;
+        case TKeyResult::Unhandled:
+            break;
+        }
+    }
+    return DefaultHandler(WM_SYSKEYDOWN, wParam, lParam);
+}
+
+LRESULT T0Window::WMKeyDown(WPARAM wParam, LPARAM lParam)
+{
+    UINT key = static_cast<UINT>(wParam);
+    int shift = ShiftState();
+    switch (RunKeyDown(wParam, lParam)) {
+    case TKeyResult::Gone:
+    case TKeyResult::Handled:
         return 0;
+    case TKeyResult::Unhandled:
+        break;
+    }
 
     UINT wanted = 0;
     switch (key) {

@@ -361,6 +361,8 @@ protected:
     virtual LRESULT WMPaint(WPARAM wParam, LPARAM lParam);
     virtual LRESULT WMSize(WPARAM wParam, LPARAM lParam);
     virtual LRESULT WMKeyDown(WPARAM wParam, LPARAM lParam);
+    // Alt with a key, and F10: the bindings first, then the menu bar.
+    LRESULT WMSysKeyDown(WPARAM wParam, LPARAM lParam);
     virtual void WMNCDestroy();
 
     // Dialog navigation for a key the focused window does not want.
@@ -371,7 +373,13 @@ private:
     friend LRESULT CALLBACK PermanentWindowProc(HWND, UINT, WPARAM, LPARAM);
     void RegisterWindowClass(const std::wstring& className);
 
+    enum class TKeyResult { Unhandled, Handled, Gone };
+    // KeyDown once per repeat of the message; Gone when a call destroyed
+    // the window.
+    TKeyResult RunKeyDown(WPARAM wParam, LPARAM lParam);
+
     TAlign FAlign = TAlign::None;
+    bool FSwallowSysChar = false;
     // The procedure of an attached window; null for windows of our classes.
     WNDPROC FBaseProc = nullptr;
 };

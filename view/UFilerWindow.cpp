@@ -367,7 +367,8 @@ void TFilerWindow::Idle()
     // The info pane follows the marks; the free space is asked for again
     // only when something it depends on changed.
     if (FStatusBar != nullptr && FCurrentView != nullptr) {
-        TInfoPaneKey key{FCurrentView, FCurrentView->Folder(), FCurrentView->MarkedCount(), FCurrentView->Count()};
+        TInfoPaneKey key{FCurrentView, FCurrentView->Folder(), FCurrentView->MarkedCount(), FCurrentView->Count(),
+                          FCurrentView->ChangeSerial()};
         if (!(key == FInfoPaneKey)) {
             FInfoPaneKey = key;
             FStatusBar->SetText(0, InfoPaneText());

@@ -43,10 +43,41 @@ TFilerView::TFilerView(TFilerWindow* window, TFilerView* after, IFolder* folder)
     SetOwner(window);
     SetMarkStyle(kMarkMulti);
     window->LinkView(this, after);
-    if (CurrentSkin().FlatScrollBar)
-        SetFlatScrollBar(true);
-    Create(window->Handle(), RECT{0, 0, 100, 100});
-    SetUpView(folder);
+    try {
+        if (CurrentSkin().FlatScrollBar)
+            SetFlatScrollBar(true);
+        Create(window->Handle(), RECT{0, 0, 100, 100});
+        SetUpView(folder);
+    } catch (...) {
+        // A view that does not come up leaves no trace: neither the window's
+        // list nor its owner keeps a pointer to what is about to be freed,
+        // and its folder is not told of it any more.
+        Abandon();
+        throw;
+    }
+}
+
+void TFilerView::Abandon() noexcept
+{
+    try {
+        if (FSetUp) {
+            TearDown();
+        } else {
+            FWindow->UnlinkView(this);
+            TExclusiveLock lock;
+            if (FFolder) {
+                FFolder->Detach(this);
+                FFolder.reset();
+            }
+            FItems.clear();
+        }
+        if (Handle() != nullptr)
+            RevokeDragDrop(Handle());
+    } catch (...) {
+        // Nothing more can be undone; the exception that brought us here is
+        // the one reported.
+    }
+    SetOwner(nullptr);
 }
 
 TFilerView::~TFilerView()
@@ -125,12 +156,14 @@ int TFilerView::ViewWidth() const
 
 TFileItem* TFilerView::CaretItem() const
 {
+    CheckItemAccess();
     int caret = CaretIndex();
     return caret >= 0 && caret < static_cast<int>(FItems.size()) ? FItems[static_cast<size_t>(caret)] : nullptr;
 }
 
 std::vector<TFileItem*> TFilerView::GetSelection() const
 {
+    CheckItemAccess();
     std::vector<TFileItem*> selection;
     if (MarkedCount() > 0) {
         selection.reserve(static_cast<size_t>(MarkedCount()));
@@ -204,6 +237,7 @@ void TFilerView::ClimbToReadyFolder()
 
 void TFilerView::Reload(bool resetState)
 {
+    CheckItemAccess();
     if (!FFolder) {
         FItems.clear();
         SetCount(0);
@@ -259,6 +293,7 @@ void TFilerView::Reload(bool resetState)
             SetCaret(kept.CaretIndex);
     }
     --FUpdateCount;
+    ++FChangeSerial;
     if (Handle() != nullptr)
         PostMessageW(Handle(), WM_VIEW_REDRAW, 3, 0);
 }
@@ -280,6 +315,7 @@ std::wstring TFilerView::DisplayPath() const
 
 void TFilerView::SetCaretByNameText(std::wstring_view name)
 {
+    CheckItemAccess();
     for (size_t i = 0; i < FItems.size(); ++i) {
         const TFileItem& item = *FItems[i];
         if (CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, item.Name, item.NameLen, name.data(),
@@ -319,6 +355,7 @@ void STDMETHODCALLTYPE TFilerView::ChangeFolder(IFolder* folder)
 
 TFileItem* STDMETHODCALLTYPE TFilerView::GetViewItem(int32_t index)
 {
+    CheckItemAccess();
     return index >= 0 && index < static_cast<int32_t>(FItems.size()) ? FItems[static_cast<size_t>(index)] : nullptr;
 }
 
@@ -373,6 +410,7 @@ bool TFilerView::KeyDown(int shift, UINT key)
 void TFilerView::MarkChanged(int index, bool state)
 {
     TLightListBox::MarkChanged(index, state);
+    ++FChangeSerial;
     // Marking all of 100,000 entries must not repaint the header 100,000
     // times: one request waits in the queue for all of them.
     if (FUpdateCount == 0 && !FHeaderRequested && Handle() != nullptr)
@@ -422,6 +460,7 @@ LRESULT TFilerView::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
             MessageBeep(MB_OK);
         return 0;
     case WM_RBUTTONUP:
+        FPressed = false;
         if (RunBinding(ShiftState(), VK_RBUTTON))
             return 0;
         return TLightListBox::Dispatch(message, wParam, lParam);
@@ -429,6 +468,9 @@ LRESULT TFilerView::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_RBUTTONDOWN:
         FPressPoint = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
         FPressed = true;
+        return TLightListBox::Dispatch(message, wParam, lParam);
+    case WM_LBUTTONUP:
+        FPressed = false;
         return TLightListBox::Dispatch(message, wParam, lParam);
     case WM_MOUSEMOVE:
         if (FPressed && (wParam & (MK_LBUTTON | MK_RBUTTON)) != 0) {
@@ -461,9 +503,15 @@ LRESULT TFilerView::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
             InvalidateHeader();
         }
         return 0;
-    case WM_DESTROY:
+    case WM_DESTROY: {
         TearDown();
+        // Requests to open another view that came too late own a location
+        // nobody else will free.
+        MSG late;
+        while (PeekMessageW(&late, Handle(), WM_OPEN_ANOTHER_VIEW, WM_OPEN_ANOTHER_VIEW, PM_REMOVE))
+            delete reinterpret_cast<TPath*>(late.lParam);
         return TLightListBox::Dispatch(message, wParam, lParam);
+    }
     default:
         return TLightListBox::Dispatch(message, wParam, lParam);
     }

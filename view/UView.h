@@ -122,7 +122,15 @@ public:
     // 48 columns, 4 pixels and a vertical scroll bar.
     int ViewWidth() const;
     // Entries in display order.
-    const std::vector<TFileItem*>& Items() const { return FItems; }
+    // The entries in display order: read on the view's own thread under its
+    // hold, or on any thread under the exclusive hold.
+    // Moves whenever the entries or their marks change.
+    uint32_t ChangeSerial() const { return FChangeSerial; }
+    const std::vector<TFileItem*>& Items() const
+    {
+        CheckItemAccess();
+        return FItems;
+    }
     TFileItem* CaretItem() const;
 
     // The marked entries in display order; the caret entry alone when none
@@ -181,8 +189,12 @@ protected:
 
 private:
     friend class TFilerWindow;
+    // Checks the caller's hold on the lock for the view's entries.
+    void CheckItemAccess() const { CheckLockHeldFor(FOwnerThread, L"the entries of a file list"); }
     void SetUpView(IFolder* folder);
     void TearDown();
+    // Undoes a construction that failed half-way.
+    void Abandon() noexcept;
     void ApplySkin();
     void LoadBitmaps();
     void ClimbToReadyFolder();
@@ -224,6 +236,12 @@ private:
     bool FSetUp = false;
     bool FHeaderRequested = false;
     std::vector<TFileItem*> FItems;
+    // Counts every change of the entries or their marks: what is shown of
+    // them is recomputed when it moves.
+    uint32_t FChangeSerial = 0;
+    // The thread of the view's window, whose messages may read the entries
+    // under their shared hold.
+    DWORD FOwnerThread = GetCurrentThreadId();
 };
 
 // A request for a piece of a filer window's state (WM_NIMBRA_STATE).
@@ -307,6 +325,7 @@ private:
         IFolder* Folder = nullptr;
         int32_t Marked = -1;
         int32_t Count = -1;
+        uint32_t Serial = 0;
         bool operator==(const TInfoPaneKey&) const = default;
     };
 

@@ -42,9 +42,13 @@ inline const TSkin& CurrentSkin()
     return skin != nullptr ? *skin : defaults;
 }
 
+// A skin picture: a relative name is looked for beside the program, not in
+// the current directory (the temporary folder while the program runs).
 inline HBITMAP LoadPicture(const std::wstring& name)
 {
-    return name.empty() ? nullptr : LoadBitmapFile(name);
+    if (name.empty())
+        return nullptr;
+    return LoadBitmapFile(SkinPicturePath(name, ProgramDirectory()));
 }
 
 inline SIZE BitmapSize(HBITMAP bitmap)

@@ -90,6 +90,7 @@ void TFilerView::DrawInfoLine(HDC dc, const TFileItem& item, bool marked, int x0
 
 void TFilerView::DrawItem(int index, HDC dc, const RECT& rect)
 {
+    CheckItemAccess();
     if (index < 0 || index >= static_cast<int>(FItems.size()))
         return;
     const TFileItem& item = *FItems[static_cast<size_t>(index)];

@@ -48,6 +48,10 @@ bool TFilerWindow::StateText(std::wstring_view item, std::wstring& answer)
         answer = FStatusBar != nullptr ? FStatusBar->Text(0) + L"\t" + FStatusBar->Text(1) : std::wstring();
         return true;
     }
+    if (item == L"LockFaults") {
+        answer = std::to_wstring(LockFaultCount());
+        return true;
+    }
     if (item == L"Views") {
         answer = std::to_wstring(FViewCount) + L" " + std::to_wstring(CurrentViewIndex());
         return true;

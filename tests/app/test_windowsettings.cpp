@@ -202,3 +202,14 @@ TEST_F(WindowSettings, ErrorsEndTheStepKeepingWhatWasRead)
     Read("- just a list\n");
     EXPECT_EQ(Menu->Count(), 2);
 }
+
+TEST(SkinPicture, RelativeNamesLieBesideTheProgramAndOthersStay)
+{
+    const std::wstring program = L"C:\\Tools\\nimbra\\";
+    EXPECT_EQ(SkinPicturePath(L"back.bmp", program), L"C:\\Tools\\nimbra\\back.bmp");
+    EXPECT_EQ(SkinPicturePath(L"skin\\back.bmp", program), L"C:\\Tools\\nimbra\\skin\\back.bmp");
+    EXPECT_EQ(SkinPicturePath(L"D:\\pics\\back.bmp", program), L"D:\\pics\\back.bmp");
+    EXPECT_EQ(SkinPicturePath(L"\\\\server\\share\\back.bmp", program), L"\\\\server\\share\\back.bmp");
+    EXPECT_EQ(SkinPicturePath(L"\\pics\\back.bmp", program), L"\\pics\\back.bmp");
+    EXPECT_EQ(SkinPicturePath(L"", program), L"");
+}

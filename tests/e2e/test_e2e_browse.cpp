@@ -12,7 +12,10 @@
 #include <windows.h>
 
 // Standard library
+#include <atomic>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -40,6 +43,11 @@ key:
   A: Attribute
   Delete: Delete
   X: CommandLine
+  F7: OpenView
+  F8: CloseView
+  F9: MarkAll
+  A-J: EnterFolder
+  F10: ToParent
   NoSuchKey: Refresh
   F6: NoSuchAction
 menu:
@@ -549,6 +557,155 @@ TEST_F(Browse, ACommandLineRunsInTheViewsFolderAndShowsWhatItPrinted)
     EXPECT_EQ(SendMessageW(GetDlgItem(window, 100), EM_GETSEL, 0, 0), 0);
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));
+}
+
+// The file lists of a filer window, found by their class.
+BOOL CALLBACK CollectViewWindow(HWND window, LPARAM param)
+{
+    wchar_t name[64];
+    if (GetClassNameW(window, name, 64) > 0 && std::wstring(name).find(L"FilerView") != std::wstring::npos)
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> ViewWindows(HWND filer)
+{
+    std::vector<HWND> views;
+    EnumChildWindows(filer, CollectViewWindow, reinterpret_cast<LPARAM>(&views));
+    return views;
+}
+
+// A key press posted to a window of the program (no modifiers held).
+void PostKey(HWND window, UINT key)
+{
+    PostMessageW(window, WM_KEYDOWN, key, 1);
+    PostMessageW(window, WM_KEYUP, key, 0xC0000001);
+}
+
+std::wstring Caption(HWND window)
+{
+    wchar_t caption[512] = {};
+    GetWindowTextW(window, caption, 512);
+    return caption;
+}
+
+// Whether the thread of a window is inside a menu loop.
+bool InMenuLoop(HWND window)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && (info.flags & GUI_INMENUMODE) != 0;
+}
+
+TEST_F(Browse, UnderLoadEveryRequestIsAnsweredAndAWindowNavigatesWhileAnotherHoldsItsMenuOpen)
+{
+    // A second window on another folder, by a second start.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION second{};
+    std::wstring command = L"\"" + FSandbox->Dir() + L"nimbra.exe\" \"" + FTree + L"\\beta\"";
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, FSandbox->Dir().c_str(),
+                               &startup, &second));
+    CloseHandle(second.hThread);
+    UniqueHandle secondProcess(second.hProcess);
+    // The test's own DDE windows answer the second start's search for the
+    // running instance: wait serving them.
+    ASSERT_TRUE(WaitUntil([&] {
+        std::wstring ignored;
+        DdeRequest(L"nimbra", L"SYSTEM", L"Views", ignored, 1000);
+        return FilerWindows(FProcessId).size() == 2;
+    }));
+    HWND first = nullptr, other = nullptr;
+    for (HWND window : FilerWindows(FProcessId))
+        (Caption(window) == FTree ? first : other) = window;
+    ASSERT_TRUE(first != nullptr && other != nullptr);
+
+    std::atomic<bool> stop{false};
+    // Files come and go by the hundred in the folder the first window shows.
+    std::thread churn([&] {
+        for (int round = 0; !stop; ++round) {
+            for (int i = 0; i < 200 && !stop; ++i)
+                WriteFile(FTree + L"\\churn" + std::to_wstring(i) + L".txt", 1);
+            for (int i = 0; i < 200; ++i)
+                DeleteFileW((FTree + L"\\churn" + std::to_wstring(i) + L".txt").c_str());
+        }
+    });
+    // A script asks for the state all the while (this thread's DDE client,
+    // between and during every wait); every request is answered.
+    int asked = 0, unanswered = 0;
+    auto ask = [&] {
+        static const wchar_t* const items[] = {L"Names", L"Marked", L"Counts", L"Views"};
+        std::wstring answer;
+        if (!DdeRequest(L"nimbra", L"SYSTEM", items[asked++ % 4], answer, 5000))
+            ++unanswered;
+    };
+    auto waitAsking = [&](const std::function<bool()>& done, DWORD timeout) {
+        return WaitUntil([&] {
+            ask();
+            return done();
+        }, timeout);
+    };
+
+    const DWORD start = GetTickCount();
+    int navigations = 0, heldMenus = 0;
+    std::wstring failure;
+    while (GetTickCount() - start < 30000 && failure.empty()) {
+        // The other window opens its menu bar and keeps it open.
+        PostMessageW(other, WM_SYSCOMMAND, SC_KEYMENU, L'f');
+        bool menu = waitAsking([&] { return InMenuLoop(other); }, 3000);
+        heldMenus += menu ? 1 : 0;
+        // Meanwhile the first window enters "alpha" and comes back.
+        std::vector<HWND> views = ViewWindows(first);
+        if (views.empty()) {
+            failure = L"the first window has no view";
+            break;
+        }
+        PostKey(views.front(), VK_HOME);
+        PostKey(views.front(), VK_RETURN);
+        if (!waitAsking([&] { return Caption(first) == FTree + L"\\alpha"; }, 5000))
+            failure = L"entering alpha did not complete: " + Caption(first);
+        else if (menu && !InMenuLoop(other))
+            failure = L"the menu closed before the navigation completed";
+        PostKey(ViewWindows(first).front(), VK_BACK);
+        if (failure.empty() && !waitAsking([&] { return Caption(first) == FTree; }, 5000))
+            failure = L"going back did not complete: " + Caption(first);
+        ++navigations;
+        PostMessageW(other, WM_CANCELMODE, 0, 0);
+        waitAsking([&] { return !InMenuLoop(other); }, 3000);
+        // Views open and close, and everything is marked.
+        PostKey(ViewWindows(first).front(), VK_F7);
+        waitAsking([&] { return ViewWindows(first).size() == 2; }, 3000);
+        for (HWND view : ViewWindows(first))
+            PostKey(view, VK_F9);
+        for (HWND view : ViewWindows(first))
+            PostKey(view, VK_F8);
+        waitAsking([&] { return ViewWindows(first).size() == 1; }, 3000);
+    }
+    stop = true;
+    churn.join();
+
+    EXPECT_TRUE(failure.empty()) << UnicodeToUtf8(failure);
+    EXPECT_GT(navigations, 3);
+    EXPECT_GT(heldMenus, 0) << "the menu never opened: the test proved nothing";
+    EXPECT_GT(asked, 20);
+    EXPECT_EQ(unanswered, 0) << "of " << asked << " requests";
+    EXPECT_EQ(WaitForSingleObject(FProcess.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the program ended";
+    EXPECT_EQ(State(L"LockFaults"), L"0");
+}
+
+TEST_F(Browse, AltBindingsAndF10RunWhileAltWithAnAccessKeyStillOpensTheMenu)
+{
+    Keys(L"alt+j");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\alpha")) << UnicodeToUtf8(State(L"Folder"));
+    Keys(L"F10");
+    ASSERT_TRUE(StateIs(L"Folder", FTree)) << UnicodeToUtf8(State(L"Folder"));
+    // No binding takes Alt+F: the menu bar opens its "ファイル" menu.
+    HWND window = FilerWindows(FProcessId).front();
+    Keys(L"alt+f");
+    EXPECT_TRUE(WaitUntil([&] { return InMenuLoop(window); }, 5000)) << "the menu did not open";
+    Keys(L"Escape Escape");
+    EXPECT_TRUE(WaitUntil([&] { return !InMenuLoop(window); }, 5000));
+    EXPECT_EQ(State(L"Folder"), FTree);
 }
 
 } // namespace

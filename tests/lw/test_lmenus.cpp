@@ -98,6 +98,12 @@ TEST(KeyTable, LookupHooksShortcutTextAndDispatch)
     ASSERT_HRESULT_SUCCEEDED(keys->RemoveHook(hook.get()));
     EXPECT_EQ(keys->Lookup(0, VK_F1).get(), static_cast<IAction*>(copy));
     EXPECT_EQ(hook->RefCount(), 1) << "the table let go of the hook";
+    // The texts come from an index made once: a new binding shows at once.
+    EXPECT_EQ(ShortcutText(keys.get(), copy), L"F1 Control+C");
+    keys->Assign(0, VK_F3, copy);
+    EXPECT_EQ(ShortcutText(keys.get(), copy), L"F1 F3 Control+C");
+    keys->Assign(0, VK_F3, nullptr);
+    EXPECT_EQ(ShortcutText(keys.get(), copy), L"F1 Control+C");
 
     // Outside the table: nothing bound, nothing stored.
     EXPECT_THROW(keys->Assign(kModifierSets, 0, copy), EAssertionFailed);

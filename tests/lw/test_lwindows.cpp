@@ -676,3 +676,187 @@ TEST(Threads, StockFontsAreMadeOnceAndOwnedByTheThread)
     LOGFONTW font{};
     EXPECT_GT(GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font), 0);
 }
+
+// Writers are preferred: with readers overlapping all the time (the count
+// never falls to zero by itself), a writer still gets in once the readers
+// that hold the lock let go.
+TEST(AppLock, AWriterGetsInWhileReadersKeepArriving)
+{
+    TAppLock lock;
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 4; ++i)
+        readers.emplace_back([&, i] {
+            Sleep(static_cast<DWORD>(i));
+            while (!stop) {
+                lock.AcquireShared();
+                Sleep(2);
+                lock.ReleaseShared();
+                ++rounds;
+            }
+        });
+    while (rounds < 40)
+        Sleep(1);
+    UniqueHandle entered = NewEvent();
+    std::thread writer([&] {
+        lock.AcquireExclusive();
+        SetEvent(entered.get());
+        lock.ReleaseExclusive();
+    });
+    const DWORD start = GetTickCount();
+    bool gotIn = WaitForSingleObject(entered.get(), 3000) == WAIT_OBJECT_0;
+    const DWORD waited = GetTickCount() - start;
+    stop = true;
+    writer.join();
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_TRUE(gotIn) << "the writer starved behind readers that kept arriving";
+    EXPECT_LT(waited, 1000u);
+    EXPECT_EQ(lock.Readers(), 0);
+    EXPECT_EQ(lock.WritersWaiting(), 0);
+}
+
+namespace {
+
+constexpr UINT kShowBox = WM_APP + 21;
+
+// A window that notes the hold each paint ran under and shows a message
+// box, as any window does, with its hold given up around it.
+class TProbeWindow : public T0LeadWindow {
+public:
+    std::atomic<int> Paints{0};
+    std::atomic<int> UnheldPaints{0};
+
+    void Paint(HDC) override
+    {
+        ++Paints;
+        if (CallerLockStateValue() == 0)
+            ++UnheldPaints;
+    }
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message == kShowBox) {
+            TSuspendShared unlocked;
+            MessageBoxW(Handle(), L"probe", L"probe", MB_OK);
+            return 0;
+        }
+        return T0LeadWindow::Dispatch(message, wParam, lParam);
+    }
+};
+
+struct TBoxSearch {
+    DWORD Thread;
+    HWND Found;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<TBoxSearch*>(param);
+    wchar_t name[32];
+    if (GetClassNameW(window, name, 32) > 0 && std::wstring(name) == L"#32770" && IsWindowVisible(window)) {
+        search->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool InMenuLoop(DWORD thread)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMENUMODE) != 0;
+}
+
+template <class F>
+bool WaitFor(F&& done, DWORD timeout = 5000)
+{
+    for (DWORD waited = 0; waited < timeout; waited += 10) {
+        if (done())
+            return true;
+        Sleep(10);
+    }
+    return done();
+}
+
+// Whether another (plain) thread takes the application lock exclusively
+// within the time.
+bool WriterGetsIn(DWORD timeout)
+{
+    UniqueHandle entered = NewEvent();
+    std::thread writer([&] {
+        Application()->AppLock().AcquireExclusive();
+        SetEvent(entered.get());
+        Application()->AppLock().ReleaseExclusive();
+    });
+    bool in = WaitForSingleObject(entered.get(), timeout) == WAIT_OBJECT_0;
+    writer.detach();
+    if (!in)
+        WaitForSingleObject(entered.get(), 30000);
+    return in;
+}
+
+} // namespace
+
+// A window thread holds the lock only while one of its messages is handled:
+// an open menu (the system's loop inside the default handling) keeps no
+// writer out, and what a message box's loop dispatches (a paint) takes its
+// own hold.
+TEST(AppLock, ModalLoopsHoldNothingAndWhatTheyDispatchTakesItsOwnHold)
+{
+    std::atomic<TProbeWindow*> probe{nullptr};
+    std::atomic<HWND> handle{nullptr};
+    std::atomic<DWORD> threadId{0};
+    TBodyThread* thread = T0Thread::StartThread<TBodyThread>([&](TBodyThread* self) {
+        TOwned<TProbeWindow> window(new TProbeWindow);
+        HMENU bar = CreateMenu();
+        HMENU popup = CreatePopupMenu();
+        AppendMenuW(popup, MF_STRING, 100, L"Item");
+        AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), L"&File");
+        TWindowStruct create;
+        create.WindowName = L"probe";
+        create.Width = 300;
+        create.Height = 200;
+        create.Menu = bar;
+        window->CreateHandle(create);
+        ShowWindow(window->Handle(), SW_SHOW);
+        probe = window.get();
+        threadId = self->ThreadId();
+        handle = window->Handle();
+        window->MessageLoop();
+    });
+    ASSERT_TRUE(WaitFor([&] { return handle.load() != nullptr; }));
+    const LONG faultsBefore = LockFaultCount();
+
+    // The menu bar held open.
+    PostMessageW(handle, WM_SYSCOMMAND, SC_KEYMENU, L'f');
+    ASSERT_TRUE(WaitFor([&] { return InMenuLoop(threadId); })) << "the menu did not open";
+    EXPECT_TRUE(WriterGetsIn(2000)) << "a writer waited for the open menu";
+    const int paints = probe.load()->Paints;
+    InvalidateRect(handle, nullptr, FALSE);
+    EXPECT_TRUE(WaitFor([&] { return probe.load()->Paints > paints; })) << "no paint inside the menu loop";
+    PostMessageW(handle, WM_CANCELMODE, 0, 0);
+    EXPECT_TRUE(WaitFor([&] { return !InMenuLoop(threadId); }));
+
+    // A message box.
+    PostMessageW(handle, kShowBox, 0, 0);
+    TBoxSearch search{threadId, nullptr};
+    ASSERT_TRUE(WaitFor([&] {
+        EnumThreadWindows(threadId, FindBox, reinterpret_cast<LPARAM>(&search));
+        return search.Found != nullptr;
+    })) << "the message box did not open";
+    EXPECT_TRUE(WriterGetsIn(2000)) << "a writer waited for the message box";
+    const int boxPaints = probe.load()->Paints;
+    InvalidateRect(handle, nullptr, FALSE);
+    EXPECT_TRUE(WaitFor([&] { return probe.load()->Paints > boxPaints; })) << "no paint under the message box";
+    PostMessageW(search.Found, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] {
+        return !IsWindow(search.Found);
+    }));
+
+    EXPECT_EQ(probe.load()->UnheldPaints, 0) << "a paint ran without the lock";
+    EXPECT_EQ(LockFaultCount(), faultsBefore);
+    PostMessageW(handle, WM_CLOSE, 0, 0);
+    ASSERT_EQ(WaitForSingleObject(thread->ThreadHandle(), 10000), WAIT_OBJECT_0);
+    Application()->FreeFinishedThreads();
+}

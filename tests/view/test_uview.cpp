@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/LockFaults.h"
 #include "tests/PumpUntil.h"
 #include "tests/folders/TempFolder.h"
 

@@ -231,8 +231,9 @@ LRESULT T0Window::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         return DefaultHandler(message, wParam, lParam);
     case WM_SYSKEYUP:
     case WM_KEYUP:
-        // A new key press starts afresh.
         FSwallowSysChar = false;
+        if (wParam == VK_MENU && std::exchange(FSwallowAltUp, false))
+            return 0;
         return DefaultHandler(message, wParam, lParam);
     case WM_NCDESTROY: {
         LRESULT result = DefaultHandler(message, wParam, lParam);
@@ -338,8 +339,10 @@ LRESULT T0Window::WMSysKeyDown(WPARAM wParam, LPARAM lParam)
             return 0;
         case TKeyResult::Handled:
             // The access-key character that follows must not reach the menu
-            // bar as well (it would beep, or open a menu).
+            // bar as well (it would beep, or open a menu), nor the release
+            // of Alt, which the system would take for Alt pressed alone.
             FSwallowSysChar = true;
+            FSwallowAltUp = (HIWORD(lParam) & KF_ALTDOWN) != 0;
             return 0;
         case TKeyResult::Unhandled:
             break;

@@ -380,6 +380,7 @@ private:
 
     TAlign FAlign = TAlign::None;
     bool FSwallowSysChar = false;
+    bool FSwallowAltUp = false;
     // The procedure of an attached window; null for windows of our classes.
     WNDPROC FBaseProc = nullptr;
 };

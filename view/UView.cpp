@@ -49,9 +49,9 @@ TFilerView::TFilerView(TFilerWindow* window, TFilerView* after, IFolder* folder)
         Create(window->Handle(), RECT{0, 0, 100, 100});
         SetUpView(folder);
     } catch (...) {
-        // A view that does not come up leaves no trace: neither the window's
-        // list nor its owner keeps a pointer to what is about to be freed,
-        // and its folder is not told of it any more.
+        // A view that does not come up leaves no trace: the window's list
+        // keeps no pointer to what is about to be freed, and its folder no
+        // longer tells it of changes.
         Abandon();
         throw;
     }
@@ -75,9 +75,8 @@ void TFilerView::Abandon() noexcept
             RevokeDragDrop(Handle());
     } catch (...) {
         // Nothing more can be undone; the exception that brought us here is
-        // the one reported.
+        // the one reported. (The owner forgets the view in its destructor.)
     }
-    SetOwner(nullptr);
 }
 
 TFilerView::~TFilerView()

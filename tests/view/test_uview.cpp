@@ -520,3 +520,70 @@ TEST(FileOperation, TheJobWindowAnswersWhileALargeFileIsCopied)
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
     Application()->FreeFinishedThreads();
 }
+
+namespace {
+
+// Refuses the creation of file list windows on the thread it is set on.
+HHOOK g_refusingHook = nullptr;
+
+LRESULT CALLBACK RefuseViewWindows(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND) {
+        auto* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam);
+        wchar_t name[64] = {};
+        if (!IS_INTRESOURCE(create->lpcs->lpszClass))
+            wcsncpy(name, create->lpcs->lpszClass, 63);
+        if (std::wstring(name).find(L"FilerView") != std::wstring::npos)
+            return 1;
+    }
+    return CallNextHookEx(g_refusingHook, code, wParam, lParam);
+}
+
+BOOL CALLBACK NoteMessageBox(HWND window, LPARAM found)
+{
+    wchar_t name[32];
+    if (GetClassNameW(window, name, 32) > 0 && std::wstring(name) == L"#32770" && IsWindowVisible(window))
+        *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
+}
+
+BOOL CALLBACK CloseMessageBoxes(HWND window, LPARAM)
+{
+    wchar_t name[32];
+    if (GetClassNameW(window, name, 32) > 0 && std::wstring(name) == L"#32770")
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+} // namespace
+
+// A view whose window cannot be made is reported and leaves no trace: the
+// window's list of views stays whole and closing the window later is safe.
+TEST(FilerWindow, AViewThatFailsToComeUpLeavesNoTrace)
+{
+    TempFolder dir;
+    TWindowThread window(dir.Path());
+    const DWORD thread = window.Thread()->ThreadId();
+    g_refusingHook = SetWindowsHookExW(WH_CBT, RefuseViewWindows, nullptr, thread);
+    ASSERT_NE(g_refusingHook, nullptr);
+    auto* path = new TPath(TPath::FromPath(dir.Path()));
+    PostMessageW(window.Locked([](TFilerView* v) { return v->Handle(); }), WM_OPEN_ANOTHER_VIEW, 0,
+                 reinterpret_cast<LPARAM>(path));
+    // The failure is shown in a message box on the window's thread.
+    bool reported = PumpUntil([&] {
+        bool found = false;
+        EnumThreadWindows(thread, NoteMessageBox, reinterpret_cast<LPARAM>(&found));
+        return found;
+    }, 10000);
+    UnhookWindowsHookEx(g_refusingHook);
+    EXPECT_TRUE(reported) << "the failure was not shown";
+    EnumThreadWindows(thread, CloseMessageBoxes, 0);
+    window.Locked([&](TFilerView* v) {
+        TFilerWindow* filer = window.Window();
+        EXPECT_EQ(filer->ViewCount(), 1);
+        EXPECT_EQ(filer->FirstView(), v);
+        EXPECT_EQ(filer->LastView(), v);
+        EXPECT_EQ(v->NextView(), nullptr);
+        EXPECT_EQ(filer->CurrentView(), v);
+    });
+}

@@ -5,6 +5,7 @@
 
 // Own
 #include "view/UView.h"
+#include "view/UViewRules.h"
 
 // Application
 #include "app/UMain.h"
@@ -22,6 +23,7 @@
 
 // Platform
 #include <windows.h>
+#include <commctrl.h>
 
 // Standard library
 #include <functional>
@@ -586,4 +588,45 @@ TEST(FilerWindow, AViewThatFailsToComeUpLeavesNoTrace)
         EXPECT_EQ(v->NextView(), nullptr);
         EXPECT_EQ(filer->CurrentView(), v);
     });
+}
+
+// The status bar's "Selected:" size follows the marked files themselves:
+// one marked file traded for another of another size shows the new size,
+// though the count of marks stayed the same.
+TEST(FilerWindow, TheSelectedSizeFollowsTheMarkedSetAtTheSameCount)
+{
+    TempFolder dir;
+    dir.MakeFile(L"big.bin", std::string(3 << 20, 'b'));
+    dir.MakeFile(L"small.bin", std::string(1 << 20, 's'));
+    TWindowThread window(dir.Path());
+    // Read from the status bar itself, holding nothing: the window's thread
+    // answers the message under its own hold.
+    HWND bar = FindWindowExW(window.Window()->Handle(), nullptr, STATUSCLASSNAMEW, nullptr);
+    ASSERT_NE(bar, nullptr);
+    auto status = [&] {
+        wchar_t text[256] = {};
+        SendMessageW(bar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
+        return std::wstring(text);
+    };
+    auto mark = [&](const wchar_t* marked, const wchar_t* unmarked) {
+        window.Locked([&](TFilerView* v) {
+            if (unmarked != nullptr)
+                v->SetMark(IndexOf(v, unmarked), false);
+            v->SetMark(IndexOf(v, marked), true);
+            return 0;
+        });
+    };
+    ASSERT_TRUE(PumpUntil([&] { return window.Locked([](TFilerView* v) { return v->Count() == 2; }); }));
+    // The refresh that the files' creation may still bring comes first.
+    PumpUntil([] { return false; }, 600);
+    mark(L"big.bin", nullptr);
+    EXPECT_TRUE(PumpUntil([&] {
+        Application()->IdleStep();
+        return status() == SelectedSizeText(3 << 20);
+    }, 5000)) << UnicodeToUtf8(status());
+    mark(L"small.bin", L"big.bin");
+    EXPECT_TRUE(PumpUntil([&] {
+        Application()->IdleStep();
+        return status() == SelectedSizeText(1 << 20);
+    }, 5000)) << UnicodeToUtf8(status());
 }

@@ -433,9 +433,11 @@ bool TApplication::HandOff(const std::wstring& path, DWORD timeout)
     // A moment beyond the thread's own limit, for its last try to return.
     WaitForSingleObject(thread.get(), timeout + 1000);
     std::lock_guard guard(handOff->Lock);
-    if (!handOff->Decided && handOff->Error)
-        std::rethrow_exception(handOff->Error);
     handOff->Settle(!handOff->Ticket.Withdraw());
+    // A failure counts only when the instance did not take the folder all
+    // the same.
+    if (!handOff->Taken && handOff->Error)
+        std::rethrow_exception(handOff->Error);
     return handOff->Taken;
 }
 

@@ -485,8 +485,18 @@ TEST(Startup, AHandOffToABusyInstanceEndsInTimeAndItsFolderOpensOnce)
     const std::wstring a = sandbox.Dir() + L"a";
     const std::wstring b = sandbox.Dir() + L"b";
     const std::wstring c = sandbox.Dir() + L"c";
-    for (const std::wstring& folder : {a, b, c})
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    // The sandbox removes files only: the folders go with the test, however
+    // it ends (a failed run would leave them for the next one).
+    struct TFolders {
+        std::vector<std::wstring> Paths;
+        ~TFolders()
+        {
+            for (const std::wstring& path : Paths)
+                RemoveDirectoryW(path.c_str());
+        }
+    } folders{{a, b, c}};
+    for (const std::wstring& folder : folders.Paths)
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     TNimbraRun first(sandbox, L"\"" + sandbox.Folder() + L"\"");
     ASSERT_TRUE(WaitUntil([&] { return WindowsOf(first.ProcessId()).size() == 1; }));
 
@@ -532,8 +542,6 @@ TEST(Startup, AHandOffToABusyInstanceEndsInTimeAndItsFolderOpensOnce)
     EXPECT_TRUE(HasCaptions(first.ProcessId(), {sandbox.Folder(), a, b, c})) << Narrow(Captions(first.ProcessId()));
     CloseAll(first.ProcessId());
     ExpectCleanExit(first);
-    for (const std::wstring& folder : {a, b, c})
-        RemoveDirectoryW(folder.c_str());
 }
 
 TEST(Startup, AStateRequestWithAStrayParameterFromAnotherProcessIsIgnored)

@@ -20,14 +20,25 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+// Standard library
+#include <exception>
+#include <memory>
+#include <mutex>
+
 namespace {
 
 TApplication* g_app = nullptr;
 const TSkin* g_skin = nullptr;
 
-// How long a second start waits for the running instance to take its folder.
+// How long a second start waits in all for the running instance to take its
+// folder.
 constexpr DWORD kHandOffTimeout = 10000;
 constexpr const wchar_t* kHandOffFailed = L"起動中のウィンドウにフォルダを渡せませんでした.";
+constexpr const wchar_t* kFirstWindowFailed = L"最初のウィンドウを開けませんでした.";
+constexpr const wchar_t* kHandOffTicketPrefix = L"NimbraHandOff.";
+
+// How long a DDE request for a window's state waits for the window.
+constexpr DWORD kStateRequestTimeout = 5000;
 
 // How long shut-down waits for the threads the last folders leave behind
 // (their watchers) before the modules are unloaded.
@@ -40,21 +51,60 @@ bool AnswerStateRequest(std::wstring_view item, std::wstring& answer)
     HWND window = FindFilerWindow(nullptr, nullptr);
     if (window == nullptr)
         return false;
-    TStateRequest request;
-    request.Item = std::wstring(item);
-    DWORD_PTR result = 0;
-    {
-        // The window's thread takes the lock to answer.
-        TSuspendShared unlocked;
-        if (SendMessageTimeoutW(window, WM_NIMBRA_STATE, 0, reinterpret_cast<LPARAM>(&request), SMTO_ABORTIFHUNG,
-                                5000, &result) == 0)
-            return false;
-    }
-    answer = std::move(request.Answer);
-    return request.Known;
+    return AskWindowState(window, item, answer, kStateRequestTimeout);
+}
+
+// Whether an execute on the DDE topic is taken: only an "open" is, and one
+// that names a ticket only when this instance claims it (its sender may have
+// given up on it and claimed it back).
+bool TakeHandOffCommand(std::wstring_view text)
+{
+    THandOffCommand command = ParseHandOffCommand(text);
+    if (!IsOpenCommand(command))
+        return false;
+    if (command.Ticket.empty())
+        return true;
+    // Only tickets of this program: a command must not make us wait on any
+    // object of the session.
+    if (command.Ticket.rfind(kHandOffTicketPrefix, 0) != 0)
+        return false;
+    return THandOffTicket::Claim(command.Ticket);
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// THandOffTicket
+
+THandOffTicket::THandOffTicket()
+{
+    static LONG counter = 0;
+    std::wstring name = kHandOffTicketPrefix + std::to_wstring(GetCurrentProcessId()) + L"." +
+                        std::to_wstring(GetTickCount()) + L"." + std::to_wstring(InterlockedIncrement(&counter));
+    FSemaphore.reset(CreateSemaphoreW(nullptr, 1, 1, name.c_str()));
+    if (FSemaphore && GetLastError() != ERROR_ALREADY_EXISTS)
+        FName = std::move(name);
+    else
+        FSemaphore.reset();
+}
+
+bool THandOffTicket::Withdraw()
+{
+    return !FSemaphore || WaitForSingleObject(FSemaphore.get(), 0) == WAIT_OBJECT_0;
+}
+
+void THandOffTicket::PutBack()
+{
+    if (FSemaphore)
+        ReleaseSemaphore(FSemaphore.get(), 1, nullptr);
+}
+
+bool THandOffTicket::Claim(const std::wstring& name)
+{
+    // A sender that has ended took its ticket with it: nothing to claim.
+    UniqueHandle semaphore(OpenSemaphoreW(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, name.c_str()));
+    return semaphore && WaitForSingleObject(semaphore.get(), 0) == WAIT_OBJECT_0;
+}
 
 TApplication* App()
 {
@@ -107,35 +157,54 @@ TViewThread::TViewThread(TPath startLocation, HANDLE ready)
 
 void TViewThread::Initialize()
 {
-    T0GUIThread::Initialize();
-    FOleInitialized = SUCCEEDED(OleInitialize(nullptr));
+    try {
+        T0GUIThread::Initialize();
+        FOleInitialized = SUCCEEDED(OleInitialize(nullptr));
+    } catch (...) {
+        // The thread goes on to its end without a window: whoever waits for
+        // the window hears so now.
+        SignalReady(false);
+        throw;
+    }
 }
 
 void TViewThread::Prepare()
 {
-    if (TApplication* app = App())
-        app->NotifyThreadListeners(this, true);
-
-    int32_t previous = Application()->BeginShared();
     try {
-        FActionManager = new TThreadActionManager;
-        FActionManager->SetOwner(this);
-        auto* window = new TFilerWindow(FStartLocation);
-        window->SetOwner(this);
-        window->CreateFilerWindow();
-        FFilerWindow = window;
-        SetMainWindow(FFilerWindow);
-        ReadWindowSettingsReporting();
-    } catch (...) {
+        if (TApplication* app = App())
+            app->NotifyThreadListeners(this, true);
+
+        int32_t previous = Application()->BeginShared();
+        try {
+            FActionManager = new TThreadActionManager;
+            FActionManager->SetOwner(this);
+            auto* window = new TFilerWindow(FStartLocation);
+            window->SetOwner(this);
+            window->CreateFilerWindow();
+            FFilerWindow = window;
+            SetMainWindow(FFilerWindow);
+            ReadWindowSettingsReporting();
+        } catch (...) {
+            Application()->EndShared(previous);
+            throw;
+        }
         Application()->EndShared(previous);
-        if (FReadyEvent != nullptr)
-            SetEvent(FReadyEvent);
+    } catch (...) {
+        SignalReady(false);
         throw;
     }
-    Application()->EndShared(previous);
     FStartLocation.Clear();
-    if (FReadyEvent != nullptr)
-        SetEvent(FReadyEvent);
+    SignalReady(true);
+}
+
+void TViewThread::SignalReady(bool windowReady)
+{
+    HANDLE ready = std::exchange(FReadyEvent, nullptr);
+    if (ready == nullptr)
+        return;
+    // Written before the event is set: the waiter reads it after its wait.
+    FWindowReady = windowReady;
+    SetEvent(ready);
 }
 
 void TViewThread::Finalize()
@@ -252,30 +321,131 @@ void TApplication::Startup()
         Serve(commandLine, start);
     } else if (!commandLine.DdeServer) {
         // Another instance serves: hand it the folder and open no window.
-        StartDde(false);
-        bool handed = HandOff(BuildOpenCommand(PathToString(start)));
-        StopDde(false);
-        if (!handed) {
-            FExitCode = 1;
-            MessageBoxW(nullptr, kHandOffFailed, kProductName, MB_ICONERROR | MB_OK);
-        }
+        FExitCode = HandOffAndReport(PathToString(start),
+                                     [this](const std::wstring& path) { return HandOff(path, kHandOffTimeout); });
     }
 }
 
-bool TApplication::HandOff(const std::wstring& command)
+int HandOffAndReport(const std::wstring& path, const std::function<bool(const std::wstring& path)>& handOff)
 {
-    // The instance shows its first window a moment before it answers, and
-    // the command counts as handed only once it is acknowledged: a client
-    // that left before the server read it would lose it. Until then it is
-    // tried again, as long as the instance has a window.
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (DdeExecute(kDdeService, kDdeTopic, command, kHandOffTimeout))
-            return true;
-        if (GetTickCount() - start >= kHandOffTimeout || FindWindowW(kFilerWindowClass, nullptr) == nullptr)
-            return false;
-        Sleep(100);
+    try {
+        if (handOff(path))
+            return 0;
+        MessageBoxW(nullptr, kHandOffFailed, kProductName, MB_ICONERROR | MB_OK);
+        return 1;
+    } catch (...) {
+        ShowException(std::current_exception());
+        return 2;
     }
+}
+
+namespace {
+
+// What the main thread of a second start and its DDE thread share.
+struct THandOff {
+    std::wstring Command;
+    DWORD Timeout = 0;
+    std::mutex Lock;
+    THandOffTicket Ticket;
+    // Whether the outcome is settled, and what it is.
+    bool Decided = false;
+    bool Taken = false;
+    std::exception_ptr Error;
+
+    void Settle(bool taken)
+    {
+        if (!Decided) {
+            Decided = true;
+            Taken = taken;
+        }
+    }
+};
+
+// The DDE side of a hand-off, on a thread of its own: connecting asks every
+// top-level window, and a window of a busy instance may not answer at all.
+// The main thread decides when the time is up, whatever this thread is
+// waiting for.
+DWORD WINAPI HandOffThread(void* param)
+{
+    std::shared_ptr<THandOff> handOff;
+    {
+        std::unique_ptr<std::shared_ptr<THandOff>> given(static_cast<std::shared_ptr<THandOff>*>(param));
+        handOff = *given;
+    }
+    try {
+        StartDde(false);
+        struct TStop {
+            ~TStop()
+            {
+                try {
+                    StopDde(false);
+                } catch (...) {
+                    // The process ends next.
+                }
+            }
+        } stop;
+        // The instance shows its first window a moment before it answers:
+        // tried again as long as it has a window and the time allows.
+        const DWORD start = GetTickCount();
+        for (;;) {
+            const DWORD elapsed = GetTickCount() - start;
+            if (elapsed >= handOff->Timeout)
+                return 0;
+            bool acknowledged =
+                DdeExecute(kDdeService, kDdeTopic, handOff->Command, handOff->Timeout - elapsed);
+            std::lock_guard guard(handOff->Lock);
+            if (handOff->Decided)
+                return 0;
+            if (acknowledged) {
+                handOff->Settle(true);
+                return 0;
+            }
+            // Unanswered: taken all the same when the instance holds the
+            // ticket (the acknowledgement came too late).
+            if (!handOff->Ticket.Withdraw()) {
+                handOff->Settle(true);
+                return 0;
+            }
+            handOff->Ticket.PutBack();
+            if (FindWindowW(kFilerWindowClass, nullptr) == nullptr)
+                return 0;
+            Sleep(100);
+        }
+    } catch (...) {
+        std::lock_guard guard(handOff->Lock);
+        handOff->Error = std::current_exception();
+    }
+    return 0;
+}
+
+} // namespace
+
+bool TApplication::HandOff(const std::wstring& path, DWORD timeout)
+{
+    // The command counts as handed only once the instance has taken it: a
+    // client that left before the server read it would lose it. The ticket
+    // settles what an unanswered try did: the instance claims it when it
+    // takes the command, and at the end the client claims it back, so the
+    // folder opens exactly when the client says it was taken, and retries
+    // never open it twice.
+    auto handOff = std::make_shared<THandOff>();
+    handOff->Command = BuildOpenCommand(path, handOff->Ticket.Name());
+    handOff->Timeout = timeout;
+    auto* param = new std::shared_ptr<THandOff>(handOff);
+    UniqueHandle thread(CreateThread(nullptr, 0, HandOffThread, param, 0, nullptr));
+    if (!thread) {
+        delete param;
+        RaiseLastOSError();
+    }
+    // A moment beyond the thread's own limit, for its last try to return.
+    WaitForSingleObject(thread.get(), timeout + 1000);
+    std::lock_guard guard(handOff->Lock);
+    handOff->Settle(!handOff->Ticket.Withdraw());
+    // A failure counts only when the instance did not take the folder all
+    // the same.
+    if (!handOff->Taken && handOff->Error)
+        std::rethrow_exception(handOff->Error);
+    return handOff->Taken;
 }
 
 void TApplication::Serve(const TCommandLine& commandLine, const TPath& start)
@@ -314,12 +484,27 @@ void TApplication::Serve(const TCommandLine& commandLine, const TPath& start)
         if (!ready)
             RaiseLastOSError();
         TViewThread* first = OpenWindow(start, ready.get());
-        WaitForSingleObject(ready.get(), INFINITE);
+        // The window thread signals failure as well as success. Messages
+        // sent to this thread meanwhile are answered.
+        HANDLE readyHandle = ready.get();
+        while (WaitForObjectsOrMessages(1, &readyHandle, INFINITE) != WAIT_OBJECT_0) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+        if (!first->WindowReady()) {
+            // Nothing to serve: the program ends when that thread has.
+            FExitCode = 1;
+            throw Exception(kFirstWindowFailed);
+        }
         if (commandLine.DdeServer)
             SetDdeTarget(first);
 
         SetDdeApplication(static_cast<IExtensionHost*>(this));
         SetDdeRequestHandler(AnswerStateRequest);
+        SetDdeCommandFilter(TakeHandOffCommand);
         StartDde(true);
         FDdeStarted = true;
     } catch (...) {
@@ -362,6 +547,7 @@ void TApplication::Shutdown()
     }
     SetDdeApplication(nullptr);
     SetDdeRequestHandler(nullptr);
+    SetDdeCommandFilter(nullptr);
     for (const ComPtr<IExtension>& extension : FExtensions)
         extension->Finalize();
     FExtensions.clear();
@@ -379,9 +565,15 @@ void TApplication::Shutdown()
     } catch (...) {
         ShowException(std::current_exception());
     }
-    WaitForThreads(kShutdownThreadWait);
-    for (HMODULE module : FModuleHandles)
-        FreeLibrary(module);
+    // A thread still running may still use a module's objects (a folder's
+    // watcher, a window that would not close): then the modules stay loaded
+    // and go with the process.
+    if (WaitForThreads(kShutdownThreadWait)) {
+        for (HMODULE module : FModuleHandles)
+            FreeLibrary(module);
+    } else {
+        OutputDebugStringW(L"Nimbra: threads still running at exit; the modules stay loaded");
+    }
     FModuleHandles.clear();
     g_skin = nullptr;
     NimbraSetMain(nullptr);
@@ -399,7 +591,9 @@ TViewThread* TApplication::OpenWindow(const TPath& location, HANDLE ready)
 void TApplication::SetDdeTarget(TViewThread* thread)
 {
     TExclusiveLock lock;
-    FDdeTargetThread = thread;
+    // A thread whose window is gone (or never came) has ended or is ending:
+    // it forgot itself as the target already, or never will.
+    FDdeTargetThread = thread != nullptr && thread->FilerWindow() != nullptr ? thread : nullptr;
 }
 
 void TApplication::ViewThreadEnding(TViewThread* thread)
@@ -435,13 +629,17 @@ bool TApplication::ServeCommand(std::wstring_view text)
     THandOffCommand command = ParseHandOffCommand(text);
     if (!IsOpenCommand(command))
         return false;
+    // Resolving a path may wait on the network (a server that does not
+    // answer): done before the lock, so that no window waits for it.
     TPath location = ParsePath(command.Argument);
-    TExclusiveLock lock;
-    if (TViewThread* target = std::exchange(FDdeTargetThread, nullptr)) {
-        // Only the first request lands in the first window.
-        TFilerWindow* window = target->FilerWindow();
-        if (window != nullptr && window->QueueNavigation(PathToString(location)))
-            return true;
+    {
+        TExclusiveLock lock;
+        if (TViewThread* target = std::exchange(FDdeTargetThread, nullptr)) {
+            // Only the first request lands in the first window.
+            TFilerWindow* window = target->FilerWindow();
+            if (window != nullptr && window->QueueNavigation(location))
+                return true;
+        }
     }
     OpenWindow(location);
     return true;

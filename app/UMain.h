@@ -16,9 +16,11 @@
 #include "view/UView.h"
 
 // Toolkit
+#include "lw/LHandles.h"
 #include "lw/LWindows.h"
 
 // Standard library
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,6 +44,9 @@ public:
     TFilerWindow* FilerWindow() const { return FFilerWindow; }
 
     TThreadActionManager* ActionManager() const { return FActionManager; }
+    // Whether the window came up; read once the ready event is set (it is
+    // set when the thread fails before its window exists, too).
+    bool WindowReady() const { return FWindowReady; }
 
 protected:
     void Initialize() override;
@@ -52,10 +57,13 @@ protected:
 
 private:
     void ReadWindowSettingsReporting();
+    // Sets the ready event once, saying whether the window came up.
+    void SignalReady(bool windowReady);
 
     TPath FStartLocation;
     TThreadActionManager* FActionManager = nullptr;
     HANDLE FReadyEvent;
+    bool FWindowReady = false;
     TFilerWindow* FFilerWindow = nullptr;
     bool FOleInitialized = false;
 };
@@ -115,9 +123,12 @@ public:
 protected:
     HRESULT GetInterface(REFIID iid, void** object) noexcept override;
 
+    // Hands a folder to the running instance (DDE started as a client) and
+    // waits at most timeout milliseconds in all; true exactly when the
+    // instance took it.
+    bool HandOff(const std::wstring& path, DWORD timeout);
+
 private:
-    // Hands a command to the running instance; false when it was not taken.
-    bool HandOff(const std::wstring& command);
 
     void Serve(const TCommandLine& commandLine, const TPath& start);
     void ReadSettings();
@@ -137,6 +148,33 @@ private:
     std::string FSettingsText;
     TApplicationSettings FSettings;
 };
+
+// The object a second start hands along with its folder (a semaphore of one
+// count under a name of its own): the serving instance claims it when it
+// takes the command, the sender claims it back when it gives up. Exactly one
+// of them succeeds.
+class THandOffTicket {
+public:
+    THandOffTicket();
+    // Empty when no ticket could be made (the command then goes without).
+    const std::wstring& Name() const { return FName; }
+    // The sender takes the ticket back: false when the instance has claimed
+    // it. Without a ticket, true.
+    bool Withdraw();
+    // Undoes a Withdraw that succeeded.
+    void PutBack();
+    // The serving side: true when it got the ticket of that name.
+    static bool Claim(const std::wstring& name);
+
+private:
+    UniqueHandle FSemaphore;
+    std::wstring FName;
+};
+
+// A second start's hand-off and what the process returns for it: 0 when the
+// running instance took the folder; 1 when it did not (said in a message
+// box); 2 when the hand-off failed with an error (shown).
+int HandOffAndReport(const std::wstring& path, const std::function<bool(const std::wstring& path)>& handOff);
 
 // The one application object, once made.
 TApplication* App();

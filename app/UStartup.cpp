@@ -113,22 +113,36 @@ THandOffCommand ParseHandOffCommand(std::wstring_view text)
     ++pos;
     skipSpaces();
 
-    if (pos < text.size() && text[pos] == L'"') {
-        // A doubled quote inside stands for one; a missing closing quote
-        // takes the rest of the text.
-        for (++pos; pos < text.size(); ++pos) {
-            if (text[pos] == L'"') {
-                if (pos + 1 >= text.size() || text[pos + 1] != L'"')
-                    break;
-                ++pos;
+    // A quoted argument, in which a doubled quote stands for one and a
+    // missing closing quote takes the rest of the text, or a bare one up to
+    // a space, a comma or a closing parenthesis.
+    auto readArgument = [&] {
+        std::wstring argument;
+        if (pos < text.size() && text[pos] == L'"') {
+            for (++pos; pos < text.size(); ++pos) {
+                if (text[pos] == L'"') {
+                    if (pos + 1 >= text.size() || text[pos + 1] != L'"') {
+                        ++pos;
+                        break;
+                    }
+                    ++pos;
+                }
+                argument += text[pos];
             }
-            command.Argument += text[pos];
+        } else {
+            const size_t argumentStart = pos;
+            while (pos < text.size() && text[pos] != L' ' && text[pos] != L',' && text[pos] != L')')
+                ++pos;
+            argument.assign(text.substr(argumentStart, pos - argumentStart));
         }
-    } else {
-        const size_t argumentStart = pos;
-        while (pos < text.size() && text[pos] != L' ' && text[pos] != L',' && text[pos] != L')')
-            ++pos;
-        command.Argument.assign(text.substr(argumentStart, pos - argumentStart));
+        return argument;
+    };
+    command.Argument = readArgument();
+    skipSpaces();
+    if (pos < text.size() && text[pos] == L',') {
+        ++pos;
+        skipSpaces();
+        command.Ticket = readArgument();
     }
     return command;
 }
@@ -148,16 +162,25 @@ bool IsOpenCommand(std::wstring_view name)
     return true;
 }
 
-std::wstring BuildOpenCommand(std::wstring_view path)
+std::wstring BuildOpenCommand(std::wstring_view path, std::wstring_view ticket)
 {
-    std::wstring command = L"[open(\"";
-    command.reserve(path.size() + 10);
-    for (wchar_t c : path) {
-        command += c;
-        if (c == L'"')
-            command += L'"';
+    auto quoted = [](std::wstring& out, std::wstring_view text) {
+        out += L'"';
+        for (wchar_t c : text) {
+            out += c;
+            if (c == L'"')
+                out += L'"';
+        }
+        out += L'"';
+    };
+    std::wstring command = L"[open(";
+    command.reserve(path.size() + ticket.size() + 12);
+    quoted(command, path);
+    if (!ticket.empty()) {
+        command += L',';
+        quoted(command, ticket);
     }
-    command += L"\")]";
+    command += L")]";
     return command;
 }
 

@@ -51,6 +51,9 @@ TCommandLine ParseCommandLine(std::wstring_view commandLine);
 struct THandOffCommand {
     std::wstring Name;
     std::wstring Argument;
+    // A second argument: the name of the hand-off ticket a second start of
+    // this program sends along (see BuildOpenCommand); empty without one.
+    std::wstring Ticket;
 };
 
 // Parses an execute command such as [open("C:\Work")]. A text that does not
@@ -68,7 +71,11 @@ inline bool IsOpenCommand(const THandOffCommand& command)
 
 // The command a second instance sends: [open("path")], with every double
 // quote of the path doubled so that ParseHandOffCommand gives the path back.
-std::wstring BuildOpenCommand(std::wstring_view path);
+// With a ticket: [open("path","ticket")]. The ticket names an object the
+// sender holds, which the serving instance claims before it acknowledges
+// the command; a sender that gives up claims it back, so exactly one side
+// wins and a late command is not opened behind the sender's back.
+std::wstring BuildOpenCommand(std::wstring_view path, std::wstring_view ticket = {});
 
 // ---------------------------------------------------------------------------
 // Skin

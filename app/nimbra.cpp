@@ -19,6 +19,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         app->Run();
         exitCode = app->ExitCode();
     } catch (...) {
+        // Whatever failed, the caller must not take it for success.
+        exitCode = 2;
         ShowException(std::current_exception());
     }
     try {

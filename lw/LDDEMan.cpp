@@ -147,6 +147,8 @@ void ShowDdeError(UINT errorCode)
     MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
 }
 
+std::atomic<TDdeCommandFilter> g_commandFilter{nullptr};
+
 // A counted reference for the length of a call: a command may run a message
 // loop in which the application goes away.
 ComPtr<ICommandHost> CommandHost()
@@ -170,7 +172,11 @@ HDDEDATA AcceptCommand(const TDdeTransaction& transaction)
     if (window == nullptr || !CommandHost())
         return nullptr;
     std::wstring command = ReadDdeCommand(transaction.Data);
+    // Posted before the filter takes the command: a command taken is one
+    // that will run (a stray message finds nothing to run).
     if (!PostMessageW(window, kRunCommands, 0, 0))
+        return nullptr;
+    if (TDdeCommandFilter filter = g_commandFilter.load(); filter != nullptr && !filter(command))
         return nullptr;
     std::lock_guard guard(state.FCommandsLock);
     state.FCommands.push_back(std::move(command));
@@ -571,6 +577,11 @@ void RemoveDdeConversation(TDdeConversation* conversation) noexcept
     TDdeState& state = State();
     std::lock_guard guard(state.FConversationsLock);
     std::erase(state.FConversations, conversation);
+}
+
+void SetDdeCommandFilter(TDdeCommandFilter filter) noexcept
+{
+    g_commandFilter.store(filter);
 }
 
 void SetDdeApplication(IUnknown* application) noexcept

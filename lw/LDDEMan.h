@@ -146,3 +146,10 @@ void RemoveDdeConversation(TDdeConversation* conversation) noexcept;
 // after it, from a message the DDE thread's message loop dispatches; commands
 // run one after the other, never nested in one another.
 void SetDdeApplication(IUnknown* application) noexcept;
+
+// Decides in the callback whether an execute on "SYSTEM" is taken: only a
+// command that is taken is acknowledged, and a taken command is run. Called
+// on the DDE thread with the command as its sender wrote it. Null (the
+// default) takes every command.
+using TDdeCommandFilter = bool (*)(std::wstring_view command);
+void SetDdeCommandFilter(TDdeCommandFilter filter) noexcept;

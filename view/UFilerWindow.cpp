@@ -30,9 +30,126 @@
 // Standard library
 #include <algorithm>
 #include <cwchar>
+#include <map>
+#include <memory>
 #include <optional>
 
 using namespace viewinternal;
+
+// ---------------------------------------------------------------------------
+// State requests
+
+namespace {
+
+// One request: written by the answering window thread, read by the asker,
+// both under the table's section. Shared, so that whichever side lets go
+// last frees it.
+struct TStateRequestEntry {
+    std::wstring Item;
+    std::wstring Answer;
+    bool Known = false;
+};
+
+class TStateRequestTable {
+public:
+    TStateRequestTable() { InitializeCriticalSection(&FSection); }
+    ~TStateRequestTable() { DeleteCriticalSection(&FSection); }
+    TStateRequestTable(const TStateRequestTable&) = delete;
+    TStateRequestTable& operator=(const TStateRequestTable&) = delete;
+
+    WPARAM Add(std::shared_ptr<TStateRequestEntry> entry)
+    {
+        TLock lock(FSection);
+        // Zero is never a request: a stray message most often carries it.
+        do
+            ++FLastNumber;
+        while (FLastNumber == 0 || FEntries.count(FLastNumber) != 0);
+        FEntries.emplace(FLastNumber, std::move(entry));
+        return FLastNumber;
+    }
+    std::shared_ptr<TStateRequestEntry> Find(WPARAM number)
+    {
+        TLock lock(FSection);
+        auto found = FEntries.find(number);
+        return found != FEntries.end() ? found->second : nullptr;
+    }
+    void Remove(WPARAM number)
+    {
+        std::shared_ptr<TStateRequestEntry> entry;
+        TLock lock(FSection);
+        auto found = FEntries.find(number);
+        if (found != FEntries.end()) {
+            entry = std::move(found->second);
+            FEntries.erase(found);
+        }
+    }
+    // Runs f under the section, for reading or writing an entry.
+    template <class F>
+    void Locked(F&& f)
+    {
+        TLock lock(FSection);
+        f();
+    }
+
+private:
+    struct TLock {
+        explicit TLock(CRITICAL_SECTION& section) : FSection(section) { EnterCriticalSection(&FSection); }
+        ~TLock() { LeaveCriticalSection(&FSection); }
+        CRITICAL_SECTION& FSection;
+    };
+
+    CRITICAL_SECTION FSection;
+    WPARAM FLastNumber = 0;
+    std::map<WPARAM, std::shared_ptr<TStateRequestEntry>> FEntries;
+};
+
+TStateRequestTable& StateRequests()
+{
+    static TStateRequestTable table;
+    return table;
+}
+
+} // namespace
+
+bool AskWindowState(HWND window, std::wstring_view item, std::wstring& answer, DWORD timeout)
+{
+    auto entry = std::make_shared<TStateRequestEntry>();
+    entry->Item = std::wstring(item);
+    TStateRequestTable& table = StateRequests();
+    const WPARAM number = table.Add(entry);
+    DWORD_PTR result = 0;
+    LRESULT sent;
+    {
+        // The window's thread takes the lock to answer.
+        TSuspendShared unlocked;
+        sent = SendMessageTimeoutW(window, WM_NIMBRA_STATE, number, 0, SMTO_ABORTIFHUNG, timeout, &result);
+    }
+    // From here on a late answer finds no request; one already under way
+    // writes into the entry it holds, not into this frame.
+    table.Remove(number);
+    if (sent == 0 || result != 1)
+        return false;
+    bool known = false;
+    table.Locked([&] {
+        known = entry->Known;
+        answer = std::move(entry->Answer);
+    });
+    return known;
+}
+
+LRESULT AnswerWindowState(WPARAM request, TStateAnswerer answerer, void* context)
+{
+    std::shared_ptr<TStateRequestEntry> entry = StateRequests().Find(request);
+    if (!entry)
+        return 0;
+    std::wstring answer;
+    const bool known = answerer(context, entry->Item, answer);
+    StateRequests().Locked([&] {
+        entry->Answer = std::move(answer);
+        entry->Known = known;
+    });
+    return 1;
+}
 
 // ---------------------------------------------------------------------------
 // TFilerWindow
@@ -210,29 +327,52 @@ void TFilerWindow::Navigate(const TPath& location)
         FCurrentView->ChangeFolder(folder.get());
 }
 
-bool TFilerWindow::QueueNavigation(std::wstring location)
+bool TFilerWindow::QueueNavigation(const TPath& location)
 {
     HWND handle = Handle();
     if (handle == nullptr)
         return false;
     {
         std::lock_guard<std::mutex> guard(FQueueLock);
-        FQueued.push_back(std::move(location));
+        if (FQueueClosed)
+            return false;
+        FQueued.push_back(location);
     }
-    // The request stays queued either way: a window that is going frees it
-    // with itself.
-    return PostMessageW(handle, WM_NIMBRA_NAVIGATE, 0, 0) != FALSE;
+    // Once queued, the request is the window's: should the message not
+    // arrive, the window hands it on when it closes.
+    PostMessageW(handle, WM_NIMBRA_NAVIGATE, 0, 0);
+    return true;
 }
 
 void TFilerWindow::NavigateQueued()
 {
-    std::vector<std::wstring> queued;
+    std::vector<TPath> queued;
     {
         std::lock_guard<std::mutex> guard(FQueueLock);
         queued.swap(FQueued);
     }
-    for (const std::wstring& location : queued)
-        Navigate(ParsePath(location));
+    for (const TPath& location : queued)
+        Navigate(location);
+}
+
+void TFilerWindow::HandOnQueued()
+{
+    std::vector<TPath> queued;
+    {
+        std::lock_guard<std::mutex> guard(FQueueLock);
+        FQueueClosed = true;
+        queued.swap(FQueued);
+    }
+    // The requests were acknowledged to whoever sent them: each opens a
+    // window of its own now that this one goes.
+    for (const TPath& location : queued) {
+        try {
+            if (TApplication* app = App())
+                app->OpenWindow(location);
+        } catch (...) {
+            ShowException(std::current_exception());
+        }
+    }
 }
 
 void TFilerWindow::PostViewChanged()
@@ -456,11 +596,13 @@ LRESULT TFilerWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_NIMBRA_NAVIGATE:
         NavigateQueued();
         return 0;
-    case WM_NIMBRA_STATE: {
-        auto* request = reinterpret_cast<TStateRequest*>(lParam);
-        request->Known = StateText(request->Item, request->Answer);
-        return 1;
-    }
+    case WM_NIMBRA_STATE:
+        return AnswerWindowState(
+            wParam,
+            [](void* window, std::wstring_view item, std::wstring& answer) {
+                return static_cast<TFilerWindow*>(window)->StateText(item, answer);
+            },
+            this);
     case WM_SIZE: {
         LRESULT result = T0MainWindow::Dispatch(message, wParam, lParam);
         LayoutViews();
@@ -496,6 +638,7 @@ LRESULT TFilerWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
         return T0MainWindow::Dispatch(message, wParam, lParam);
     case WM_DESTROY:
         FClosing = true;
+        HandOnQueued();
         for (TFilerView* view = FFirstView; view != nullptr;) {
             TFilerView* next = view->FNextView;
             view->TearDown();

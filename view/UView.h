@@ -41,7 +41,7 @@ inline constexpr UINT WM_FOCUS_VIEW = WM_APP + 2;
 // with QueueNavigation.
 inline constexpr UINT WM_NIMBRA_NAVIGATE = WM_APP + 0x200;
 // Asks a filer window for a piece of its state as text (see StateText); sent
-// from another thread of the process with a TStateRequest in lParam.
+// by AskWindowState with the number of its request in wParam.
 inline constexpr UINT WM_NIMBRA_STATE = WM_APP + 0x202;
 
 // Messages of the file list view.
@@ -244,12 +244,21 @@ private:
     DWORD FOwnerThread = GetCurrentThreadId();
 };
 
-// A request for a piece of a filer window's state (WM_NIMBRA_STATE).
-struct TStateRequest {
-    std::wstring Item;
-    std::wstring Answer;
-    bool Known = false;
-};
+// Requests for a piece of a window's state, asked from another thread.
+// The message carries only the number of a request in a table of the
+// process: a window never writes through a value another process (or an
+// asker that gave up) put into a message. The asker waits at most timeout
+// milliseconds and holds no part of the application lock meanwhile; an
+// answer that comes later lands in the request, which lives until both
+// sides let go of it. False when the window did not answer in time or
+// does not know the item.
+bool AskWindowState(HWND window, std::wstring_view item, std::wstring& answer, DWORD timeout);
+// The answering side, on the window's thread for WM_NIMBRA_STATE: looks up
+// the request numbered by wParam and answers it with answerer. Unknown
+// numbers (a request already abandoned, a stray message) are ignored;
+// the result is what the window procedure returns.
+using TStateAnswerer = bool (*)(void* context, std::wstring_view item, std::wstring& answer);
+LRESULT AnswerWindowState(WPARAM request, TStateAnswerer answerer, void* context);
 
 // The top-level window: its views side by side, a menu bar, a key table and
 // a status bar with the selection size or free space and one mark per view.
@@ -282,7 +291,9 @@ public:
     // Asks the window, from any thread, to show a folder. The request is
     // kept by the window, so nothing is lost or leaked when the window goes
     // before it gets to it. False when the window is gone already.
-    bool QueueNavigation(std::wstring location);
+    // A request still queued when the window closes opens a window of its
+    // own.
+    bool QueueNavigation(const TPath& location);
     void PostViewChanged();
     // Re-places the views (after a size change or a view added or closed).
     void LayoutViews();
@@ -315,6 +326,7 @@ private:
     void ForceForeground();
     void MinMaxInfo(MINMAXINFO& info);
     void NavigateQueued();
+    void HandOnQueued();
     int StatusBarHeight() const;
     int CurrentViewIndex() const;
     void SizePanes();
@@ -343,7 +355,9 @@ private:
     // The window is being destroyed: closing views hand the focus to nobody.
     bool FClosing = false;
     std::mutex FQueueLock;
-    std::vector<std::wstring> FQueued;
+    std::vector<TPath> FQueued;
+    // Set when the window closes: no request is queued after that.
+    bool FQueueClosed = false;
 };
 
 // The current view of the calling GUI thread's main window (null when it has

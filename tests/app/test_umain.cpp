@@ -5,6 +5,7 @@
 #include "app/UMain.h"
 
 // Toolkit
+#include "lw/LExceptions.h"
 #include "lw/LHandles.h"
 
 // Platform
@@ -15,7 +16,9 @@
 #include <cstdlib>
 #include <functional>
 #include <new>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +52,42 @@ void operator delete(void* block, size_t) noexcept
 
 namespace {
 
+// A module's listener that fails a window thread's start when armed (within
+// one program a listener's exception reaches the thread).
+std::atomic<bool> g_failThreadStart{false};
+
+class TFailingListener : public TInterfaced<TInterfacedObject, IExtension, IThreadListener> {
+public:
+    HRESULT STDMETHODCALLTYPE Initialize() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Finalize() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ThreadStarted(IUnknown*) override
+    {
+        if (g_failThreadStart)
+            throw std::runtime_error("listener failed");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ThreadEnded(IUnknown*) override { return S_OK; }
+};
+
+// Reports are collected instead of shown.
+std::vector<std::wstring> g_reports;
+CRITICAL_SECTION g_reportsLock;
+
+void CollectReport(const std::wstring& message, HWND)
+{
+    EnterCriticalSection(&g_reportsLock);
+    g_reports.push_back(message);
+    LeaveCriticalSection(&g_reportsLock);
+}
+
+size_t ReportCount()
+{
+    EnterCriticalSection(&g_reportsLock);
+    size_t count = g_reports.size();
+    LeaveCriticalSection(&g_reportsLock);
+    return count;
+}
+
 class TApplicationEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
@@ -57,6 +96,10 @@ public:
         FApplication->CreateMainThread();
         // Windows show their folder's display path, from the folder manager.
         FFolders = new TFolderManager(nullptr);
+        InitializeCriticalSection(&g_reportsLock);
+        SetExceptionDisplay(CollectReport);
+        ComPtr<IExtension> listener(new TFailingListener);
+        FApplication->RegisterExtension(listener.get());
     }
     void TearDown() override
     {
@@ -153,31 +196,174 @@ TEST(HandOff, AnEndedTargetWindowIsForgottenAndTheRequestOpensANewWindow)
     EXPECT_EQ(ViewThreads(), 0);
 }
 
-TEST(HandOff, ARequestForAWindowThatClosesFirstIsNotLeaked)
+TEST(HandOff, ARequestQueuedForAWindowThatClosesOpensAWindowOfItsOwn)
 {
-    // One cycle first, so that what is made once and kept is made.
-    auto cycle = [](bool handOff) {
-        TViewThread* target = OpenAndWait(L"C:\\");
-        App()->SetDdeTarget(target);
-        {
-            // The window cannot take either message before both are queued:
-            // it closes first, and the request finds no window to land in.
-            TExclusiveLock lock;
-            PostMessageW(target->FilerWindow()->Handle(), WM_CLOSE, 0, 0);
-            if (handOff) {
-                EXPECT_TRUE(App()->ServeCommand(BuildOpenCommand(TempFolder())));
-            }
-        }
-        ASSERT_EQ(WaitForSingleObject(target->ThreadHandle(), 10000), WAIT_OBJECT_0);
-        App()->SetDdeTarget(nullptr);
-        FolderManager()->PurgeFolders();
-        ASSERT_TRUE(App()->WaitForThreads(10000));
-    };
-    cycle(true);
-    long before = g_liveBlocks;
-    cycle(false);
-    long plain = g_liveBlocks - before;
-    before = g_liveBlocks;
-    cycle(true);
-    EXPECT_EQ(g_liveBlocks - before, plain) << "the request outlived its window";
+    TViewThread* target = OpenAndWait(L"C:\\");
+    App()->SetDdeTarget(target);
+    const std::wstring folder = TempFolder();
+    {
+        // The window cannot take either message before both are queued: it
+        // closes first, with the acknowledged request still queued.
+        TExclusiveLock lock;
+        PostMessageW(target->FilerWindow()->Handle(), WM_CLOSE, 0, 0);
+        EXPECT_TRUE(App()->ServeCommand(BuildOpenCommand(folder)));
+    }
+    ASSERT_EQ(WaitForSingleObject(target->ThreadHandle(), 10000), WAIT_OBJECT_0);
+    App()->FreeFinishedThreads();
+    TViewThread* opened = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        App()->ForEachThread([&](T0Thread* thread) { opened = dynamic_cast<TViewThread*>(thread); });
+        return opened != nullptr && opened->FilerWindow() != nullptr &&
+               Caption(opened->FilerWindow()->Handle()) == folder;
+    })) << "the request was lost with its window";
+    EXPECT_EQ(ViewThreads(), 1);
+    CloseAndReap(opened);
+    // Once closed, the window takes no more requests: the next one opens a
+    // window as well.
+    EXPECT_EQ(ViewThreads(), 0);
+}
+
+TEST(StartUp, AWindowThreadThatFailsSaysSoAndIsNoHandOffTarget)
+{
+    size_t reports = ReportCount();
+    g_failThreadStart = true;
+    UniqueHandle ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    TViewThread* thread = App()->OpenWindow(TPath::FromPath(L"C:\\"), ready.get());
+    DWORD waited = WaitForSingleObject(ready.get(), 10000);
+    g_failThreadStart = false;
+    ASSERT_EQ(waited, WAIT_OBJECT_0) << "the start-up would wait for ever";
+    EXPECT_FALSE(thread->WindowReady());
+    ASSERT_EQ(WaitForSingleObject(thread->ThreadHandle(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(ReportCount(), reports + 1) << "the failure is reported";
+    // The thread has ended; it must not become the target of hand-offs.
+    App()->SetDdeTarget(thread);
+    EXPECT_EQ(App()->DdeTarget(), nullptr);
+    App()->FreeFinishedThreads();
+    EXPECT_EQ(ViewThreads(), 0);
+
+    // A window that does come says so.
+    TViewThread* good = OpenAndWait(L"C:\\");
+    EXPECT_TRUE(good->WindowReady());
+    CloseAndReap(good);
+}
+
+TEST(HandOff, AHandOffThatThrowsIsReportedAndNotTakenForSuccess)
+{
+    size_t reports = ReportCount();
+    EXPECT_EQ(HandOffAndReport(L"C:\\", [](const std::wstring&) -> bool { throw Exception(L"DDE failed"); }), 2);
+    EXPECT_EQ(ReportCount(), reports + 1);
+    EXPECT_EQ(HandOffAndReport(L"C:\\", [](const std::wstring& path) { return path == L"C:\\"; }), 0);
+}
+
+TEST(HandOff, ExactlyOneSideGetsTheTicket)
+{
+    {
+        // The instance claims first: the sender cannot take it back, and a
+        // second command with the same ticket is not taken.
+        THandOffTicket ticket;
+        ASSERT_FALSE(ticket.Name().empty());
+        EXPECT_TRUE(THandOffTicket::Claim(ticket.Name()));
+        EXPECT_FALSE(THandOffTicket::Claim(ticket.Name()));
+        EXPECT_FALSE(ticket.Withdraw());
+    }
+    {
+        // The sender gives up first: a late command is not taken; put back,
+        // the ticket can be claimed once more.
+        THandOffTicket ticket;
+        EXPECT_TRUE(ticket.Withdraw());
+        EXPECT_FALSE(THandOffTicket::Claim(ticket.Name()));
+        ticket.PutBack();
+        EXPECT_TRUE(THandOffTicket::Claim(ticket.Name()));
+        EXPECT_FALSE(ticket.Withdraw());
+    }
+    std::wstring gone;
+    {
+        THandOffTicket ticket;
+        gone = ticket.Name();
+    }
+    EXPECT_FALSE(THandOffTicket::Claim(gone)) << "a sender that ended took its ticket along";
+    THandOffTicket a, b;
+    EXPECT_NE(a.Name(), b.Name());
+}
+
+// A window on a thread of its own that answers state requests after a
+// delay, as a window does whose folder is on a slow network.
+struct TSlowAnswerer {
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_NIMBRA_STATE)
+            return AnswerWindowState(
+                wParam,
+                [](void*, std::wstring_view item, std::wstring& answer) {
+                    Sleep(g_delay);
+                    ++g_answered;
+                    answer = L"answer to " + std::wstring(item);
+                    return item != L"Unknown";
+                },
+                nullptr);
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    static DWORD WINAPI Thread(void*)
+    {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = Proc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"TestSlowAnswerer";
+        RegisterClassW(&windowClass);
+        g_window = CreateWindowW(L"TestSlowAnswerer", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0)
+            DispatchMessageW(&message);
+        return 0;
+    }
+    static inline std::atomic<DWORD> g_delay{0};
+    static inline std::atomic<int> g_answered{0};
+    static inline std::atomic<HWND> g_window{nullptr};
+};
+
+TEST(StateRequest, ALateAnswerAndAStrayMessageWriteNowhere)
+{
+    DWORD threadId = 0;
+    UniqueHandle thread(CreateThread(nullptr, 0, TSlowAnswerer::Thread, nullptr, 0, &threadId));
+    ASSERT_TRUE(WaitUntil([] { return TSlowAnswerer::g_window.load() != nullptr; }));
+    HWND window = TSlowAnswerer::g_window;
+
+    std::wstring answer;
+    ASSERT_TRUE(AskWindowState(window, L"Folder", answer, 5000));
+    EXPECT_EQ(answer, L"answer to Folder");
+    EXPECT_FALSE(AskWindowState(window, L"Unknown", answer, 5000));
+
+    // Numbers nobody asked under, and what another process might send.
+    DWORD_PTR result = 7;
+    for (WPARAM stray : {WPARAM(0), WPARAM(0x10), ~WPARAM(0)}) {
+        int before = TSlowAnswerer::g_answered;
+        ASSERT_NE(SendMessageTimeoutW(window, WM_NIMBRA_STATE, stray, 0x10, SMTO_NORMAL, 5000, &result), 0);
+        EXPECT_EQ(result, 0u);
+        EXPECT_EQ(TSlowAnswerer::g_answered, before) << "an unknown request was answered";
+    }
+
+    // The asker gives up before the answer comes: the answer lands in the
+    // request, which goes once the answering side lets go of it too.
+    answer = std::wstring();
+    answer.shrink_to_fit();
+    long blocks = g_liveBlocks;
+    TSlowAnswerer::g_delay = 600;
+    int before = TSlowAnswerer::g_answered;
+    const DWORD start = GetTickCount();
+    {
+        std::wstring late = L"untouched";
+        EXPECT_FALSE(AskWindowState(window, L"Folder", late, 100));
+        EXPECT_EQ(late, L"untouched");
+        EXPECT_LT(GetTickCount() - start, 500u) << "the asker waits only as long as it said";
+    }
+    ASSERT_TRUE(WaitUntil([&] { return TSlowAnswerer::g_answered > before; }));
+    TSlowAnswerer::g_delay = 0;
+    // The window thread is done with it once it answers the next request.
+    ASSERT_TRUE(AskWindowState(window, L"Folder", answer, 5000));
+    answer = std::wstring();
+    answer.shrink_to_fit();
+    EXPECT_EQ(g_liveBlocks, blocks) << "the abandoned request was kept";
+
+    PostThreadMessageW(threadId, WM_QUIT, 0, 0);
+    WaitForSingleObject(thread.get(), 10000);
 }

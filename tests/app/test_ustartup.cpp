@@ -162,6 +162,19 @@ TEST(HandOff, BuiltCommandRoundTrips)
     }
 }
 
+TEST(HandOff, TheTicketTravelsAsASecondArgumentAndPlainCommandsHaveNone)
+{
+    THandOffCommand both = ParseHandOffCommand(BuildOpenCommand(L"C:\\a,\"b\")", L"NimbraHandOff.1.\"2\""));
+    EXPECT_EQ(both.Argument, L"C:\\a,\"b\")");
+    EXPECT_EQ(both.Ticket, L"NimbraHandOff.1.\"2\"");
+    EXPECT_EQ(BuildOpenCommand(L"C:\\", L""), BuildOpenCommand(L"C:\\"));
+    EXPECT_EQ(ParseHandOffCommand(L"[open(\"C:\\x\")]").Ticket, L"");
+    // Written by hand: bare arguments and blanks around the comma.
+    THandOffCommand bare = ParseHandOffCommand(L"[open( C:\\x , t1 )]");
+    EXPECT_EQ(bare.Argument, L"C:\\x");
+    EXPECT_EQ(bare.Ticket, L"t1");
+}
+
 // ---------------------------------------------------------------------------
 // Skin
 // ---------------------------------------------------------------------------

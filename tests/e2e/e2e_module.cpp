@@ -36,6 +36,37 @@ std::wstring ModuleName()
     return name.substr(0, name.find_last_of(L'.'));
 }
 
+std::wstring ModuleDirectory()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(g_module, path, MAX_PATH);
+    std::wstring directory = path;
+    return directory.substr(0, directory.find_last_of(L'\\') + 1);
+}
+
+std::wstring StallFile()
+{
+    return ModuleDirectory() + L"stall";
+}
+
+void Log(const char* what);
+
+DWORD WINAPI HoldLockWhileStalled(void*)
+{
+    ComPtr<IApplication> application;
+    NimbraGetApplication(application.put());
+    if (!application)
+        return 0;
+    int32_t previous = application->BeginShared();
+    Log("stalled");
+    for (int waited = 0; waited < 60000 && GetFileAttributesW(StallFile().c_str()) != INVALID_FILE_ATTRIBUTES;
+         waited += 50)
+        Sleep(50);
+    application->EndShared(previous);
+    Log("unstalled");
+    return 0;
+}
+
 void Log(const char* what)
 {
     wchar_t path[MAX_PATH] = {};
@@ -146,6 +177,14 @@ public:
     }
     HRESULT STDMETHODCALLTYPE ThreadStarted(IUnknown*) override
     {
+        // While a file "stall" lies beside the module, a thread of the
+        // module holds the application lock shared, as a module busy with
+        // something slow does: a writer then waits, and so does the
+        // instance's hand-off, while the windows still answer.
+        if (GetFileAttributesW(StallFile().c_str()) != INVALID_FILE_ATTRIBUTES) {
+            if (HANDLE thread = CreateThread(nullptr, 0, HoldLockWhileStalled, nullptr, 0, nullptr))
+                CloseHandle(thread);
+        }
         Log("thread-started");
         return S_OK;
     }

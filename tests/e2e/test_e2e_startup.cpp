@@ -475,3 +475,89 @@ TEST(Startup, AJapaneseFolderNameSurvivesTheHandOff)
     ExpectCleanExit(first);
     RemoveDirectoryW(folder.c_str());
 }
+
+TEST(Startup, AHandOffToABusyInstanceEndsInTimeAndItsFolderOpensOnce)
+{
+    TSandbox sandbox("--- !Nimbra\n"
+                     "modules:\n"
+                     "  - busy.dll\n");
+    sandbox.Copy(TestDirectory() + L"e2e_module.dll", L"busy.dll");
+    const std::wstring a = sandbox.Dir() + L"a";
+    const std::wstring b = sandbox.Dir() + L"b";
+    const std::wstring c = sandbox.Dir() + L"c";
+    // The sandbox removes files only: the folders go with the test, however
+    // it ends (a failed run would leave them for the next one).
+    struct TFolders {
+        std::vector<std::wstring> Paths;
+        ~TFolders()
+        {
+            for (const std::wstring& path : Paths)
+                RemoveDirectoryW(path.c_str());
+        }
+    } folders{{a, b, c}};
+    for (const std::wstring& folder : folders.Paths)
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    TNimbraRun first(sandbox, L"\"" + sandbox.Folder() + L"\"");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(first.ProcessId()).size() == 1; }));
+
+    // The window for a makes the module hold the lock; the instance then
+    // takes b and waits for the lock to open it: it reads no more commands.
+    sandbox.Write(L"stall", "");
+    {
+        TNimbraRun second(sandbox, L"\"" + a + L"\"");
+        ASSERT_TRUE(second.WaitForExit());
+        EXPECT_EQ(second.ExitCode(), 0u);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return sandbox.Read(L"modules.log").find("stalled") != std::string::npos; }));
+    {
+        TNimbraRun third(sandbox, L"\"" + b + L"\"");
+        ASSERT_TRUE(third.WaitForExit());
+        EXPECT_EQ(third.ExitCode(), 0u);
+    }
+    {
+        const DWORD start = GetTickCount();
+        TNimbraRun fourth(sandbox, L"\"" + c + L"\"");
+        std::vector<HWND> boxes;
+        ASSERT_TRUE(WaitUntil([&] {
+            boxes = WindowsOf(fourth.ProcessId(), L"#32770");
+            return !boxes.empty() || fourth.WaitForExit(0);
+        }, 30000)) << "the start against a busy instance does not end";
+        EXPECT_LT(GetTickCount() - start, 16000u) << "the wait is bounded";
+        ASSERT_FALSE(boxes.empty()) << "the folder was not taken, and the user is told so";
+        PostMessageW(boxes.front(), WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(fourth.WaitForExit());
+        EXPECT_EQ(fourth.ExitCode(), 1u);
+    }
+    DeleteFileW((sandbox.Dir() + L"stall").c_str());
+    ASSERT_TRUE(WaitUntil([&] { return HasCaptions(first.ProcessId(), {sandbox.Folder(), a, b}); }))
+        << Narrow(Captions(first.ProcessId()));
+    // The user tries again: now c opens, and only once.
+    {
+        TNimbraRun fifth(sandbox, L"\"" + c + L"\"");
+        ASSERT_TRUE(fifth.WaitForExit());
+        EXPECT_EQ(fifth.ExitCode(), 0u);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Captions(first.ProcessId()).size() >= 4; }));
+    Sleep(1500);
+    EXPECT_TRUE(HasCaptions(first.ProcessId(), {sandbox.Folder(), a, b, c})) << Narrow(Captions(first.ProcessId()));
+    CloseAll(first.ProcessId());
+    ExpectCleanExit(first);
+}
+
+TEST(Startup, AStateRequestWithAStrayParameterFromAnotherProcessIsIgnored)
+{
+    TSandbox sandbox;
+    TNimbraRun run(sandbox, L"C:\\");
+    ASSERT_TRUE(WaitUntil([&] { return WindowsOf(run.ProcessId()).size() == 1; }));
+    HWND window = WindowsOf(run.ProcessId()).front();
+    const UINT stateMessage = WM_APP + 0x202;
+    for (WPARAM number : {WPARAM(0), WPARAM(1), WPARAM(0x10)}) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(window, stateMessage, number, 0x10, SMTO_NORMAL, 5000, &result);
+        EXPECT_EQ(result, 0u);
+    }
+    EXPECT_FALSE(run.WaitForExit(500)) << "the program ended";
+    EXPECT_EQ(WindowsOf(run.ProcessId()).size(), 1u);
+    CloseAll(run.ProcessId());
+    ExpectCleanExit(run);
+}

@@ -449,6 +449,26 @@ TEST_F(DdeServer, WithoutApplicationNothingIsExecuted)
     EXPECT_TRUE(FWatch.Texts().empty());
 }
 
+TEST_F(DdeServer, OnlyCommandsTheFilterTakesAreAcknowledgedAndRun)
+{
+    // The filter sees the command as its sender wrote it, wide characters
+    // included.
+    static std::vector<std::wstring> seen;
+    seen.clear();
+    SetDdeCommandFilter([](std::wstring_view command) {
+        seen.emplace_back(command);
+        return command.find(L"take") != std::wstring_view::npos;
+    });
+    EXPECT_EQ(RunClient(L"test_lddeman", L"SYSTEM", L"[open(\"D:\\写真\",\"refuse\")]"), 0);
+    EXPECT_EQ(RunClient(L"test_lddeman", L"SYSTEM", L"[open(\"D:\\写真\",\"take\")]"), 1);
+    SetDdeCommandFilter(nullptr);
+    EXPECT_TRUE(HostReceives(1));
+    EXPECT_FALSE(HostReceives(2, 300)) << "a refused command ran";
+    EXPECT_EQ(FHost->FCommands, std::vector<std::wstring>{L"[open(\"D:\\写真\",\"take\")]"});
+    EXPECT_EQ(seen, (std::vector<std::wstring>{L"[open(\"D:\\写真\",\"refuse\")]", L"[open(\"D:\\写真\",\"take\")]"}));
+    EXPECT_TRUE(FWatch.Texts().empty());
+}
+
 TEST_F(DdeServer, ConversationsTakeWhatTheCallbackLeaves)
 {
     {

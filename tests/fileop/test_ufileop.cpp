@@ -300,7 +300,7 @@ TEST(Engine, LinksToProgramsDropTheirExeAndRenameAsksForANewName)
     tree.File(L"n.txt", "n");
     tree.File(L"dst\\n.txt", "old");
     ui.Modes = {TCollisionMode::Rename};
-    ui.NewName = L"n2.txt";
+    ui.NewNames = {L"n2.txt"};
     RunJob(TFileOperationKind::Copy, tree.Root(), tree / L"dst", {L"n.txt"}, ui);
     EXPECT_EQ(tree.Read(L"dst\\n.txt"), "old");
     EXPECT_EQ(tree.Read(L"dst\\n2.txt"), "n");

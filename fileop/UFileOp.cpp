@@ -268,7 +268,6 @@ TClaim ClaimName(const std::wstring& path)
 // ones are done in one call, quicker than a second of work.
 constexpr uint64_t kLargeFile = 8 * 1024 * 1024;
 constexpr DWORD kChunk = 4 * 1024 * 1024;
-constexpr ULONGLONG kPumpInterval = 100;
 
 // Removes a file this job made (and perhaps half wrote).
 void RemoveOwn(const std::wstring& path)
@@ -331,7 +330,7 @@ int SweepStaleTemporaries(const std::wstring& folder)
             unsigned long long start = 0;
             wchar_t rest[8] = {};
             // Only the names this program gives, in full.
-            if (wcslen(data.cFileName) != 48 || IsDirectoryEntry(data) ||
+            if (wcslen(data.cFileName) != 46 || IsDirectoryEntry(data) ||
                 swscanf(data.cFileName, L"~nimbra-%8lx-%16llx-%8lx%7ls", &processId, &start, &random, rest) != 4 ||
                 wcscmp(rest, L".tmp") != 0)
                 continue;
@@ -455,12 +454,22 @@ void TFileOperationEngine::ProcessItem(const std::wstring& sourceDir, const std:
         // a link or another spelling of it.
         FUI.ShowWarning(sourcePath + L"\r\n" + destinationPath + L"\r\n" + kEndlessCopy, KindName());
         return;
+    } else if (LeadsBack(sourcePath)) {
+        // A folder met again below itself, through a link (one the system
+        // may not even show as a link): going in would never end.
+        FUI.ShowWarning(sourcePath + L"\r\n" + kLinkLoop, KindName());
     } else {
         ProcessDirectory(sourcePath, destinationPath, item);
     }
     FUI.Step(true);
     if (FUI.CloseRequested())
         throw EAbort();
+}
+
+bool TFileOperationEngine::LeadsBack(const std::wstring& sourcePath) const
+{
+    std::optional<TFileIdentity> identity = FileIdentity(sourcePath);
+    return identity && std::find(FWalking.begin(), FWalking.end(), *identity) != FWalking.end();
 }
 
 namespace {
@@ -522,15 +531,10 @@ bool TFileOperationEngine::ProcessLink(const std::wstring& sourcePath, const std
                                        const WIN32_FIND_DATAW& item)
 {
     bool directory = IsDirectoryEntry(item);
-    if (FKind == TFileOperationKind::Copy) {
-        // A copy goes through a link as through a folder or file, unless
-        // that leads back to a folder it is copying: that would never end.
-        std::optional<TFileIdentity> target = FileIdentity(sourcePath);
-        if (!directory || !target || std::find(FWalking.begin(), FWalking.end(), *target) == FWalking.end())
-            return false;
-        FUI.ShowWarning(sourcePath + L"\r\n" + kLinkLoop, KindName());
-        return true;
-    }
+    // A copy goes through a link as through a folder or file (one that
+    // leads back into the tree is caught as any folder met twice).
+    if (FKind == TFileOperationKind::Copy)
+        return false;
     // A move takes the link, never what it leads to: a rename on one file
     // system, a new link and the old one removed between two.
     if (Exists(destinationPath)) {
@@ -821,7 +825,6 @@ bool TFileOperationEngine::CopyChunks(const std::wstring& sourcePath, const std:
     std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(kChunk, std::max<uint64_t>(total, 1))));
     uint64_t done = 0;
     bool ok = true;
-    ULONGLONG lastPump = GetTickCount64();
     FUI.Progress(0, total);
     for (;;) {
         DWORD read = 0, wrote = 0;
@@ -833,14 +836,13 @@ bool TFileOperationEngine::CopyChunks(const std::wstring& sourcePath, const std:
         if (!ok || read == 0)
             break;
         done += read;
-        if (GetTickCount64() - lastPump >= kPumpInterval) {
-            lastPump = GetTickCount64();
-            FUI.Progress(done, total);
-            if (FUI.CloseRequested()) {
-                target.reset();
-                RemoveOwn(targetPath);
-                throw EAbort();
-            }
+        // The window answers after every chunk: Close stops the copy
+        // within one chunk's time.
+        FUI.Progress(done, total);
+        if (FUI.CloseRequested()) {
+            target.reset();
+            RemoveOwn(targetPath);
+            throw EAbort();
         }
     }
     // A source that changed its length on the way did not arrive whole.

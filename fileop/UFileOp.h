@@ -179,10 +179,12 @@ private:
     void ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
                           const WIN32_FIND_DATAW& item);
     // A link (junction, symbolic link) met on the way: moved as a link,
-    // copied through unless it leads back into the tree being copied.
-    // False when a copy is to go through it as through a folder.
+    // never through. False when it is to be taken as a file or folder
+    // (a copy goes through it).
     bool ProcessLink(const std::wstring& sourcePath, const std::wstring& destinationPath,
                      const WIN32_FIND_DATAW& item);
+    // Whether a directory is one the job is walking already.
+    bool LeadsBack(const std::wstring& sourcePath) const;
     // Moves a directory with everything in it by one rename; false when it
     // must go entry by entry instead (another file system under the same
     // drive letter, as a volume mounted in a folder).

@@ -8,9 +8,11 @@
 # Usage: run-gtest.sh PROGRAM [ARGUMENT]...
 set -u
 out=$(mktemp) || exit 2
-"$@" >"$out" 2>&1
-rc=$?
-cat "$out"
+status=$(mktemp) || exit 2
+# Shown as it comes (a run that times out still shows how far it got).
+{ "$@"; echo $? >"$status"; } 2>&1 | tee "$out"
+rc=$(cat "$status")
+rc=${rc:-1}
 verdict=0
 if [ "$rc" -ne 0 ]; then
     echo "run-gtest: the program exited with $rc"
@@ -27,5 +29,5 @@ fi
 if grep -q '^\[  FAILED  \]' "$out"; then
     verdict=1
 fi
-rm -f "$out"
+rm -f "$out" "$status"
 exit "$verdict"

@@ -267,7 +267,7 @@ TClaim ClaimName(const std::wstring& path)
 // temporary name, so that it can be stopped and shows its bytes; smaller
 // ones are done in one call, quicker than a second of work.
 constexpr uint64_t kLargeFile = 8 * 1024 * 1024;
-constexpr DWORD kChunk = 4 * 1024 * 1024;
+constexpr DWORD kChunk = 1024 * 1024;
 
 // Removes a file this job made (and perhaps half wrote).
 void RemoveOwn(const std::wstring& path)

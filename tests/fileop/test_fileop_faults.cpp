@@ -224,9 +224,6 @@ std::wstring TempBase()
     return base;
 }
 
-// C: is the Wine prefix and Z: the Unix root: a job between the two crosses
-// drives, so a move goes entry by entry and removes the source folders.
-const std::wstring kOtherDrive = L"Z:\\tmp";
 
 const char* KindText(Kind kind) { return kind == Kind::Copy ? "copy" : "move"; }
 
@@ -417,6 +414,19 @@ std::wstring FaultsFileSystem(const wchar_t* name, const char* missing)
     return {};
 }
 
+// C: is the Wine prefix and Z: the Unix root: a job between the two crosses
+// drives. Where the tests' own file system is mounted, the other drive is
+// that one, so a move between them is a copy and a delete; otherwise the
+// Unix /tmp, which may lie on the prefix's file system.
+std::wstring OtherDrive()
+{
+    static const std::wstring other = [] {
+        std::wstring mounted = FaultsFileSystem(L"other", "no file system of the tests' own");
+        return mounted.empty() ? std::wstring(L"Z:\\tmp") : mounted;
+    }();
+    return other;
+}
+
 // Another process that holds files open until released (or destroyed).
 class THolder {
 public:
@@ -521,7 +531,7 @@ TEST(DiskFull, AWholeFolderMovedBetweenFileSystemsOfOneDriveArrives)
     if (full.empty())
         GTEST_SKIP() << "no small file system here";
     TTree source(full);
-    TTree destination(kOtherDrive);
+    TTree destination(OtherDrive());
     source.Dir(L"d");
     source.Dir(L"d\\sub");
     source.File(L"d\\a.txt", 1000);
@@ -570,12 +580,23 @@ TEST(ReadOnly, NothingIsWrittenAndEveryModeEndsWithAReport)
 // ---------------------------------------------------------------------------
 // Sources held open, vanishing, Cancel
 
+TEST(Faults, TheOtherDriveIsAnotherFileSystem)
+{
+    if (OtherDrive() == L"Z:\\tmp")
+        GTEST_SKIP() << "no file system of the tests' own: moves to another drive may be renames";
+    TTree source(TempBase());
+    TTree destination(OtherDrive());
+    source.File(L"probe.txt", 10);
+    EXPECT_FALSE(MoveFileExW((source / L"probe.txt").c_str(), (destination / L"probe.txt").c_str(), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
+}
+
 TEST(Faults, FilesHeldByAnotherProcessAreReportedAndKept)
 {
     for (Kind kind : {Kind::Copy, Kind::Move}) {
         SCOPED_TRACE(KindText(kind));
         TTree source(TempBase());
-        TTree destination(kOtherDrive);
+        TTree destination(OtherDrive());
         source.Dir(L"d");
         source.File(L"d\\locked.txt", 5000);
         source.File(L"d\\locked-large.bin", 12 * 1024 * 1024);
@@ -650,7 +671,7 @@ TEST(Faults, ASourceThatVanishesMidJobIsReportedAndTheJobGoesOn)
     for (Kind kind : {Kind::Copy, Kind::Move}) {
         SCOPED_TRACE(KindText(kind));
         TTree source(TempBase());
-        TTree destination(kOtherDrive);
+        TTree destination(OtherDrive());
         source.File(L"first.txt", 100);
         source.Dir(L"d");
         source.File(L"d\\f1.txt", 100);
@@ -703,7 +724,7 @@ TEST(Faults, CancelInTheMiddleKeepsWhatIsDoneAndEverySourceOfTheRest)
         for (bool atCollision : {false, true}) {
             SCOPED_TRACE(std::string(KindText(kind)) + (atCollision ? " at a collision" : " by closing"));
             TTree source(TempBase());
-            TTree destination(kOtherDrive);
+            TTree destination(OtherDrive());
             source.Dir(L"d");
             for (int i = 0; i < 10; ++i)
                 source.File(L"d\\f" + std::to_wstring(i) + L".txt", 1000);
@@ -763,7 +784,7 @@ TEST(Faults, NamesPastTheShellsLimitArriveOrAreReportedNeverLost)
         SCOPED_TRACE(KindText(kind));
         // A long source path; and a short one whose destination is long.
         TTree source(TempBase());
-        TTree destination(kOtherDrive);
+        TTree destination(OtherDrive());
         source.Dir(deep);
         source.File(deep + L"\\" + name, 1000);
         source.File(deep + L"\\short.txt", 1000);
@@ -780,7 +801,7 @@ TEST(Faults, NamesPastTheShellsLimitArriveOrAreReportedNeverLost)
         EXPECT_TRUE(check.Arrived(deep + L"\\" + name)) << "a path past the limit" << Reports(ui);
         EXPECT_TRUE(ui.Failures.empty()) << Reports(ui);
 
-        TTree farDestination(kOtherDrive);
+        TTree farDestination(OtherDrive());
         farDestination.Dir(deep);
         TTree shortSource(TempBase());
         shortSource.File(L"s.txt", 1000);
@@ -809,7 +830,7 @@ TEST(Faults, NamesInOtherScriptsArriveWholeAndBackUpUnderTheirOwnNames)
     for (Kind kind : {Kind::Copy, Kind::Move}) {
         SCOPED_TRACE(KindText(kind));
         TTree source(TempBase());
-        TTree destination(kOtherDrive);
+        TTree destination(OtherDrive());
         const std::wstring folder = L"フォルダ-Папка-\U0001F4C2";
         source.Dir(folder);
         std::vector<std::wstring> items = {folder};

@@ -204,6 +204,16 @@ private:
     std::optional<TSuspendShared> FSuspended;
 };
 
+// A rename with the application lock released; error says why it failed
+// (read before the lock is taken back, which may change the last error).
+bool RenameUnlocked(const std::wstring& from, const std::wstring& to, DWORD flags, DWORD& error)
+{
+    TUnlocked unlocked;
+    bool done = Rename(from, to, flags) != FALSE;
+    error = done ? 0 : GetLastError();
+    return done;
+}
+
 // One shell operation from one path to another; true on success.
 bool RunShellOperation(HWND owner, UINT function, const std::wstring& from, const std::wstring& to,
                        FILEOP_FLAGS flags)
@@ -543,14 +553,10 @@ bool TFileOperationEngine::ProcessLink(const std::wstring& sourcePath, const std
         Failed(sourcePath);
         return true;
     }
-    BOOL moved;
-    {
-        TUnlocked unlocked;
-        moved = Rename(sourcePath, destinationPath);
-    }
-    if (moved)
+    DWORD error = 0;
+    if (RenameUnlocked(sourcePath, destinationPath, 0, error))
         return true;
-    if (GetLastError() != ERROR_NOT_SAME_DEVICE) {
+    if (error != ERROR_NOT_SAME_DEVICE) {
         Failed(sourcePath);
         return true;
     }
@@ -710,14 +716,10 @@ void TFileOperationEngine::TransferThroughTemporary(const std::wstring& sourcePa
     DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING : 0;
     if (FKind == TFileOperationKind::Move) {
         // On one file system a move is a rename, whole at once.
-        BOOL renamed;
-        {
-            TUnlocked unlocked;
-            renamed = Rename(sourcePath, destinationPath, flags);
-        }
-        if (renamed)
+        DWORD error = 0;
+        if (RenameUnlocked(sourcePath, destinationPath, flags, error))
             return;
-        if (GetLastError() != ERROR_NOT_SAME_DEVICE) {
+        if (error != ERROR_NOT_SAME_DEVICE) {
             Failed(sourcePath);
             return;
         }
@@ -756,11 +758,11 @@ void TFileOperationEngine::ReplaceByRecycling(const std::wstring& sourcePath, co
         // On one file system the source itself waits beside the old file
         // (under a name the sweep leaves alone: it is the only copy).
         std::wstring waiting = temporary.substr(0, temporary.size() - 4) + L".move";
-        TUnlocked unlocked;
-        if (Rename(sourcePath, waiting)) {
+        DWORD error = 0;
+        if (RenameUnlocked(sourcePath, waiting, 0, error)) {
             temporary = waiting;
             renamed = true;
-        } else if (GetLastError() != ERROR_NOT_SAME_DEVICE) {
+        } else if (error != ERROR_NOT_SAME_DEVICE) {
             Failed(sourcePath);
             return;
         }
@@ -924,18 +926,14 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
 
 bool TFileOperationEngine::MoveWhole(const std::wstring& sourcePath, const std::wstring& destinationPath)
 {
-    BOOL moved;
-    {
-        TUnlocked unlocked;
-        moved = Rename(sourcePath, destinationPath);
-    }
-    if (moved) {
+    DWORD error = 0;
+    if (RenameUnlocked(sourcePath, destinationPath, 0, error)) {
         StepOver(destinationPath);
         return true;
     }
     // One drive letter may still hold two file systems: the directory then
     // goes as between drives, and only what arrived leaves the source.
-    if (GetLastError() == ERROR_NOT_SAME_DEVICE)
+    if (error == ERROR_NOT_SAME_DEVICE)
         return false;
     StepOver(sourcePath);
     Failed(sourcePath);

@@ -392,10 +392,16 @@ bool MakeUnixLink(const std::wstring& link, const std::wstring& target)
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(L"Z:\\bin\\ln", wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
-    WaitForSingleObject(process.hProcess, 10000);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return true;
+    // Wine may say a Unix process ended before it did: the link itself is
+    // waited for.
+    for (int i = 0; i < 200; ++i) {
+        if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        Sleep(50);
+    }
+    return false;
 }
 
 // A directory link that leads where it should: a Unix one under Wine, a

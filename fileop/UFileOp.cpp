@@ -18,8 +18,10 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <winioctl.h>
 
 // Standard library
+#include <algorithm>
 #include <cwchar>
 #include <functional>
 #include <optional>
@@ -72,6 +74,76 @@ bool MovesWhole(TFileOperationKind kind, bool destinationExists, std::wstring_vi
 // ---------------------------------------------------------------------------
 // The job engine
 
+std::wstring ExtendedPath(std::wstring_view path)
+{
+    std::wstring text(path);
+    for (wchar_t& c : text)
+        if (c == L'/')
+            c = L'\\';
+    if (text.starts_with(L"\\\\?\\") || text.starts_with(L"\\\\.\\"))
+        return text;
+    if (text.starts_with(L"\\\\"))
+        return L"\\\\?\\UNC\\" + text.substr(2);
+    if (text.size() >= 3 && text[1] == L':' && text[2] == L'\\')
+        return L"\\\\?\\" + text;
+    return text;
+}
+
+std::wstring BadFileNameReason(std::wstring_view name)
+{
+    if (name.empty())
+        return L"名前が空です";
+    if (name == L"." || name == L"..")
+        return L"「.」と「..」はファイル名に使えません";
+    for (wchar_t c : name) {
+        if (c < 32)
+            return L"制御文字はファイル名に使えません";
+        if (std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos)
+            return std::wstring(L"「") + c + L"」はファイル名に使えません";
+    }
+    if (name.back() == L'.' || name.back() == L' ')
+        return L"ファイル名の末尾に「.」や空白は使えません";
+    // Device names are devices in every folder, with any extension.
+    std::wstring stem(name.substr(0, name.find(L'.')));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.pop_back();
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL"})
+        if (SameText(stem, device) == 0)
+            return L"「" + stem + L"」は装置名なのでファイル名に使えません";
+    if (stem.size() == 4 && (SameText(stem.substr(0, 3), L"COM") == 0 || SameText(stem.substr(0, 3), L"LPT") == 0) &&
+        stem[3] >= L'1' && stem[3] <= L'9')
+        return L"「" + stem + L"」は装置名なのでファイル名に使えません";
+    return {};
+}
+
+std::optional<TFileIdentity> FileIdentity(const std::wstring& path)
+{
+    UniqueFileHandle file(CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !GetFileInformationByHandle(file.get(), &info))
+        return std::nullopt;
+    return TFileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+bool IsInsideByIdentity(const std::wstring& path, const std::wstring& directory)
+{
+    std::optional<TFileIdentity> target = FileIdentity(directory);
+    if (!target)
+        return false;
+    std::wstring current = path;
+    while (!current.empty()) {
+        if (FileIdentity(current) == target)
+            return true;
+        std::wstring parent = ExtractFileDir(current);
+        if (parent.size() >= current.size())
+            break;
+        current = std::move(parent);
+    }
+    return false;
+}
+
 namespace {
 
 constexpr FILEOP_FLAGS kShellFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
@@ -79,6 +151,8 @@ constexpr const wchar_t* kFailed = L"の処理に失敗. 続けますか?";
 constexpr const wchar_t* kEndlessCopy = L"コピー元の子をコピー先にすると無限コピーになりますので中断.";
 constexpr const wchar_t* kNoRecycleHere = L"同じ場所で作業中にゴミ箱送りはできません";
 constexpr const wchar_t* kLinkDenied = L"ファイルへのアクセスが拒否されました";
+constexpr const wchar_t* kSameFile = L"移動元と移動先は同じファイルです. 何もしません.";
+constexpr const wchar_t* kLinkLoop = L"リンクが自分の親フォルダを指しているので、中はコピーしません.";
 
 bool IsDotEntry(const wchar_t* name)
 {
@@ -90,10 +164,30 @@ bool IsDirectoryEntry(const WIN32_FIND_DATAW& data)
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsLinkEntry(const WIN32_FIND_DATAW& data)
+{
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT || data.dwReserved0 == IO_REPARSE_TAG_SYMLINK);
+}
+
+// Whether something has the name (a link counts, whether its target is
+// there or not).
+bool Exists(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    return UniqueFindHandle(FindFirstFileW(ExtendedPath(path).c_str(), &data)).get() != INVALID_HANDLE_VALUE ||
+           GetFileAttributesW(ExtendedPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool DirectoryExists(const std::wstring& path)
 {
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    DWORD attributes = GetFileAttributesW(ExtendedPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+BOOL Rename(const std::wstring& from, const std::wstring& to, DWORD flags = 0)
+{
+    return MoveFileExW(ExtendedPath(from).c_str(), ExtendedPath(to).c_str(), flags);
 }
 
 // The application lock is released while the file system works, so that
@@ -109,6 +203,16 @@ public:
 private:
     std::optional<TSuspendShared> FSuspended;
 };
+
+// A rename with the application lock released; error says why it failed
+// (read before the lock is taken back, which may change the last error).
+bool RenameUnlocked(const std::wstring& from, const std::wstring& to, DWORD flags, DWORD& error)
+{
+    TUnlocked unlocked;
+    bool done = Rename(from, to, flags) != FALSE;
+    error = done ? 0 : GetLastError();
+    return done;
+}
 
 // One shell operation from one path to another; true on success.
 bool RunShellOperation(HWND owner, UINT function, const std::wstring& from, const std::wstring& to,
@@ -132,6 +236,26 @@ bool RunShellOperation(HWND owner, UINT function, const std::wstring& from, cons
     return result == 0 && !operation.fAnyOperationsAborted;
 }
 
+// Whether the shell can take path as it is written: shorter than MAX_PATH
+// and without a name the path parser would trim.
+bool ShellCanName(const std::wstring& path)
+{
+    if (path.size() >= MAX_PATH)
+        return false;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos)
+            end = path.size();
+        if (end > start && (path[end - 1] == L'.' || path[end - 1] == L' ') &&
+            std::wstring_view(path).substr(start, end - start) != L"." &&
+            std::wstring_view(path).substr(start, end - start) != L"..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 // Takes a name for this job by making an empty file of it, which only
 // succeeds when nothing has it yet: the test for a collision and the claim
 // on the name in one step (a look-up of a missing name reads the whole
@@ -141,38 +265,25 @@ TClaim ClaimName(const std::wstring& path)
 {
     {
         TUnlocked unlocked;
-        UniqueFileHandle file(
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFileHandle file(CreateFileW(ExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file)
             return TClaim::Claimed;
     }
-    return PathIsAccessible(path) ? TClaim::Taken : TClaim::Unwritable;
+    return Exists(path) ? TClaim::Taken : TClaim::Unwritable;
 }
 
-// From this size on a file goes through a temporary name: opening a file
-// so as to replace it (even an empty one of our own) makes some file
-// systems write it out when it is closed, which costs more for a large file
-// than two more look-ups of names.
+// From this size on a file is copied in chunks of our own through a
+// temporary name, so that it can be stopped and shows its bytes; smaller
+// ones are done in one call, quicker than a second of work.
 constexpr uint64_t kLargeFile = 8 * 1024 * 1024;
-
-// A name in folder for a file on its way, random so that nothing else has
-// it.
-std::wstring TemporaryName(const std::wstring& folder)
-{
-    GUID guid{};
-    CoCreateGuid(&guid);
-    wchar_t name[48];
-    swprintf(name, 48, L"~nimbra-%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x.tmp",
-             static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-             guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return CombinePath(folder, name);
-}
+constexpr DWORD kChunk = 1024 * 1024;
 
 // Removes a file this job made (and perhaps half wrote).
 void RemoveOwn(const std::wstring& path)
 {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path.c_str());
+    SetFileAttributesW(ExtendedPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(ExtendedPath(path).c_str());
 }
 
 uint64_t FileSize(const WIN32_FIND_DATAW& data)
@@ -180,23 +291,89 @@ uint64_t FileSize(const WIN32_FIND_DATAW& data)
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+uint64_t ProcessStartTime(HANDLE process)
+{
+    FILETIME creation{}, exit{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &creation, &exit, &kernel, &user))
+        return 0;
+    return (static_cast<uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+}
+
+// Whether the process that wrote a temporary file still runs: the same
+// id and the same start time (ids are reused).
+bool WriterRuns(DWORD processId, uint64_t startTime)
+{
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process)
+        return GetLastError() == ERROR_ACCESS_DENIED; // someone else's: not ours to judge
+    DWORD code = 0;
+    if (GetExitCodeProcess(process.get(), &code) && code != STILL_ACTIVE)
+        return false;
+    return ProcessStartTime(process.get()) == startTime;
+}
+
+constexpr const wchar_t* kTemporaryFormat = L"~nimbra-%08lx-%016llx-%08lx.tmp";
+
 } // namespace
+
+std::wstring TemporaryName(const std::wstring& folder)
+{
+    static const uint64_t start = ProcessStartTime(GetCurrentProcess());
+    GUID guid{};
+    CoCreateGuid(&guid);
+    wchar_t name[64];
+    swprintf(name, 64, kTemporaryFormat, static_cast<unsigned long>(GetCurrentProcessId()),
+             static_cast<unsigned long long>(start), static_cast<unsigned long>(guid.Data1));
+    return CombinePath(folder, name);
+}
+
+int SweepStaleTemporaries(const std::wstring& folder)
+{
+    std::vector<std::wstring> stale;
+    {
+        WIN32_FIND_DATAW data;
+        UniqueFindHandle find(FindFirstFileW(ExtendedPath(CombinePath(folder, L"~nimbra-*.tmp")).c_str(), &data));
+        if (!find)
+            return 0;
+        do {
+            unsigned long processId = 0, random = 0;
+            unsigned long long start = 0;
+            wchar_t rest[8] = {};
+            // Only the names this program gives, in full.
+            if (wcslen(data.cFileName) != 46 || IsDirectoryEntry(data) ||
+                swscanf(data.cFileName, L"~nimbra-%8lx-%16llx-%8lx%7ls", &processId, &start, &random, rest) != 4 ||
+                wcscmp(rest, L".tmp") != 0)
+                continue;
+            if (!WriterRuns(processId, start))
+                stale.push_back(CombinePath(folder, data.cFileName));
+        } while (FindNextFileW(find.get(), &data));
+    }
+    for (const std::wstring& path : stale)
+        RemoveOwn(path);
+    return static_cast<int>(stale.size());
+}
 
 bool MakeNumberedBackup(const std::wstring& path, bool samePlace, HWND owner)
 {
-    TBackupPlan plan = PlanBackup([&](int number) { return PathIsAccessible(BackupName(path, number)); });
+    TBackupPlan plan = PlanBackup([&](int number) { return Exists(BackupName(path, number)); });
     if (!plan.Next)
         return false;
     for (const TBackupPlan::TRename& rename : plan.Renames)
-        RunShellOperation(owner, FO_RENAME, BackupName(path, rename.From), BackupName(path, rename.To), kShellFlags);
+        Rename(BackupName(path, rename.From), BackupName(path, rename.To));
     // A backup that would not move out of the way keeps its number: it is
     // never replaced.
     std::wstring backup = BackupName(path, *plan.Next);
-    if (PathIsAccessible(backup))
+    if (Exists(backup))
         return false;
-    RunShellOperation(owner, samePlace ? FO_COPY : FO_RENAME, path, backup, kShellFlags);
+    {
+        TUnlocked unlocked;
+        if (samePlace)
+            CopyFileW(ExtendedPath(path).c_str(), ExtendedPath(backup).c_str(), TRUE);
+        else
+            Rename(path, backup);
+    }
     // The files tell whether it worked (a file held open stays where it is).
-    return PathIsAccessible(backup) && (samePlace || !PathIsAccessible(path));
+    return Exists(backup) && (samePlace || !Exists(path));
 }
 
 TFileOperationEngine::TFileOperationEngine(TFileOperationKind kind, TPath source, TPath destination,
@@ -217,22 +394,29 @@ int32_t TFileOperationEngine::Scan()
     if (FKind == TFileOperationKind::Link)
         return total;
     // Every entry below each name, walked without recursion: a tree may be
-    // deeper than a thread's stack.
+    // deeper than a thread's stack. Links are counted, not entered: the job
+    // moves them as links, and a copy that goes through one counts its
+    // entries as it goes.
     std::vector<std::wstring> pending;
-    for (auto name = FNames.rbegin(); name != FNames.rend(); ++name)
-        pending.push_back(CombinePath(FSource.PathView(), *name));
+    for (auto name = FNames.rbegin(); name != FNames.rend(); ++name) {
+        std::wstring path = CombinePath(FSource.PathView(), *name);
+        WIN32_FIND_DATAW data;
+        UniqueFindHandle find(FindFirstFileW(ExtendedPath(path).c_str(), &data));
+        if (find && IsDirectoryEntry(data) && !IsLinkEntry(data))
+            pending.push_back(std::move(path));
+    }
     while (!pending.empty()) {
         std::wstring dir = std::move(pending.back());
         pending.pop_back();
         WIN32_FIND_DATAW data;
-        UniqueFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &data));
+        UniqueFindHandle find(FindFirstFileW(ExtendedPath(dir + L"\\*").c_str(), &data));
         if (!find)
             continue;
         do {
             if (IsDotEntry(data.cFileName))
                 continue;
             ++total;
-            if (IsDirectoryEntry(data))
+            if (IsDirectoryEntry(data) && !IsLinkEntry(data))
                 pending.push_back(dir + L"\\" + data.cFileName);
         } while (FindNextFileW(find.get(), &data));
     }
@@ -241,7 +425,6 @@ int32_t TFileOperationEngine::Scan()
 
 void TFileOperationEngine::Execute()
 {
-    FSamePlace = SamePlace(FSource, FDestination);
     const std::wstring destinationDir(FDestination.PathView());
     for (const std::wstring& entry : FNames) {
         // A name with a folder in it (a search result) brings its own folder.
@@ -253,7 +436,7 @@ void TFileOperationEngine::Execute()
         }
         std::wstring sourcePath = CombinePath(sourceDir, name);
         WIN32_FIND_DATAW data;
-        UniqueFindHandle find(FindFirstFileW(sourcePath.c_str(), &data));
+        UniqueFindHandle find(FindFirstFileW(ExtendedPath(sourcePath).c_str(), &data));
         if (!find) {
             // Gone since it was chosen: said, and the job goes on if the
             // user wants it to.
@@ -261,6 +444,7 @@ void TFileOperationEngine::Execute()
             continue;
         }
         find.reset();
+        FWalking.clear();
         ProcessItem(sourceDir, destinationDir, data);
     }
 }
@@ -271,17 +455,119 @@ void TFileOperationEngine::ProcessItem(const std::wstring& sourceDir, const std:
     FUI.ShowCurrentItem(item.cFileName);
     std::wstring sourcePath = CombinePath(sourceDir, item.cFileName);
     std::wstring destinationPath = CombinePath(destinationDir, item.cFileName);
-    if (FKind == TFileOperationKind::Link || !IsDirectoryEntry(item)) {
+    if (FKind != TFileOperationKind::Link && IsLinkEntry(item) && ProcessLink(sourcePath, destinationPath, item)) {
+        // moved or copied as a link, or reported
+    } else if (FKind == TFileOperationKind::Link || !IsDirectoryEntry(item)) {
         ProcessFile(sourcePath, destinationPath, item);
-    } else if (IsWithinSource(destinationPath, sourcePath)) {
+    } else if (IsWithinSource(destinationPath, sourcePath) || IsInsideByIdentity(destinationDir, sourcePath)) {
+        // The destination lies in the source, seen by its path or through
+        // a link or another spelling of it.
         FUI.ShowWarning(sourcePath + L"\r\n" + destinationPath + L"\r\n" + kEndlessCopy, KindName());
         return;
+    } else if (LeadsBack(sourcePath)) {
+        // A folder met again below itself, through a link (one the system
+        // may not even show as a link): going in would never end.
+        FUI.ShowWarning(sourcePath + L"\r\n" + kLinkLoop, KindName());
     } else {
         ProcessDirectory(sourcePath, destinationPath, item);
     }
     FUI.Step(true);
     if (FUI.CloseRequested())
         throw EAbort();
+}
+
+bool TFileOperationEngine::LeadsBack(const std::wstring& sourcePath) const
+{
+    std::optional<TFileIdentity> identity = FileIdentity(sourcePath);
+    return identity && std::find(FWalking.begin(), FWalking.end(), *identity) != FWalking.end();
+}
+
+namespace {
+
+// A link's own reparse data, as the file system keeps it.
+std::optional<std::vector<BYTE>> ReadReparseData(const std::wstring& path)
+{
+    UniqueFileHandle link(CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!link)
+        return std::nullopt;
+    std::vector<BYTE> buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    DWORD size = 0;
+    if (!DeviceIoControl(link.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
+                         static_cast<DWORD>(buffer.size()), &size, nullptr))
+        return std::nullopt;
+    buffer.resize(size);
+    return buffer;
+}
+
+// Makes a new link at path with the reparse data of another; false (with
+// nothing left) when the file system will not.
+bool WriteLink(const std::wstring& path, const std::vector<BYTE>& data, bool directory)
+{
+    std::wstring extended = ExtendedPath(path);
+    if (directory ? !CreateDirectoryW(extended.c_str(), nullptr)
+                  : !UniqueFileHandle(CreateFileW(extended.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr)))
+        return false;
+    bool written = false;
+    {
+        UniqueFileHandle link(CreateFileW(extended.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        DWORD size = 0;
+        written = link && DeviceIoControl(link.get(), FSCTL_SET_REPARSE_POINT, const_cast<BYTE*>(data.data()),
+                                          static_cast<DWORD>(data.size()), nullptr, 0, &size, nullptr);
+    }
+    if (!written) {
+        if (directory)
+            RemoveDirectoryW(extended.c_str());
+        else
+            DeleteFileW(extended.c_str());
+    }
+    return written;
+}
+
+// Removes a link itself, never what it leads to.
+bool RemoveLink(const std::wstring& path, bool directory)
+{
+    std::wstring extended = ExtendedPath(path);
+    SetFileAttributesW(extended.c_str(), FILE_ATTRIBUTE_NORMAL | (directory ? FILE_ATTRIBUTE_DIRECTORY : 0));
+    return directory ? RemoveDirectoryW(extended.c_str()) != FALSE : DeleteFileW(extended.c_str()) != FALSE;
+}
+
+} // namespace
+
+bool TFileOperationEngine::ProcessLink(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                                       const WIN32_FIND_DATAW& item)
+{
+    bool directory = IsDirectoryEntry(item);
+    // A copy goes through a link as through a folder or file (one that
+    // leads back into the tree is caught as any folder met twice).
+    if (FKind == TFileOperationKind::Copy)
+        return false;
+    // A move takes the link, never what it leads to: a rename on one file
+    // system, a new link and the old one removed between two.
+    if (Exists(destinationPath)) {
+        if (!directory)
+            return false; // an existing file: its collision is asked about as any other
+        Failed(sourcePath);
+        return true;
+    }
+    DWORD error = 0;
+    if (RenameUnlocked(sourcePath, destinationPath, 0, error))
+        return true;
+    if (error != ERROR_NOT_SAME_DEVICE) {
+        Failed(sourcePath);
+        return true;
+    }
+    std::optional<std::vector<BYTE>> data = ReadReparseData(sourcePath);
+    if (!data || !WriteLink(destinationPath, *data, directory)) {
+        Failed(sourcePath);
+        return true;
+    }
+    if (!RemoveLink(sourcePath, directory))
+        Failed(sourcePath);
+    return true;
 }
 
 void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstring destinationPath,
@@ -291,50 +577,70 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
         destinationPath = LinkName(destinationPath);
     else if (TransferToFreeName(sourcePath, destinationPath, item))
         return; // as most files: nothing had their name
+    // The source may be its own destination: the same folder, or another
+    // path to it (a link, a junction, another spelling). A move has
+    // nothing to do then; a copy makes at most a numbered copy.
+    bool samePlace = false;
+    if (FKind != TFileOperationKind::Link) {
+        std::optional<TFileIdentity> source = FileIdentity(sourcePath);
+        samePlace = source && FileIdentity(destinationPath) == source;
+        if (samePlace && FKind == TFileOperationKind::Move) {
+            FUI.ShowWarning(sourcePath + L"\r\n" + destinationPath + L"\r\n" + kSameFile, KindName());
+            return;
+        }
+    }
     bool proceed = true;
     // Only the overwriting modes put the new file in place of an existing
     // one; the others made room first, or the item is left.
     bool replace = false;
-    while (PathIsAccessible(destinationPath)) {
+    bool recycle = false;
+    while (Exists(destinationPath)) {
         TCollisionMode mode = TCollisionMode::Backup;
         if (!FUI.AskCollision(destinationPath, mode))
             throw EAbort();
         bool again = false;
         switch (mode) {
         case TCollisionMode::Overwrite:
-            proceed = !FSamePlace;
+            proceed = !samePlace;
             replace = true;
             break;
         case TCollisionMode::Backup:
-            proceed = MakeBackup(destinationPath) && !FSamePlace;
+            proceed = MakeBackup(destinationPath, samePlace) && !samePlace;
             break;
         case TCollisionMode::Recycle:
-            if (FSamePlace) {
+        case TCollisionMode::RecycleIfNewer:
+            if (samePlace) {
                 // Nothing can be recycled here; asking again could go round
                 // for ever with "all" chosen, so the file is left.
                 FUI.ShowWarning(kNoRecycleHere, KindName());
                 proceed = false;
             } else {
-                // One that stays (held open, a read-only folder) would be
-                // asked about for ever with "all" chosen: it is a failure.
-                proceed = Recycle(destinationPath);
-                again = proceed;
+                // The old file goes only once the new one is safe beside it.
+                proceed = mode == TCollisionMode::Recycle || SourceIsNewer(item, sourcePath, destinationPath);
+                recycle = proceed;
             }
             break;
         case TCollisionMode::OverwriteIfNewer:
-            proceed = SourceIsNewer(item, destinationPath);
+            proceed = SourceIsNewer(item, sourcePath, destinationPath);
             replace = true;
             break;
         case TCollisionMode::BackupIfNewer:
-            proceed = SourceIsNewer(item, destinationPath) && MakeBackup(destinationPath);
-            break;
-        case TCollisionMode::RecycleIfNewer:
-            proceed = SourceIsNewer(item, destinationPath) && Recycle(destinationPath);
+            proceed = SourceIsNewer(item, sourcePath, destinationPath) && MakeBackup(destinationPath, samePlace) &&
+                      !samePlace;
             break;
         case TCollisionMode::Rename: {
             std::wstring name = ExtractFileName(destinationPath);
-            if (FUI.AskNewName(item.cFileName, name) && !name.empty())
-                destinationPath = CombinePath(ExtractFileDir(destinationPath), name);
+            for (;;) {
+                // Cancel here is Cancel of the whole prompt.
+                if (!FUI.AskNewName(item.cFileName, name))
+                    throw EAbort();
+                std::wstring reason = BadFileNameReason(name);
+                if (reason.empty())
+                    break;
+                FUI.ShowWarning(name + L"\r\n" + reason, KindName());
+            }
+            destinationPath = CombinePath(ExtractFileDir(destinationPath), name);
+            samePlace = samePlace && FileIdentity(destinationPath) == FileIdentity(sourcePath);
             again = true;
             break;
         }
@@ -350,23 +656,35 @@ void TFileOperationEngine::ProcessFile(const std::wstring& sourcePath, std::wstr
         return;
     if (FKind == TFileOperationKind::Link)
         CreateLink(sourcePath, destinationPath);
+    else if (recycle)
+        ReplaceByRecycling(sourcePath, destinationPath, item);
     else
         Transfer(sourcePath, destinationPath, item, replace);
+}
+
+void TFileOperationEngine::SweepOnce(const std::wstring& folder)
+{
+    for (const std::wstring& swept : FSwept)
+        if (SameText(swept, folder) == 0)
+            return;
+    FSwept.push_back(folder);
+    SweepStaleTemporaries(folder);
 }
 
 bool TFileOperationEngine::TransferToFreeName(const std::wstring& sourcePath, const std::wstring& destinationPath,
                                               const WIN32_FIND_DATAW& item)
 {
+    SweepOnce(ExtractFileDir(destinationPath));
     if (FileSize(item) >= kLargeFile) {
         // Looked for first: a collision is asked about before a long copy.
-        if (PathIsAccessible(destinationPath))
+        if (Exists(destinationPath))
             return false;
-        TransferThroughTemporary(sourcePath, destinationPath, false);
+        TransferThroughTemporary(sourcePath, destinationPath, item, false);
         return true;
     }
     switch (ClaimName(destinationPath)) {
     case TClaim::Claimed:
-        if (!Deliver(sourcePath, destinationPath, true))
+        if (!Deliver(sourcePath, destinationPath, item))
             Failed(sourcePath);
         return true;
     case TClaim::Unwritable:
@@ -388,111 +706,178 @@ void TFileOperationEngine::Transfer(const std::wstring& sourcePath, const std::w
         Failed(sourcePath);
         return;
     }
-    TransferThroughTemporary(sourcePath, destinationPath, true);
+    TransferThroughTemporary(sourcePath, destinationPath, item, true);
 }
 
-void TFileOperationEngine::TransferThroughTemporary(const std::wstring& sourcePath, const std::wstring& destinationPath,
-                                                    bool replace)
+void TFileOperationEngine::TransferThroughTemporary(const std::wstring& sourcePath,
+                                                    const std::wstring& destinationPath,
+                                                    const WIN32_FIND_DATAW& item, bool replace)
 {
+    DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING : 0;
+    if (FKind == TFileOperationKind::Move) {
+        // On one file system a move is a rename, whole at once.
+        DWORD error = 0;
+        if (RenameUnlocked(sourcePath, destinationPath, flags, error))
+            return;
+        if (error != ERROR_NOT_SAME_DEVICE) {
+            Failed(sourcePath);
+            return;
+        }
+    }
     // The file is written under a temporary name beside its destination and
     // takes its name only once it is there whole: until then a file it is
     // to replace stays as it was.
     std::wstring temporary = TemporaryName(ExtractFileDir(destinationPath));
-    if (!Deliver(sourcePath, temporary, false)) {
-        // Said with the temporary name when what there is of a moved file
-        // is there.
-        Failed(PathIsAccessible(temporary) ? temporary : sourcePath);
+    if (!CopyChunks(sourcePath, temporary)) {
+        Failed(sourcePath);
         return;
     }
-    bool named;
+    BOOL named;
     {
         TUnlocked unlocked;
-        named = MoveFileExW(temporary.c_str(), destinationPath.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0);
+        named = Rename(temporary, destinationPath, flags);
     }
-    if (named)
-        return;
-    // Taken meanwhile, or what is there cannot be replaced: a copy is
-    // dropped, a moved file goes back where it was (or, if it cannot, stays
-    // under the temporary name, which is then reported).
-    if (FKind == TFileOperationKind::Copy) {
+    if (!named) {
+        // Taken meanwhile, or what is there cannot be replaced.
         RemoveOwn(temporary);
         Failed(sourcePath);
         return;
     }
-    bool returned;
+    SetFileAttributesW(ExtendedPath(destinationPath).c_str(), item.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    FinishMove(sourcePath);
+}
+
+void TFileOperationEngine::ReplaceByRecycling(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                                              const WIN32_FIND_DATAW& item)
+{
+    std::wstring folder = ExtractFileDir(destinationPath);
+    SweepOnce(folder);
+    std::wstring temporary = TemporaryName(folder);
+    bool renamed = false;
+    if (FKind == TFileOperationKind::Move) {
+        // On one file system the source itself waits beside the old file
+        // (under a name the sweep leaves alone: it is the only copy).
+        std::wstring waiting = temporary.substr(0, temporary.size() - 4) + L".move";
+        DWORD error = 0;
+        if (RenameUnlocked(sourcePath, waiting, 0, error)) {
+            temporary = waiting;
+            renamed = true;
+        } else if (error != ERROR_NOT_SAME_DEVICE) {
+            Failed(sourcePath);
+            return;
+        }
+    }
+    if (!renamed && !CopyChunks(sourcePath, temporary)) {
+        Failed(sourcePath);
+        return;
+    }
+    auto giveBack = [&] {
+        if (!renamed) {
+            RemoveOwn(temporary);
+            return true;
+        }
+        TUnlocked unlocked;
+        return Rename(temporary, sourcePath) != FALSE;
+    };
+    if (!Recycle(destinationPath)) {
+        if (!giveBack())
+            Failed(temporary);
+        return;
+    }
+    BOOL named;
     {
         TUnlocked unlocked;
-        returned = MoveFileExW(temporary.c_str(), sourcePath.c_str(), MOVEFILE_COPY_ALLOWED);
+        named = Rename(temporary, destinationPath);
     }
-    Failed(returned ? sourcePath : temporary);
+    if (!named) {
+        Failed(giveBack() ? sourcePath : temporary);
+        return;
+    }
+    SetFileAttributesW(ExtendedPath(destinationPath).c_str(), item.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    if (!renamed)
+        FinishMove(sourcePath);
 }
 
-namespace {
-
-// One file system call on a worker thread, with its result and error.
-struct TWorkerCall {
-    std::function<BOOL()> Work;
-    BOOL Result = FALSE;
-    DWORD Error = 0;
-};
-
-DWORD WINAPI RunWorkerCall(void* data)
+void TFileOperationEngine::FinishMove(const std::wstring& sourcePath)
 {
-    auto* call = static_cast<TWorkerCall*>(data);
-    call->Result = call->Work();
-    call->Error = GetLastError();
-    return 0;
+    if (FKind != TFileOperationKind::Move)
+        return;
+    // The file is whole at its destination: a source that will not go is
+    // reported and stays too.
+    SetFileAttributesW(ExtendedPath(sourcePath).c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileW(ExtendedPath(sourcePath).c_str()))
+        Failed(sourcePath);
 }
 
-} // namespace
-
-BOOL TFileOperationEngine::CallAnswering(std::function<BOOL()> work)
+bool TFileOperationEngine::CopyChunks(const std::wstring& sourcePath, const std::wstring& targetPath)
 {
-    // A long copy runs on a worker thread while this one keeps the window
-    // answering (moved, repainted, closed); the system's progress reports,
-    // which would allow the same on one thread, do not come everywhere.
-    TWorkerCall call{std::move(work)};
-    UniqueHandle worker(CreateThread(nullptr, 0, RunWorkerCall, &call, 0, nullptr));
-    if (!worker)
-        return call.Work();
-    FUI.WaitAnswering(worker.get());
-    WaitForSingleObject(worker.get(), INFINITE);
-    SetLastError(call.Error);
-    return call.Result;
+    UniqueFileHandle source(CreateFileW(ExtendedPath(sourcePath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source)
+        return false;
+    LARGE_INTEGER size{};
+    FILETIME created{}, accessed{}, written{};
+    if (!GetFileSizeEx(source.get(), &size) || !GetFileTime(source.get(), &created, &accessed, &written))
+        return false;
+    UniqueFileHandle target(CreateFileW(ExtendedPath(targetPath).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!target)
+        return false;
+    const auto total = static_cast<uint64_t>(size.QuadPart);
+    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(kChunk, std::max<uint64_t>(total, 1))));
+    uint64_t done = 0;
+    bool ok = true;
+    FUI.Progress(0, total);
+    for (;;) {
+        DWORD read = 0, wrote = 0;
+        {
+            TUnlocked unlocked;
+            ok = ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
+                 (read == 0 || (WriteFile(target.get(), buffer.data(), read, &wrote, nullptr) && wrote == read));
+        }
+        if (!ok || read == 0)
+            break;
+        done += read;
+        // The window answers after every chunk: Close stops the copy
+        // within one chunk's time.
+        FUI.Progress(done, total);
+        if (FUI.CloseRequested()) {
+            target.reset();
+            RemoveOwn(targetPath);
+            throw EAbort();
+        }
+    }
+    // A source that changed its length on the way did not arrive whole.
+    ok = ok && done == total && SetFileTime(target.get(), &created, &accessed, &written);
+    target.reset();
+    if (!ok) {
+        RemoveOwn(targetPath);
+        return false;
+    }
+    FUI.Progress(total, total);
+    return true;
 }
 
-bool TFileOperationEngine::Deliver(const std::wstring& sourcePath, const std::wstring& targetPath, bool claimed)
+bool TFileOperationEngine::Deliver(const std::wstring& sourcePath, const std::wstring& targetPath,
+                                   const WIN32_FIND_DATAW& item)
 {
     bool move = FKind == TFileOperationKind::Move;
-    bool done;
-    auto work = [&]() -> BOOL {
-        if (move)
-            return MoveFileExW(sourcePath.c_str(), targetPath.c_str(),
-                               MOVEFILE_COPY_ALLOWED | (claimed ? MOVEFILE_REPLACE_EXISTING : 0));
-        return CopyFileExW(sourcePath.c_str(), targetPath.c_str(), nullptr, nullptr, nullptr,
-                           claimed ? 0 : COPY_FILE_FAIL_IF_EXISTS);
-    };
+    BOOL done;
     {
         TUnlocked unlocked;
-        // Through a temporary name go the large files (and replacements):
-        // those run while the window keeps answering. Small files are done
-        // at once.
-        done = (claimed ? work() : CallAnswering(work)) != FALSE;
+        done = move ? Rename(sourcePath, targetPath, MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING)
+                    : CopyFileExW(ExtendedPath(sourcePath).c_str(), ExtendedPath(targetPath).c_str(), nullptr,
+                                  nullptr, nullptr, 0);
     }
     if (done)
         return true;
-    DWORD error = GetLastError();
-    // Someone else's file under a temporary name: not ours to remove.
-    if (!claimed && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS))
-        return false;
-    // Nothing half-written stays: the target was claimed empty by this job,
-    // or had a name nothing else had, so it holds nothing of anyone else's.
-    // Only what may be the last of a moved file whose source has gone is
-    // kept.
-    WIN32_FILE_ATTRIBUTE_DATA target;
-    bool empty = GetFileAttributesExW(targetPath.c_str(), GetFileExInfoStandard, &target) &&
-                 target.nFileSizeLow == 0 && target.nFileSizeHigh == 0;
-    if (!move || empty || PathIsAccessible(sourcePath))
+    // Nothing half-written keeps the final name: the target was claimed
+    // empty by this job, so it holds nothing of anyone else's. Only a moved
+    // file whose source has gone and that is there whole stays.
+    WIN32_FILE_ATTRIBUTE_DATA target{};
+    bool whole = GetFileAttributesExW(ExtendedPath(targetPath).c_str(), GetFileExInfoStandard, &target) &&
+                 target.nFileSizeLow == item.nFileSizeLow && target.nFileSizeHigh == item.nFileSizeHigh;
+    if (!move || !whole || Exists(sourcePath))
         RemoveOwn(targetPath);
     return false;
 }
@@ -503,13 +888,16 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
     if (MovesWhole(FKind, DirectoryExists(destinationPath), sourcePath, destinationPath) &&
         MoveWhole(sourcePath, destinationPath))
         return;
-    bool created = false;
-    if (!FSamePlace)
-        created = CreateDirectoryW(destinationPath.c_str(), nullptr) != FALSE;
+    bool created = CreateDirectoryW(ExtendedPath(destinationPath).c_str(), nullptr) != FALSE;
+    std::optional<TFileIdentity> identity = FileIdentity(sourcePath);
+    if (identity)
+        FWalking.push_back(*identity);
     {
         WIN32_FIND_DATAW data;
-        UniqueFindHandle find(FindFirstFileW((sourcePath + L"\\*.*").c_str(), &data));
+        UniqueFindHandle find(FindFirstFileW(ExtendedPath(sourcePath + L"\\*").c_str(), &data));
         if (!find) {
+            if (identity)
+                FWalking.pop_back();
             // Gone (or unreadable) since its parent was read: said, and the
             // job goes on if the user wants it to.
             Failed(sourcePath);
@@ -520,12 +908,14 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
                 ProcessItem(sourcePath, destinationPath, data);
         } while (FindNextFileW(find.get(), &data));
     }
+    if (identity)
+        FWalking.pop_back();
     // Only an empty directory goes: one that still holds skipped or failed
     // items keeps them.
     if (FKind == TFileOperationKind::Move)
-        RemoveDirectoryW(sourcePath.c_str());
+        RemoveDirectoryW(ExtendedPath(sourcePath).c_str());
     if (created) {
-        UniqueFileHandle directory(CreateFileW(destinationPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+        UniqueFileHandle directory(CreateFileW(ExtendedPath(destinationPath).c_str(), GENERIC_READ | GENERIC_WRITE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!directory)
@@ -536,18 +926,14 @@ void TFileOperationEngine::ProcessDirectory(const std::wstring& sourcePath, cons
 
 bool TFileOperationEngine::MoveWhole(const std::wstring& sourcePath, const std::wstring& destinationPath)
 {
-    BOOL moved;
-    {
-        TUnlocked unlocked;
-        moved = MoveFileExW(sourcePath.c_str(), destinationPath.c_str(), 0);
-    }
-    if (moved) {
+    DWORD error = 0;
+    if (RenameUnlocked(sourcePath, destinationPath, 0, error)) {
         StepOver(destinationPath);
         return true;
     }
     // One drive letter may still hold two file systems: the directory then
     // goes as between drives, and only what arrived leaves the source.
-    if (GetLastError() == ERROR_NOT_SAME_DEVICE)
+    if (error == ERROR_NOT_SAME_DEVICE)
         return false;
     StepOver(sourcePath);
     Failed(sourcePath);
@@ -557,13 +943,13 @@ bool TFileOperationEngine::MoveWhole(const std::wstring& sourcePath, const std::
 void TFileOperationEngine::StepOver(const std::wstring& directory)
 {
     WIN32_FIND_DATAW data;
-    UniqueFindHandle find(FindFirstFileW((directory + L"\\*.*").c_str(), &data));
+    UniqueFindHandle find(FindFirstFileW(ExtendedPath(directory + L"\\*").c_str(), &data));
     if (!find)
         return;
     do {
         if (IsDotEntry(data.cFileName))
             continue;
-        if (IsDirectoryEntry(data))
+        if (IsDirectoryEntry(data) && !IsLinkEntry(data))
             StepOver(CombinePath(directory, data.cFileName));
         FUI.Step(false);
     } while (FindNextFileW(find.get(), &data));
@@ -575,11 +961,11 @@ void TFileOperationEngine::Failed(const std::wstring& path)
         throw EAbort();
 }
 
-bool TFileOperationEngine::MakeBackup(const std::wstring& destinationPath)
+bool TFileOperationEngine::MakeBackup(const std::wstring& destinationPath, bool samePlace)
 {
     // No backup (every slot taken, or the file held open): the destination
     // stays as it is, not overwritten.
-    if (MakeNumberedBackup(destinationPath, FSamePlace, FUI.Owner()))
+    if (MakeNumberedBackup(destinationPath, samePlace, FUI.Owner()))
         return true;
     Failed(destinationPath);
     return false;
@@ -587,17 +973,30 @@ bool TFileOperationEngine::MakeBackup(const std::wstring& destinationPath)
 
 bool TFileOperationEngine::Recycle(const std::wstring& destinationPath)
 {
-    RunShellOperation(FUI.Owner(), FO_DELETE, destinationPath, {}, FOF_ALLOWUNDO | kShellFlags);
-    if (!PathIsAccessible(destinationPath))
-        return true;
+    // The shell deletes for good what it cannot put in a recycle bin, and
+    // reads names its own way: where there is no bin, or the name would be
+    // read as another, the old file stays and that is a failure.
+    std::wstring root = IncludeTrailingBackslash(ExtractFileDrive(destinationPath));
+    SHQUERYRBINFO bin{};
+    bin.cbSize = sizeof bin;
+    bool hasBin = !root.empty() && root != L"\\" && SUCCEEDED(SHQueryRecycleBinW(root.c_str(), &bin));
+    if (hasBin && ShellCanName(destinationPath)) {
+        RunShellOperation(FUI.Owner(), FO_DELETE, destinationPath, {}, FOF_ALLOWUNDO | kShellFlags);
+        if (!Exists(destinationPath))
+            return true;
+    }
     Failed(destinationPath);
     return false;
 }
 
-bool TFileOperationEngine::SourceIsNewer(const WIN32_FIND_DATAW& item, const std::wstring& destinationPath) const
+bool TFileOperationEngine::SourceIsNewer(const WIN32_FIND_DATAW& item, const std::wstring& sourcePath,
+                                         const std::wstring& destinationPath) const
 {
+    // One file under two names is never newer than itself.
+    if (FileIdentity(sourcePath) == FileIdentity(destinationPath))
+        return false;
     WIN32_FIND_DATAW existing;
-    UniqueFindHandle find(FindFirstFileW(destinationPath.c_str(), &existing));
+    UniqueFindHandle find(FindFirstFileW(ExtendedPath(destinationPath).c_str(), &existing));
     return find && CompareFileTime(&item.ftLastWriteTime, &existing.ftLastWriteTime) > 0;
 }
 
@@ -639,6 +1038,7 @@ constexpr RECT kGroupRect{4, 90, 4 + 313, 90 + 188};
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 23;
 constexpr DWORD kCompletedPause = 1000;
+constexpr int kStepUnits = 100;
 
 } // namespace
 
@@ -716,7 +1116,7 @@ void TFileOperationWindow::RunJob()
     UpdateWindow(Handle());
     try {
         FTotal = FJob->Engine().Scan();
-        FProgress->SetMaximum(FTotal);
+        FProgress->SetMaximum(FTotal * kStepUnits);
         InvalidateRect(Handle(), nullptr, TRUE);
         FResult = true;
         FJob->Engine().Execute();
@@ -798,27 +1198,21 @@ void TFileOperationWindow::ShowWarning(std::wstring_view text, std::wstring_view
 
 void TFileOperationWindow::Step(bool repaint)
 {
-    FProgress->SetPosition(FProgress->Position() + 1);
+    ++FDone;
+    FProgress->SetPosition(FDone * kStepUnits);
     RECT counter{8, 44, 316, 66};
     InvalidateRect(Handle(), &counter, TRUE);
     if (repaint)
         UpdateWindow(Handle());
 }
 
-void TFileOperationWindow::WaitAnswering(HANDLE worker)
+void TFileOperationWindow::Progress(uint64_t done, uint64_t total)
 {
-    while (WaitForObjectsOrMessages(1, &worker, INFINITE) == WAIT_OBJECT_0 + 1) {
-        // Messages are handled under a shared hold, as on every window
-        // thread; the call itself runs without one.
-        int32_t previous = Application()->BeginShared();
-        CloseRequested();
-        Application()->EndShared(previous);
-        // The thread is to end (the quit is kept in the queue): the rest is
-        // waited for without looking at messages again.
-        MSG quit;
-        if (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE))
-            break;
-    }
+    // The bar moves with the bytes of a large file: each item is
+    // kStepUnits on it.
+    int part = total == 0 ? 0 : static_cast<int>(done * kStepUnits / total);
+    FProgress->SetPosition(FDone * kStepUnits + std::min(part, kStepUnits));
+    UpdateWindow(FProgress->Handle());
 }
 
 bool TFileOperationWindow::CloseRequested()
@@ -856,7 +1250,7 @@ void TFileOperationWindow::Paint(HDC dc)
     DrawTextW(dc, FCurrentItem.c_str(), static_cast<int>(FCurrentItem.size()), &item,
               DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
     std::wstring counter;
-    int position = FProgress != nullptr ? FProgress->Position() : 0;
+    int position = FDone;
     if (FTotal == 0) {
         counter = L"Scanning...";
     } else if (position != FTotal) {

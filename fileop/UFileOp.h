@@ -81,6 +81,41 @@ bool SamePlace(const TPath& a, const TPath& b);
 bool MovesWhole(TFileOperationKind kind, bool destinationExists, std::wstring_view sourcePath,
                 std::wstring_view destinationPath);
 
+// The form of a path the file system takes as it stands: "\\?\C:\..." or
+// "\\?\UNC\server\share\...", so that a name ending in a dot or a space
+// is not trimmed and a path may be longer than MAX_PATH. Slashes become
+// backslashes; a path already in that form, or not absolute, is kept.
+std::wstring ExtendedPath(std::wstring_view path);
+
+// Why a name typed for a file cannot be used; empty when it can. A name
+// must stay in its folder (no separators) and name a file (no colon, which
+// would write an alternate data stream, no wildcard or device name).
+std::wstring BadFileNameReason(std::wstring_view name);
+
+// A file's identity: the volume serial number and the file index. Two paths
+// name one file (through a link, a junction, another spelling) exactly when
+// their identities are equal.
+struct TFileIdentity {
+    DWORD Volume = 0;
+    DWORD IndexHigh = 0;
+    DWORD IndexLow = 0;
+    friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+};
+// The identity of what path leads to (links followed); none when it cannot
+// be opened.
+std::optional<TFileIdentity> FileIdentity(const std::wstring& path);
+// Whether path is inside directory or is directory itself, by identity:
+// path and each folder above it compared with directory.
+bool IsInsideByIdentity(const std::wstring& path, const std::wstring& directory);
+
+// The name of a file on its way into folder: it tells the process that
+// writes it, so that one left behind by a job that ended (killed, crashed)
+// is found and removed by the next job writing into that folder.
+std::wstring TemporaryName(const std::wstring& folder);
+// Removes the files on their way in folder whose writers are gone; returns
+// how many it removed.
+int SweepStaleTemporaries(const std::wstring& folder);
+
 // ---------------------------------------------------------------------------
 // The job engine
 
@@ -103,18 +138,17 @@ public:
     // The mode for an existing destination; false for Cancel.
     virtual bool AskCollision(std::wstring_view destinationPath, TCollisionMode& mode) = 0;
     // Another name for the destination (name holds the current one); false
-    // when the user keeps it.
+    // for Cancel.
     virtual bool AskNewName(std::wstring_view caption, std::wstring& name) = 0;
     // After a failed operation: true goes on with the next item.
     virtual bool AskContinueAfterFailure(std::wstring_view text, std::wstring_view caption) = 0;
     virtual void ShowWarning(std::wstring_view text, std::wstring_view caption) = 0;
     // One unit of work done.
     virtual void Step(bool repaint) = 0;
+    // Bytes of the file in work copied so far.
+    virtual void Progress(uint64_t done, uint64_t total) {}
     // Lets the window handle its messages; true when it was asked to close.
     virtual bool CloseRequested() = 0;
-    // Waits for a long call's worker thread to end; a window keeps
-    // handling its messages meanwhile.
-    virtual void WaitAnswering(HANDLE worker) { WaitForSingleObject(worker, INFINITE); }
     // The owner of shell operations; may be null.
     virtual HWND Owner() = 0;
 
@@ -144,6 +178,13 @@ private:
     void ProcessFile(const std::wstring& sourcePath, std::wstring destinationPath, const WIN32_FIND_DATAW& item);
     void ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
                           const WIN32_FIND_DATAW& item);
+    // A link (junction, symbolic link) met on the way: moved as a link,
+    // never through. False when it is to be taken as a file or folder
+    // (a copy goes through it).
+    bool ProcessLink(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                     const WIN32_FIND_DATAW& item);
+    // Whether a directory is one the job is walking already.
+    bool LeadsBack(const std::wstring& sourcePath) const;
     // Moves a directory with everything in it by one rename; false when it
     // must go entry by entry instead (another file system under the same
     // drive letter, as a volume mounted in a folder).
@@ -158,19 +199,31 @@ private:
     // resolved; replace lets it take the place of an existing file there.
     void Transfer(const std::wstring& sourcePath, const std::wstring& destinationPath, const WIN32_FIND_DATAW& item,
                   bool replace);
-    void TransferThroughTemporary(const std::wstring& sourcePath, const std::wstring& destinationPath, bool replace);
-    // Copies or moves one file onto a name this job claimed (an empty file
-    // of its own) or onto a temporary name; false (with nothing left there)
-    // when it did not arrive.
-    bool Deliver(const std::wstring& sourcePath, const std::wstring& targetPath, bool claimed);
-    BOOL CallAnswering(std::function<BOOL()> work);
+    void TransferThroughTemporary(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                                  const WIN32_FIND_DATAW& item, bool replace);
+    // The new file is made safe under a temporary name, then the old one
+    // goes to the recycle bin, then the new one takes its name.
+    void ReplaceByRecycling(const std::wstring& sourcePath, const std::wstring& destinationPath,
+                            const WIN32_FIND_DATAW& item);
+    // Copies a file onto a name this job claimed (an empty file of its own);
+    // false (with nothing left there) when it did not arrive.
+    bool Deliver(const std::wstring& sourcePath, const std::wstring& targetPath, const WIN32_FIND_DATAW& item);
+    // Copies a file in chunks to a new file, with byte progress; a close
+    // request stops it (the new file removed) with EAbort. False, with
+    // nothing left, when it fails.
+    bool CopyChunks(const std::wstring& sourcePath, const std::wstring& targetPath);
+    // After a file arrived by copy: a move removes its source.
+    void FinishMove(const std::wstring& sourcePath);
+    void SweepOnce(const std::wstring& folder);
     // Says that path failed and asks whether to go on (No aborts).
     void Failed(const std::wstring& path);
     // False when no backup could be made (the user chose to go on).
-    bool MakeBackup(const std::wstring& destinationPath);
-    // False when the file is still there (the user chose to go on).
+    bool MakeBackup(const std::wstring& destinationPath, bool samePlace);
+    // False when the file is still there or might be gone for good (the
+    // user chose to go on).
     bool Recycle(const std::wstring& destinationPath);
-    bool SourceIsNewer(const WIN32_FIND_DATAW& item, const std::wstring& destinationPath) const;
+    bool SourceIsNewer(const WIN32_FIND_DATAW& item, const std::wstring& sourcePath,
+                       const std::wstring& destinationPath) const;
     void CreateLink(const std::wstring& sourcePath, const std::wstring& linkPath);
 
     TFileOperationKind FKind;
@@ -178,7 +231,10 @@ private:
     TPath FDestination;
     std::vector<std::wstring> FNames;
     TFileOperationUI& FUI;
-    bool FSamePlace = false;
+    // The directories being walked, outermost first, by identity: a link
+    // to one of them would lead a copy round for ever.
+    std::vector<TFileIdentity> FWalking;
+    std::vector<std::wstring> FSwept;
 };
 
 // Makes a backup of path with the gap-closing numbering; with samePlace the
@@ -222,7 +278,7 @@ public:
     void ShowWarning(std::wstring_view text, std::wstring_view caption) override;
     void Step(bool repaint) override;
     bool CloseRequested() override;
-    void WaitAnswering(HANDLE worker) override;
+    void Progress(uint64_t done, uint64_t total) override;
     HWND Owner() override { return Handle(); }
 
     void Paint(HDC dc) override;
@@ -248,6 +304,7 @@ private:
     TButton* FCancel = nullptr;
     std::wstring FCurrentItem;
     int32_t FTotal = 0;
+    int32_t FDone = 0;
     bool FResult = true;
     TCollisionMode FMode = TCollisionMode::Backup;
     bool FApplyToAll = false;

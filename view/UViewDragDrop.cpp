@@ -34,6 +34,30 @@
 
 using namespace viewinternal;
 
+namespace {
+
+// Hands a drop effect to the data object under one of the shell's formats.
+void SetDropEffectFormat(IDataObject* data, const wchar_t* formatName, DWORD effect)
+{
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD));
+    if (memory == nullptr)
+        return;
+    if (auto* value = static_cast<DWORD*>(GlobalLock(memory))) {
+        *value = effect;
+        GlobalUnlock(memory);
+    }
+    FORMATETC format{static_cast<CLIPFORMAT>(RegisterClipboardFormatW(formatName)), nullptr, DVASPECT_CONTENT, -1,
+                     TYMED_HGLOBAL};
+    STGMEDIUM medium{};
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = memory;
+    // With release set the data object owns the memory once it took it.
+    if (data->SetData(&format, &medium, TRUE) != S_OK)
+        GlobalFree(memory);
+}
+
+} // namespace
+
 // Drag and drop
 
 DWORD TFilerView::DropEffect(DWORD keyState, DWORD allowed) const
@@ -80,8 +104,19 @@ HRESULT STDMETHODCALLTYPE TFilerView::Drop(IDataObject* data, DWORD keyState, PO
         return S_OK;
     }
     SetForegroundWindow(FWindow->Handle());
-    if (PerformDrop(data, chosen))
+    if (!PerformDrop(data, chosen))
+        return S_OK;
+    if ((chosen & DROPEFFECT_MOVE) == 0) {
         *effect = chosen;
+        return S_OK;
+    }
+    // The move runs here, as an optimised move: the files are moved by
+    // this side's job, which may yet skip or fail some of them. The source
+    // is told that nothing is left for it to do (it must not delete its
+    // originals), and what the user asked for was a move.
+    SetDropEffectFormat(data, CFSTR_PERFORMEDDROPEFFECT, DROPEFFECT_NONE);
+    SetDropEffectFormat(data, CFSTR_LOGICALPERFORMEDDROPEFFECT, DROPEFFECT_MOVE);
+    *effect = DROPEFFECT_NONE;
     return S_OK;
 }
 

@@ -10,6 +10,8 @@
 
 // Standard library
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -20,7 +22,10 @@ public:
     std::vector<TCollisionMode> Modes; // one per collision; the last one repeats
     bool Cancel = false;
     bool ContinueAfterFailure = true;
-    std::wstring NewName;
+    // The names typed, one per question; the last one repeats. Empty: the
+    // name dialog is cancelled.
+    std::vector<std::wstring> NewNames;
+    int NameQuestions = 0;
     // Called after each step with the number of steps so far.
     std::function<void(int)> OnStep;
     // The window is closed once this many steps are done (never when 0).
@@ -29,6 +34,8 @@ public:
     std::vector<std::wstring> Warnings;
     std::vector<std::wstring> Failures;
     int Steps = 0;
+    // Byte progress reports of the file in work: (done, total).
+    std::vector<std::pair<uint64_t, uint64_t>> Bytes;
 
     void ShowCurrentItem(std::wstring_view) override {}
     bool AskCollision(std::wstring_view destinationPath, TCollisionMode& mode) override
@@ -42,7 +49,10 @@ public:
     }
     bool AskNewName(std::wstring_view, std::wstring& name) override
     {
-        name = NewName;
+        // A job that keeps asking for a name is going round in circles.
+        if (NewNames.empty() || ++NameQuestions > 1000)
+            return false;
+        name = NewNames[std::min<size_t>(NameQuestions, NewNames.size()) - 1];
         return true;
     }
     bool AskContinueAfterFailure(std::wstring_view text, std::wstring_view) override
@@ -57,6 +67,16 @@ public:
         if (OnStep)
             OnStep(Steps);
     }
-    bool CloseRequested() override { return CloseAfterSteps > 0 && Steps >= CloseAfterSteps; }
+    void Progress(uint64_t done, uint64_t total) override
+    {
+        Bytes.emplace_back(done, total);
+        if (OnProgress)
+            OnProgress(done, total);
+    }
+    // Called with each byte progress report.
+    std::function<void(uint64_t, uint64_t)> OnProgress;
+    // Set from outside (OnProgress) to close the window.
+    bool CloseNow = false;
+    bool CloseRequested() override { return CloseNow || (CloseAfterSteps > 0 && Steps >= CloseAfterSteps); }
     HWND Owner() override { return nullptr; }
 };

@@ -412,6 +412,44 @@ TEST(FilerView, FilesDroppedWithCtrlAreCopiedIntoTheViewsFolder)
     Application()->FreeFinishedThreads();
 }
 
+TEST(FilerView, AMoveDroppedHereIsDoneHereAndTheSourceIsToldToDeleteNothing)
+{
+    TempFolder source;
+    TempFolder target;
+    source.MakeFile(L"m.txt", "moved");
+    TWindowThread window(target.Path());
+    ComPtr<IDataObject> data = FileDataObject(nullptr, source.Path(), {L"m.txt"}, DROPEFFECT_MOVE);
+    ASSERT_TRUE(data);
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    window.Locked([&](TFilerView* view) {
+        POINTL point{0, 0};
+        DWORD allowed = effect;
+        view->DragEnter(data.get(), MK_SHIFT | MK_LBUTTON, point, &allowed);
+        EXPECT_EQ(allowed, static_cast<DWORD>(DROPEFFECT_MOVE));
+        view->Drop(data.get(), MK_SHIFT, point, &effect);
+    });
+    // A source that sees MOVE deletes its originals itself, whatever the
+    // job did with them: the job may yet skip or fail.
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
+    auto readEffect = [&](const wchar_t* name) -> DWORD {
+        FORMATETC format{static_cast<CLIPFORMAT>(RegisterClipboardFormatW(name)), nullptr, DVASPECT_CONTENT, -1,
+                         TYMED_HGLOBAL};
+        STGMEDIUM medium{};
+        if (data->GetData(&format, &medium) != S_OK)
+            return 0xFFFFFFFF;
+        DWORD value = *static_cast<DWORD*>(GlobalLock(medium.hGlobal));
+        GlobalUnlock(medium.hGlobal);
+        ReleaseStgMedium(&medium);
+        return value;
+    };
+    EXPECT_EQ(readEffect(CFSTR_PERFORMEDDROPEFFECT), static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_EQ(readEffect(CFSTR_LOGICALPERFORMEDDROPEFFECT), static_cast<DWORD>(DROPEFFECT_MOVE));
+    EXPECT_TRUE(PumpUntil([&] { return GetFileAttributesW((target / L"m.txt").c_str()) != INVALID_FILE_ATTRIBUTES; }));
+    EXPECT_TRUE(PumpUntil([] { return FindWindowW(L"NimbraFileOperation", nullptr) == nullptr; }));
+    EXPECT_EQ(GetFileAttributesW((source / L"m.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    Application()->FreeFinishedThreads();
+}
+
 namespace {
 
 BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM param)

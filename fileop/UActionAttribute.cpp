@@ -260,11 +260,16 @@ void TAttributeAction::Execute()
     }
     if (!dialog->Execute())
         return;
+    TAttributeChoice choice = dialog->Choice();
+    // One file's switches showed its attributes as listed; what the user
+    // left alone is not written back, since the file may have changed since.
+    if (!multiple)
+        choice.Switches = ChangedSwitches(targets.front().Attributes, choice.Switches);
     for (size_t i = targets.size(); i-- > 0;) {
         const TAttributeTarget& target = targets[i];
         // A search result's name is its full path.
         std::wstring path = target.Name.find(L'\\') != std::wstring::npos ? target.Name : folder + target.Name;
-        if (DWORD error = ApplyAttributeChoice(path, target.Recorded, dialog->Choice()); error != 0) {
+        if (DWORD error = ApplyAttributeChoice(path, target.Recorded, choice); error != 0) {
             TMessageBox::Show(owner, SysErrorMessage(error), L"属性...", MB_OK | MB_ICONHAND);
             break;
         }

@@ -24,7 +24,6 @@ namespace {
 
 constexpr const wchar_t* kCaptureCaption = L"出力を奪う(&S)";
 constexpr const wchar_t* kEditorCaption = L"外部エディタ(&O)";
-constexpr const wchar_t* kInterpreter = L"cmd /c ";
 
 // The layout: the command field across the top, the check boxes and the
 // buttons in a row below it, the output filling the rest.
@@ -190,7 +189,7 @@ void TCommandLineWindow::RunWithCapture(const std::wstring& command)
         // The window waits for the command; the other windows do not.
         TSuspendShared unlocked;
         TWaitCursor hourglass;
-        run = RunCaptured(kInterpreter + command, FDirectory);
+        run = RunCaptured(InterpreterCommandLine(command), FDirectory);
     }
     if (!run.Started || IsUnknownCommandError(run.ExitCode, run.Error))
         throw Exception(kProgramNotFound);

@@ -1,5 +1,6 @@
-// Deleting the marked files: into the recycle bin or for good, through the
-// shell on a thread of its own.
+// Deleting the marked files: into the recycle bin through the shell, or for
+// good through calls that take every name exactly as it stands, on a thread
+// of its own.
 #pragma once
 
 // Toolkit
@@ -18,8 +19,27 @@
 inline constexpr FILEOP_FLAGS kDeleteToRecycleBin = FOF_ALLOWUNDO;
 inline constexpr FILEOP_FLAGS kDeleteForGood = 0;
 
-// Deletes names in a folder through the shell, which asks first and shows
-// its progress, then refreshes every open folder at or below each name.
+// The paths of a delete: those the shell can take, and those it cannot (a
+// part ending in a dot or a space, or a path too long for it), which only
+// the exact calls reach. A name holding "\\" (a search result) is its own
+// path, taken inside folder when it is relative.
+struct TDeleteTargets {
+    std::vector<std::wstring> ForShell;
+    std::vector<std::wstring> Exact;
+};
+TDeleteTargets DeleteTargets(const std::wstring& folder, const std::vector<std::wstring>& names);
+
+// Deletes path for good, with everything in it when it is a directory, in
+// the extended form. A link or junction is removed itself; what it points
+// to is never entered. Read-only files go too (the shell's delete takes
+// them as well); what cannot go keeps its read-only bit. Goes on past a
+// failure and returns the first error code, 0 when all is gone.
+DWORD DeleteForGood(const std::wstring& path);
+
+// Deletes names in a folder: into the recycle bin through the shell, which
+// asks first and shows its progress, or for good after asking; names the
+// shell cannot take are deleted for good only when the user agrees. Then
+// refreshes every open folder at or below each name.
 class TDeleteThread : public T0Thread {
 public:
     // folder: with its trailing backslash.

@@ -28,6 +28,13 @@ void ShowFailure(HWND owner, std::wstring_view text, UINT icon = MB_ICONHAND)
     TMessageBox::Show(owner, text, L"Rename", MB_OK | icon);
 }
 
+// The name a file is to get: what was typed, trimmed as the system's parser
+// would; a name left as it was stays exactly so, even when it ends in a dot.
+std::wstring NewName(const std::wstring& oldName, const std::wstring& typed)
+{
+    return typed == oldName ? typed : TypedFileName(typed);
+}
+
 std::wstring ItemName(const TFileItem& item)
 {
     return std::wstring(item.Name, static_cast<size_t>(std::clamp(item.NameLen, 0, 259)));
@@ -90,12 +97,16 @@ void RenameOne(TFilerView* view, const std::wstring& folder, const std::wstring&
     dialog->SetSelection(0, static_cast<int>(SplitName(source.Name).Base.size()));
     if (!dialog->Execute())
         return;
-    const std::wstring& renamed = dialog->Text();
+    std::wstring renamed = NewName(source.Name, dialog->Text());
+    if (renamed != source.Name && !IsValidFileName(renamed)) {
+        ShowFailure(owner, InvalidNameMessage(dialog->Text()));
+        return;
+    }
     bool done;
     {
         ComPtr<IFolder> shown(view->Folder());
         TWatchingSuspended quiet(shown.get());
-        done = ShellRename(owner, source.Folder, source.Name, renamed);
+        done = RenameFile(source.Folder, source.Name, renamed);
         // The folder has reloaded before the caret goes to the new name.
         if (done)
             quiet.WaitOnResume();
@@ -122,12 +133,24 @@ void RenameSeveral(TFilerView* view, const std::wstring& folder, const std::vect
     TOwned<TRenameDialog> dialog(new TRenameDialog(owner, common));
     if (!dialog->Execute())
         return;
+    // Every new name is checked before the first rename: a name typed wrong
+    // leaves all the files as they were.
+    std::vector<TRenameSource> sources;
+    std::vector<std::wstring> newNames;
+    for (const std::wstring& name : names) {
+        sources.push_back(RenameSource(folder, name));
+        newNames.push_back(NewName(sources.back().Name, MultiRenamedName(sources.back().Name, common, dialog->Typed())));
+        if (newNames.back() != sources.back().Name && !IsValidFileName(newNames.back())) {
+            ShowFailure(owner, InvalidNameMessage(newNames.back()));
+            return;
+        }
+    }
     ComPtr<IFolder> shown(view->Folder());
     TWatchingSuspended quiet(shown.get());
     for (size_t i = names.size(); i-- > 0;) {
-        TRenameSource source = RenameSource(folder, names[i]);
-        std::wstring renamed = MultiRenamedName(source.Name, common, dialog->Typed());
-        if (ShellRename(owner, source.Folder, source.Name, renamed))
+        const TRenameSource& source = sources[i];
+        const std::wstring& renamed = newNames[i];
+        if (RenameFile(source.Folder, source.Name, renamed))
             RenameOpenFolders(source.Folder + source.Name, source.Folder + renamed);
         else
             ShowFailure(owner, kFailed);

@@ -1,5 +1,8 @@
 #include "fileop/UAttributes.h"
 
+// Folders
+#include "folders/SysUtilsW.h"
+
 // Toolkit
 #include "lw/LHandles.h"
 
@@ -41,6 +44,17 @@ DWORD ApplySwitches(DWORD attributes, const std::array<TSwitchState, 4>& switche
     return attributes;
 }
 
+std::array<TSwitchState, 4> ChangedSwitches(DWORD shown, const std::array<TSwitchState, 4>& switches)
+{
+    std::array<TSwitchState, 4> changed = switches;
+    for (size_t i = 0; i < changed.size(); ++i) {
+        TSwitchState before = (shown & kSwitchAttributes[i]) != 0 ? TSwitchState::On : TSwitchState::Off;
+        if (changed[i] == before)
+            changed[i] = TSwitchState::Unchanged;
+    }
+    return changed;
+}
+
 SYSTEMTIME LocalSecondOf(const FILETIME& time)
 {
     FILETIME local{};
@@ -73,8 +87,9 @@ TFileTimes ChosenTimes(const TFileTimes& recorded, const TAttributeChoice& choic
     return chosen;
 }
 
-DWORD ApplyAttributeChoice(const std::wstring& path, const TFileTimes& recorded, const TAttributeChoice& choice)
+DWORD ApplyAttributeChoice(const std::wstring& name, const TFileTimes& recorded, const TAttributeChoice& choice)
 {
+    std::wstring path = ExtendedPath(name);
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return GetLastError();

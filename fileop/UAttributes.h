@@ -34,6 +34,11 @@ struct TAttributeChoice {
 // The attribute word with each switch applied.
 DWORD ApplySwitches(DWORD attributes, const std::array<TSwitchState, 4>& switches);
 
+// The switches of a dialog that showed one file's attributes as shown, with
+// every switch the user left as it was made Unchanged: the file may have
+// changed since, and only what the user changed is written.
+std::array<TSwitchState, 4> ChangedSwitches(DWORD shown, const std::array<TSwitchState, 4>& switches);
+
 // A file time as local time to the second (the precision the dialog shows),
 // and back.
 SYSTEMTIME LocalSecondOf(const FILETIME& time);
@@ -44,7 +49,8 @@ std::optional<FILETIME> FileTimeOfLocal(const SYSTEMTIME& local);
 // fields keeps the recorded fractions of a second.
 TFileTimes ChosenTimes(const TFileTimes& recorded, const TAttributeChoice& choice);
 
-// Applies the choice to path, whose times were recorded as given: the
+// Applies the choice to path (taken in the extended form, so that a name
+// ending in a dot or a space and a long path are the file they name), whose times were recorded as given: the
 // times that change (only those are written; a read-only file is made
 // writable meanwhile), then the attributes. Returns 0, or the system's error code, with the
 // file's attributes as they were when setting the times failed.

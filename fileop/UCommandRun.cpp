@@ -13,6 +13,10 @@
 
 namespace {
 
+// What the interpreter reads as its own or as the end of an argument; a
+// name holding any of them is quoted.
+constexpr std::wstring_view kNeedQuotes = L" \t&|^%!<>()[]{};,=+'`~";
+
 constexpr const wchar_t* kExecutableExtensions[] = {L".exe", L".com", L".bat", L".cmd"};
 
 // The interpreter's own words for a command it does not know, in the
@@ -99,11 +103,16 @@ std::mutex g_inheritLock;
 
 } // namespace
 
-std::wstring QuoteSpacedName(std::wstring_view name)
+std::wstring QuotedName(std::wstring_view name)
 {
-    if (name.find(L' ') == std::wstring_view::npos)
+    if (name.find_first_of(kNeedQuotes) == std::wstring_view::npos)
         return std::wstring(name);
     return L"\"" + std::wstring(name) + L"\"";
+}
+
+std::wstring InterpreterCommandLine(std::wstring_view command)
+{
+    return L"cmd /s /c \"" + std::wstring(command) + L"\"";
 }
 
 bool HasExecutableExtension(std::wstring_view name)
@@ -119,12 +128,12 @@ TCommandPrefill InitialCommandLine(const std::vector<std::wstring>& markedNames,
     TCommandPrefill prefill;
     if (!markedNames.empty()) {
         for (const std::wstring& name : markedNames)
-            prefill.Text += L" " + QuoteSpacedName(name);
+            prefill.Text += L" " + QuotedName(name);
         return prefill;
     }
     if (!caretName)
         return prefill;
-    std::wstring name = QuoteSpacedName(*caretName);
+    std::wstring name = QuotedName(*caretName);
     if (HasExecutableExtension(*caretName)) {
         prefill.Text = name + L" ";
         prefill.Caret = static_cast<int32_t>(prefill.Text.size());

@@ -20,8 +20,19 @@ struct TCommandPrefill {
     int32_t Caret = 0;
 };
 
-// The name, in double quotes when it holds a space.
-std::wstring QuoteSpacedName(std::wstring_view name);
+// The name as one argument of a command line, in double quotes when it holds
+// a space or a character the command interpreter reads as its own ("&",
+// "|", "^", "%", "!", "<", ">", parentheses and the like) or that splits
+// its arguments (",", ";", "="). Inside the quotes the interpreter takes
+// them as they stand, and a program started directly gets the bare name.
+// The one exception: the interpreter still puts a variable's value in place
+// of "%name%" when a variable of that name exists.
+std::wstring QuotedName(std::wstring_view name);
+
+// The command line that runs the command text through the interpreter: the
+// text inside one pair of quotes after "/s /c", which the interpreter strips
+// and nothing else, so that quotes within the text keep their meaning.
+std::wstring InterpreterCommandLine(std::wstring_view command);
 
 // Whether the name ends in one of the extensions the system runs directly
 // (".exe", ".com", ".bat", ".cmd"), ignoring case.

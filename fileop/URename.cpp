@@ -3,8 +3,6 @@
 // Folders
 #include "folders/SysUtilsW.h"
 
-// Platform
-#include <shellapi.h>
 
 TNameParts SplitName(std::wstring_view name)
 {
@@ -58,56 +56,74 @@ TRenameSource RenameSource(std::wstring_view folder, std::wstring_view name)
 
 namespace {
 
-bool IsValidFileName(std::wstring_view name)
+// The base of a name as the system compares it with the devices' names:
+// up to the first dot, trailing spaces dropped.
+bool IsDeviceName(std::wstring_view name)
 {
-    if (name.empty() || name == L"." || name == L"..")
-        return false;
-    for (wchar_t c : name)
-        if (c < 32 || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos)
-            return false;
-    return true;
+    std::wstring_view base = name.substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ')
+        base.remove_suffix(1);
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
+        if (EqualIgnoringCase(base, device))
+            return true;
+    if (base.size() == 4 && base[3] >= L'1' && base[3] <= L'9')
+        return EqualIgnoringCase(base.substr(0, 3), L"COM") || EqualIgnoringCase(base.substr(0, 3), L"LPT");
+    return false;
 }
 
 } // namespace
 
-bool ShellRename(HWND owner, const std::wstring& folder, const std::wstring& oldName, const std::wstring& newName)
+bool IsValidFileName(std::wstring_view name)
+{
+    if (name.empty() || name.back() == L'.' || name.back() == L' ')
+        return false;
+    for (wchar_t c : name)
+        if (c < 32 || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos)
+            return false;
+    return !IsDeviceName(name);
+}
+
+std::wstring TypedFileName(std::wstring_view typed)
+{
+    size_t end = typed.find_last_not_of(L". ");
+    return end == std::wstring_view::npos ? std::wstring() : std::wstring(typed.substr(0, end + 1));
+}
+
+std::wstring InvalidNameMessage(std::wstring_view name)
+{
+    return L"\"" + std::wstring(name) + L"\" は無効な名前です";
+}
+
+bool RenameFile(const std::wstring& folder, const std::wstring& oldName, const std::wstring& newName)
 {
     if (newName == oldName)
         return true;
-    if (!IsValidFileName(newName))
-        return false;
-    std::wstring from = folder + oldName;
-    std::wstring to = folder + newName;
-    // A change of case alone names the same file, which the shell takes for
-    // a file in the way (and some systems for no change at all): the name
-    // goes by way of a free temporary one, and comes back when the second
-    // step fails.
-    if (EqualIgnoringCase(oldName, newName)) {
-        std::wstring between;
-        for (unsigned attempt = GetTickCount() & 0xFFFF;; ++attempt) {
-            between = folder + L"~rename" + std::to_wstring(attempt) + L".tmp";
-            if (GetFileAttributesW(between.c_str()) == INVALID_FILE_ATTRIBUTES)
-                break;
-        }
-        if (!MoveFileW(from.c_str(), between.c_str()))
-            return false;
-        if (MoveFileW(between.c_str(), to.c_str()))
-            return true;
-        MoveFileW(between.c_str(), from.c_str());
+    if (!IsValidFileName(newName)) {
+        SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    // The shell, told not to ask, would replace a file of the new name; a
-    // rename never does.
-    if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
+    std::wstring from = ExtendedPath(folder + oldName);
+    std::wstring to = ExtendedPath(folder + newName);
+    // Without MOVEFILE_REPLACE_EXISTING the call fails when the new name is
+    // taken, at the moment of the rename: no test beforehand can race with
+    // another program.
+    if (!EqualIgnoringCase(oldName, newName))
+        return MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE;
+    // A change of case alone names the same file, which some systems take
+    // for a file in the way: the name goes by way of a free temporary one,
+    // and comes back when the second step fails.
+    std::wstring between;
+    for (unsigned attempt = GetTickCount() & 0xFFFF;; ++attempt) {
+        between = ExtendedPath(folder + L"~rename" + std::to_wstring(attempt) + L".tmp");
+        if (GetFileAttributesW(between.c_str()) == INVALID_FILE_ATTRIBUTES)
+            break;
+    }
+    if (!MoveFileExW(from.c_str(), between.c_str(), 0))
         return false;
-    // Double-zero-terminated lists.
-    from.push_back(L'\0');
-    to.push_back(L'\0');
-    SHFILEOPSTRUCTW operation{};
-    operation.hwnd = owner;
-    operation.wFunc = FO_RENAME;
-    operation.pFrom = from.c_str();
-    operation.pTo = to.c_str();
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    return SHFileOperationW(&operation) == 0 && !operation.fAnyOperationsAborted;
+    if (MoveFileExW(between.c_str(), to.c_str(), 0))
+        return true;
+    DWORD error = GetLastError();
+    MoveFileExW(between.c_str(), from.c_str(), 0);
+    SetLastError(error);
+    return false;
 }

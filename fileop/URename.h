@@ -1,6 +1,6 @@
 // Renaming files: how a name splits into base and extension, what several
 // names have in common, the names a multiple rename gives, and the rename
-// itself through the shell, which never replaces another file.
+// itself, which never replaces another file.
 #pragma once
 
 // Platform
@@ -41,9 +41,24 @@ struct TRenameSource {
 };
 TRenameSource RenameSource(std::wstring_view folder, std::wstring_view name);
 
-// Renames folder + oldName to folder + newName through the shell, silently.
-// Refuses (false, nothing changed) when newName is empty, holds a path
-// separator or a character names cannot hold, or names another existing
-// file; a change of letter case alone is allowed. True when the name is the
-// same or the rename succeeded.
-bool ShellRename(HWND owner, const std::wstring& folder, const std::wstring& oldName, const std::wstring& newName);
+// Whether a typed name can be given to a file: not empty, not "." or "..",
+// none of \ / : * ? " < > | nor a control character, not ending in a dot or
+// a space, and not a device's name (CON, PRN, AUX, NUL, COM1-COM9,
+// LPT1-LPT9, CONIN$, CONOUT$; also with an extension, as "nul.txt").
+bool IsValidFileName(std::wstring_view name);
+
+// A typed name as the file gets it: without trailing dots and spaces, which
+// the system's parser has always dropped and which, kept, would make a file
+// that most programs cannot open.
+std::wstring TypedFileName(std::wstring_view typed);
+
+// The message for a name IsValidFileName refuses.
+std::wstring InvalidNameMessage(std::wstring_view name);
+
+// Renames folder + oldName to folder + newName with a call that never
+// replaces another file, both in the extended form, so that a name ending in
+// a dot or a space and a long path are the files they name. Refuses (false,
+// nothing changed) a newName IsValidFileName refuses; a change of letter
+// case alone is allowed. True when the name is the same or the rename
+// succeeded; on failure the thread's last error says why.
+bool RenameFile(const std::wstring& folder, const std::wstring& oldName, const std::wstring& newName);

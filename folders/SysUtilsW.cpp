@@ -159,3 +159,42 @@ std::wstring CombinePath(std::wstring_view dir, std::wstring_view name)
         return std::wstring(name);
     return IncludeTrailingBackslash(dir) + std::wstring(name);
 }
+
+std::wstring ExtendedPath(std::wstring_view path)
+{
+    if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\"))
+        return std::wstring(path);
+    std::wstring plain(path);
+    for (wchar_t& c : plain)
+        if (c == L'/')
+            c = L'\\';
+    if (plain.size() >= 3 && plain[1] == L':' && plain[2] == L'\\' &&
+        ((plain[0] >= L'A' && plain[0] <= L'Z') || (plain[0] >= L'a' && plain[0] <= L'z')))
+        return L"\\\\?\\" + plain;
+    // A share needs its server and share names: "\\" alone or "\\server"
+    // is no path.
+    if (plain.starts_with(L"\\\\") && plain.size() > 2 && plain[2] != L'\\') {
+        size_t server = plain.find(L'\\', 2);
+        if (server != std::wstring::npos && server + 1 < plain.size() && plain[server + 1] != L'\\')
+            return L"\\\\?\\UNC\\" + plain.substr(2);
+    }
+    return std::wstring(path);
+}
+
+bool NeedsExtendedPath(std::wstring_view path)
+{
+    if (path.size() >= MAX_PATH)
+        return true;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find_first_of(L"\\/", start);
+        if (end == std::wstring_view::npos)
+            end = path.size();
+        std::wstring_view part = path.substr(start, end - start);
+        // "." and ".." are the parser's own steps, not names.
+        if (!part.empty() && part != L"." && part != L".." && (part.back() == L'.' || part.back() == L' '))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}

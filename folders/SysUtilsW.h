@@ -51,3 +51,17 @@ bool PathIsAccessible(std::wstring_view path);
 bool IsRootPath(std::wstring_view path);
 // Name itself when it is absolute ("C:..." or "\..."); otherwise Name inside Dir.
 std::wstring CombinePath(std::wstring_view dir, std::wstring_view name);
+
+// The path in the system's extended form, which the name parser leaves as it
+// stands: "C:\a" gives "\\?\C:\a", "\\server\share\a" gives
+// "\\?\UNC\server\share\a". A name ending in a dot or a space then keeps
+// it, and the length is no longer held to MAX_PATH. A path already in that
+// form or in the device form ("\\.\"), and a path that is not absolute
+// (which only the parser can resolve), come back unchanged. Forward slashes
+// become backslashes, since the extended form takes none.
+std::wstring ExtendedPath(std::wstring_view path);
+
+// Whether the path has a part that ends in a dot or a space, or is too long
+// for the calls that parse their paths (the shell's among them): such a path
+// names its file only in the extended form.
+bool NeedsExtendedPath(std::wstring_view path);

@@ -472,7 +472,7 @@ TEST_F(Browse, RenameOneFileThenTwoByTheirCommonPartThenDeleteOne)
     ASSERT_TRUE(StateIs(L"Names", L"alpha\r\nbeta\r\n日本語フォルダ\r\nb.log\r\nc.log\r\nz.log\r\n"))
         << UnicodeToUtf8(State(L"Names"));
 
-    // Delete b.log for good: "抹消" is the second choice, and the shell asks.
+    // Delete b.log for good: "抹消" is the second choice, and the program asks first.
     Keys(L"ctrl+Home Down Down Down");
     ASSERT_TRUE(StateIs(L"Caret", L"b.log"));
     Keys(L"Delete");

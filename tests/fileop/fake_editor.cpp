@@ -1,6 +1,8 @@
 // A stand-in for the external editor: writes the path it was given and what
 // the file holds to the file named by NIMBRA_EDITOR_SEEN, then stays open
 // until the file named by NIMBRA_EDITOR_GO exists (20 seconds at most).
+// Started with "--args" first, it writes each further argument as it
+// received it, in UTF-8, one to a line, to its standard output instead.
 
 // Platform
 #include <windows.h>
@@ -35,6 +37,18 @@ std::string ReadAll(const wchar_t* path)
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc >= 2 && std::wstring(argv[1]) == L"--args") {
+        std::string lines;
+        for (int i = 2; i < argc; ++i) {
+            int length = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+            std::string line(static_cast<size_t>(length > 0 ? length - 1 : 0), '\0');
+            WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, line.data(), length, nullptr, nullptr);
+            lines += line + "\n";
+        }
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+        return 0;
+    }
     if (argc != 2)
         return 2;
     std::string report;

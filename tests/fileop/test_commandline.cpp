@@ -208,6 +208,35 @@ TEST(CommandLinePrefill, MarkedNamesInViewOrderElseTheCaretNameByItsKind)
     }
 }
 
+TEST(CommandLinePrefill, NamesTheInterpreterWouldReadAsCommandsReachTheProgramAsTheyStand)
+{
+    TempFolder dir;
+    const std::vector<std::wstring> names{L"a&b.txt",   L"c^d",        L"100%.txt",     L"wow!.txt", L"p(1).txt",
+                                          L"(open",     L"semi;colon", L"com,ma",       L"eq=ual",   L"two  spaces",
+                                          L"x|y<z>w",   L"plain.txt",  L"日本語 名.txt", L"a+b'c`~{}[]"};
+    for (const std::wstring& name : names)
+        EXPECT_EQ(QuotedName(name) == name, name == L"plain.txt") << UnicodeToUtf8(name);
+    TCommandPrefill prefill = InitialCommandLine(names, std::nullopt);
+    std::string expected;
+    for (const std::wstring& name : names)
+        expected += UnicodeToUtf8(name) + "\n";
+    // The program's path is quoted as a user would write it: the
+    // interpreter must keep that pair of quotes too.
+    std::wstring command = L"\"" + TestDirectory() + L"fake_editor.exe\" --args" + prefill.Text;
+
+    TCapturedRun interpreted = RunCaptured(InterpreterCommandLine(command), dir.Path());
+    ASSERT_TRUE(interpreted.Started);
+    EXPECT_EQ(interpreted.Output, expected) << "error stream: " << interpreted.Error;
+    EXPECT_EQ(interpreted.ExitCode, 0u);
+
+    TCapturedRun direct = RunCaptured(command, dir.Path());
+    ASSERT_TRUE(direct.Started);
+    EXPECT_EQ(direct.Output, expected);
+
+    // A caret name that is a program keeps its quotes in front.
+    EXPECT_EQ(InitialCommandLine({}, L"run&go.bat").Text, L"\"run&go.bat\" ");
+}
+
 TEST(CommandLineResult, TheUnknownCommandAnswerIsKnownByExitCodeAndTheInterpretersOwnEnding)
 {
     auto bytes932 = [](std::wstring_view text) {

@@ -136,3 +136,61 @@ TEST(Attributes, ADirectorysTimesChangeAndAMissingFileReportsItsError)
 
     EXPECT_EQ(ApplyAttributeChoice(dir / L"gone.txt", TFileTimes{}, choice), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
+
+TEST(Attributes, OneFileTakesOnlyWhatTheUserChangedAgainstWhatItHasNow)
+{
+    TempFolder dir;
+    std::wstring path = dir.MakeFile(L"one.txt");
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    DWORD listed = GetFileAttributesW(path.c_str());
+    TAttributeChoice choice = AsShown(path);
+    // Another program marks the file as a system file after the listing;
+    // the user switches read-only on and hidden off.
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    choice.Switches[0] = TSwitchState::On;
+    choice.Switches[1] = TSwitchState::Off;
+    choice.Switches = ChangedSwitches(listed, choice.Switches);
+    EXPECT_EQ(choice.Switches[2], TSwitchState::Unchanged) << "a switch shown as it was is left alone";
+    EXPECT_EQ(choice.Switches[3], TSwitchState::Unchanged);
+    EXPECT_EQ(ApplyAttributeChoice(path, TimesOf(path), choice), 0u);
+    EXPECT_EQ(GetFileAttributesW(path.c_str()) & 0x07u, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(Attributes, ANameEndingInADotAndALongPathAreTheFilesTheyName)
+{
+    TempFolder dir;
+    std::wstring plain = dir.MakeFile(L"foo");
+    std::wstring dotted = dir / L"foo.";
+    UniqueFileHandle made(CreateFileW((L"\\\\?\\" + dotted).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(made);
+    made.reset();
+    TAttributeChoice hide;
+    hide.Switches[1] = TSwitchState::On;
+    EXPECT_EQ(ApplyAttributeChoice(dotted, TimesOf(L"\\\\?\\" + dotted), hide), 0u);
+    EXPECT_NE(GetFileAttributesW((L"\\\\?\\" + dotted).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(GetFileAttributesW(plain.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u) << "the twin without the dot is untouched";
+    DeleteFileW((L"\\\\?\\" + dotted).c_str());
+
+    std::wstring deep = dir.Path();
+    for (int level = 0; level < 6; ++level) {
+        deep += L"\\" + std::wstring(50, static_cast<wchar_t>(L'a' + level));
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+    }
+    std::wstring file = deep + L"\\deep.txt";
+    ASSERT_GT(file.size(), static_cast<size_t>(MAX_PATH));
+    made.reset(CreateFileW((L"\\\\?\\" + file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(made);
+    made.reset();
+    TAttributeChoice readOnly;
+    readOnly.Switches[0] = TSwitchState::On;
+    EXPECT_EQ(ApplyAttributeChoice(file, TimesOf(L"\\\\?\\" + file), readOnly), 0u);
+    EXPECT_NE(GetFileAttributesW((L"\\\\?\\" + file).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    readOnly.Switches[0] = TSwitchState::Off;
+    EXPECT_EQ(ApplyAttributeChoice(file, TimesOf(L"\\\\?\\" + file), readOnly), 0u);
+    EXPECT_TRUE(DeleteFileW((L"\\\\?\\" + file).c_str()));
+    for (int level = 0; level < 6; ++level) {
+        RemoveDirectoryW((L"\\\\?\\" + deep).c_str());
+        deep.resize(deep.rfind(L'\\'));
+    }
+}

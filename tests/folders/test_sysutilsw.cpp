@@ -227,3 +227,50 @@ TEST(SysUtilsW, PathIsAccessible)
     // The probe restores the caller's error mode.
     EXPECT_EQ(SetErrorMode(errorMode), static_cast<UINT>(SEM_NOOPENFILEERRORBOX));
 }
+
+TEST(SysUtilsW, ExtendedPathKeepsEveryNameAsItStands)
+{
+    const TextCase cases[] = {
+        {L"C:\\a\\foo.", L"\\\\?\\C:\\a\\foo."},
+        {L"c:/a/b ", L"\\\\?\\c:\\a\\b "},
+        {L"C:\\", L"\\\\?\\C:\\"},
+        {L"\\\\srv\\share\\x.", L"\\\\?\\UNC\\srv\\share\\x."},
+        {L"\\\\srv\\share", L"\\\\?\\UNC\\srv\\share"},
+        // Already extended, a device, or nothing the form can take.
+        {L"\\\\?\\C:\\a.", L"\\\\?\\C:\\a."},
+        {L"\\\\?\\UNC\\srv\\s\\a", L"\\\\?\\UNC\\srv\\s\\a"},
+        {L"\\\\.\\COM1", L"\\\\.\\COM1"},
+        {L"\\\\srv", L"\\\\srv"},
+        {L"\\\\", L"\\\\"},
+        {L"\\\\\\x\\y", L"\\\\\\x\\y"},
+        {L"C:", L"C:"},
+        {L"C:a", L"C:a"},
+        {L"1:\\a", L"1:\\a"},
+        {L"relative\\a", L"relative\\a"},
+        {L"", L""},
+    };
+    for (const TextCase& c : cases)
+        EXPECT_EQ(ExtendedPath(c.input), c.expected) << Narrow(c.input);
+
+    EXPECT_TRUE(NeedsExtendedPath(L"C:\\a\\foo."));
+    EXPECT_TRUE(NeedsExtendedPath(L"C:\\dir \\foo"));
+    EXPECT_TRUE(NeedsExtendedPath(L"C:\\a.\\b"));
+    EXPECT_FALSE(NeedsExtendedPath(L"C:\\a\\.\\b\\..\\c"));
+    EXPECT_FALSE(NeedsExtendedPath(L"C:\\a\\foo.txt"));
+    EXPECT_FALSE(NeedsExtendedPath(L"C:\\"));
+    // The parser's limit: 259 characters and a terminator.
+    std::wstring longest = L"C:\\" + std::wstring(MAX_PATH - 4, L'a');
+    EXPECT_FALSE(NeedsExtendedPath(longest));
+    EXPECT_TRUE(NeedsExtendedPath(longest + L"a"));
+
+    // A name the parser would trim is reached in the extended form.
+    TempFolder dir;
+    std::wstring dotted = dir.Path() + L"\\foo.";
+    HANDLE file = CreateFileW(ExtendedPath(dotted).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_EQ(GetFileAttributesW((dir.Path() + L"\\foo").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the file is \"foo.\", not \"foo\"";
+    EXPECT_NE(GetFileAttributesW(ExtendedPath(dotted).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(DeleteFileW(ExtendedPath(dotted).c_str()));
+}

@@ -283,8 +283,11 @@ public:
         if (dot == std::wstring_view::npos || dot + 1 == text.size())
             return false;
         std::wstring_view extension = text.substr(dot);
+        // Kept by spelling: comparing as the archivers do (ignoring case the
+        // way the system locale does) costs a system call; an extension
+        // spelt two ways is simply asked about twice.
         for (const auto& [known, enterable] : FKnown)
-            if (SameText(known, extension) == 0)
+            if (known == extension)
                 return enterable;
         bool enterable = static_cast<bool>(FManager->Archiver(text));
         // Past a few dozen kinds the list would cost more than it saves.

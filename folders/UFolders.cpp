@@ -174,6 +174,10 @@ void T0Folder::RefreshFolder()
         throw;
     }
     SetEvent(FRefreshedEvent.get());
+    // Observers are done with the old records; unless somebody still holds
+    // the array, it serves the next load.
+    if (previous && previous != FItems && previous.use_count() == 1)
+        Recycle(std::move(previous));
     previous.reset();
 }
 
@@ -257,6 +261,11 @@ TDirectory::TDirectory(std::wstring_view path) : TFolderOf<IDirectory>(TPath::Fr
 
 TDirectory::~TDirectory() = default;
 
+void TDirectory::Recycle(std::shared_ptr<TItems> items)
+{
+    FSpare = std::move(items);
+}
+
 void TDirectory::WatchUnlessRemovable()
 {
     if (WatchableDrive(FPath.PathView()))
@@ -337,7 +346,11 @@ void TDirectory::Load()
     // Room for 1024 entries, or for what the directory held at the last
     // load and a little more: a refresh of a large directory then neither
     // grows nor copies its array.
-    auto items = std::make_shared<TItems>();
+    std::shared_ptr<TItems> items = std::move(FSpare);
+    if (items)
+        items->clear();
+    else
+        items = std::make_shared<TItems>();
     items->reserve(std::max<size_t>(1024, FItems->size() + 128));
     do {
         const wchar_t* name = data.cFileName;

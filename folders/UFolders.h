@@ -278,6 +278,9 @@ protected:
     virtual void Load() = 0;
     // Detach removed the last observer.
     virtual void LastObserverDetached() {}
+    // A refresh is over and nobody else holds the array it replaced: a
+    // folder may keep it for its next load.
+    virtual void Recycle(std::shared_ptr<TItems> /*items*/) {}
 
     // The first load, with the hourglass, under the exclusive hold;
     // derived constructors call it once their own set-up is done.
@@ -368,6 +371,7 @@ public:
 protected:
     ~TDirectory() override;
     void Load() override;
+    void Recycle(std::shared_ptr<TItems> items) override;
 
 private:
     // Starts the watcher unless the directory is on a removable or CD-ROM
@@ -375,6 +379,10 @@ private:
     void WatchUnlessRemovable();
 
     bool FIsRoot = false;
+    // The array the last refresh replaced, filled again by the next load:
+    // its memory is in place already, where a fresh block of a large
+    // directory costs as much as a quarter of the listing.
+    std::shared_ptr<TItems> FSpare;
 };
 
 // Removable and CD-ROM drives are never watched: a watcher would hold a

@@ -995,3 +995,34 @@ TEST(FolderPaths, DeviceNames)
     for (const auto& c : cases)
         EXPECT_EQ(IsDevicePath(c.path), c.device) << UnicodeToUtf8(c.path);
 }
+
+TEST_F(Folders, AnItemArraySomebodyHoldsIsNeverFilledAgain)
+{
+    TempFolder dir;
+    dir.MakeFile(L"first");
+    ComPtr<IFolder> folder = Open(dir.Path());
+    folder->SuspendWatching();
+    auto* directory = dynamic_cast<T0Folder*>(static_cast<IDirectory*>(folder.as<IDirectory>().get()));
+    ASSERT_NE(directory, nullptr);
+    std::shared_ptr<const T0Folder::TItems> kept;
+    {
+        TSharedLock hold;
+        kept = directory->Items();
+    }
+    // Two refreshes: the first replaces the held array, the second loads
+    // into whatever array the first one left for reuse.
+    dir.MakeFile(L"second");
+    CheckHResult(folder->Refresh());
+    dir.MakeFile(L"third");
+    CheckHResult(folder->Refresh());
+    ASSERT_EQ(kept->size(), 1u);
+    EXPECT_EQ(std::wstring((*kept)[0].Name), L"first");
+    EXPECT_EQ(Names(folder.get()), (std::vector<std::wstring>{L"first", L"second", L"third"}));
+
+    // Unheld arrays are reused: a third refresh still lists everything.
+    kept.reset();
+    dir.MakeFile(L"fourth");
+    CheckHResult(folder->Refresh());
+    CheckHResult(folder->Refresh());
+    EXPECT_EQ(Names(folder.get()), (std::vector<std::wstring>{L"first", L"fourth", L"second", L"third"}));
+}

@@ -124,14 +124,18 @@ std::wstring ProgramDirectory()
 
 HMODULE SafeLoadLibrary(const std::wstring& path, UINT errorMode)
 {
-    UINT previousMode = SetErrorMode(errorMode);
+    // The calling thread's own error mode: the loader honours it, and the
+    // other threads' modes stay as they are meanwhile.
+    DWORD previousMode = 0;
+    bool modeSet = SetThreadErrorMode(errorMode, &previousMode) != FALSE;
     unsigned int controlWord = _control87(0, 0);
     HMODULE module = LoadLibraryW(path.c_str());
     // A library's start-up may change the floating-point control word or
     // leave exceptions pending.
     _clearfp();
     _control87(controlWord, 0xFFFFFFFF);
-    SetErrorMode(previousMode);
+    if (modeSet)
+        SetThreadErrorMode(previousMode, nullptr);
     return module;
 }
 

@@ -55,7 +55,69 @@ std::wstring CallWithGrowingBuffer(std::wstring_view text, Call call)
 
 bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
+wchar_t AsciiUpper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (AsciiUpper(text[i]) != AsciiUpper(prefix[i]))
+            return false;
+    return true;
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The system takes the last part of a plain path as a device when, cut at
+// its first dot and freed of trailing spaces and colons, it is one of the
+// reserved names.
+bool IsReservedDeviceName(std::wstring_view part)
+{
+    part = part.substr(0, part.find(L'.'));
+    while (!part.empty() && (part.back() == L' ' || part.back() == L':'))
+        part.remove_suffix(1);
+    static constexpr std::wstring_view kNames[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (std::wstring_view name : kNames)
+        if (part.size() == name.size() && StartsWithNoCase(part, name))
+            return true;
+    if (part.size() == 4 && (StartsWithNoCase(part, L"COM") || StartsWithNoCase(part, L"LPT"))) {
+        wchar_t digit = part[3];
+        // Superscript one, two and three count as digits here too.
+        return (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+    }
+    return false;
+}
+
 } // namespace
+
+bool IsDevicePath(std::wstring_view path)
+{
+    // "\\.\" (and "//./") is the device namespace itself; "\\??\" the
+    // native one.
+    if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] == L'.' && IsSeparator(path[3]))
+        return true;
+    if (path.size() >= 4 && IsSeparator(path[0]) && path[1] == L'?' && path[2] == L'?' && IsSeparator(path[3]))
+        return true;
+    if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] == L'?' && IsSeparator(path[3])) {
+        // A literal name: only a drive, a share and a volume are files.
+        std::wstring_view rest = path.substr(4);
+        if (rest.size() >= 2 && IsAsciiLetter(rest[0]) && rest[1] == L':' && (rest.size() == 2 || IsSeparator(rest[2])))
+            return false;
+        if (StartsWithNoCase(rest, L"UNC\\") || StartsWithNoCase(rest, L"Volume{"))
+            return false;
+        return true;
+    }
+    size_t last = path.find_last_of(L"\\/:");
+    std::wstring_view part = path.substr(last == std::wstring_view::npos ? 0 : last + 1);
+    // "C:\dir\CON:" ends in a colon: the name is the part before it.
+    if (part.empty() && last != std::wstring_view::npos && path[last] == L':' && last > 1) {
+        std::wstring_view before = path.substr(0, last);
+        size_t start = before.find_last_of(L"\\/:");
+        part = before.substr(start == std::wstring_view::npos ? 0 : start + 1);
+    }
+    return IsReservedDeviceName(part);
+}
 
 int SameText(std::wstring_view a, std::wstring_view b)
 {
@@ -124,6 +186,9 @@ std::wstring ExpandFileName(std::wstring_view fileName)
 
 std::wstring GetLongPathName(std::wstring_view fileName)
 {
+    // Asking for the long form of a device would open it.
+    if (IsDevicePath(fileName))
+        return std::wstring(fileName);
     return CallWithGrowingBuffer(fileName, [](const wchar_t* name, wchar_t* buffer, DWORD size) {
         return ::GetLongPathNameW(name, buffer, size);
     });
@@ -131,7 +196,7 @@ std::wstring GetLongPathName(std::wstring_view fileName)
 
 bool PathIsAccessible(std::wstring_view path)
 {
-    if (path.empty() || HasZero(path) || HasWildcards(path))
+    if (path.empty() || HasZero(path) || HasWildcards(path) || IsDevicePath(path))
         return false;
     CriticalErrorsOff noErrorBoxes;
     std::wstring name(path);

@@ -28,24 +28,45 @@ std::wstring IncludeTrailingBackslash(std::wstring_view path);
 // The full path (GetFullPathNameW); the text itself when the system refuses it.
 std::wstring ExpandFileName(std::wstring_view fileName);
 // The long form of an existing path (GetLongPathNameW); the text itself when
-// the path does not exist, so that a vanished location keeps its name.
+// the path does not exist, so that a vanished location keeps its name. A
+// device name comes back as it is, untouched.
 std::wstring GetLongPathName(std::wstring_view fileName);
 
 // Switches the system's critical-error boxes (an empty floppy or CD drive)
-// off for its lifetime and restores the previous error mode.
+// off for its lifetime and restores the previous error mode. The mode is the
+// calling thread's own: a probe on one thread never changes what another
+// thread (a view showing a prompt, a loader) gets.
 class CriticalErrorsOff {
 public:
-    CriticalErrorsOff() noexcept : FOldMode(::SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-    ~CriticalErrorsOff() { ::SetErrorMode(FOldMode); }
+    CriticalErrorsOff() noexcept
+    {
+        if (!::SetThreadErrorMode(SEM_FAILCRITICALERRORS | ::GetThreadErrorMode(), &FOldMode))
+            FOldMode = kNotSet;
+    }
+    ~CriticalErrorsOff()
+    {
+        if (FOldMode != kNotSet)
+            ::SetThreadErrorMode(FOldMode, nullptr);
+    }
     CriticalErrorsOff(const CriticalErrorsOff&) = delete;
     CriticalErrorsOff& operator=(const CriticalErrorsOff&) = delete;
 
 private:
-    UINT FOldMode;
+    static constexpr DWORD kNotSet = 0xFFFFFFFF;
+    DWORD FOldMode = kNotSet;
 };
 
-// The path names an existing file, directory or volume. Empty texts and
-// wildcard patterns are not paths and never count as accessible.
+// The text names a device rather than a file or directory: anything in the
+// device namespace ("\\.\COM1", "\\.\pipe\name", "\\?\GLOBALROOT\...",
+// "\??\..."), a "\\?\" name that is neither a drive, a share nor a volume,
+// or a path whose last part is a reserved device name ("CON", "NUL",
+// "COM1", "LPT1.txt", "aux:"). Opening such a name opens the device (a
+// serial port, a pipe instance), so nothing probes it.
+bool IsDevicePath(std::wstring_view path);
+
+// The path names an existing file, directory or volume. Empty texts,
+// wildcard patterns and device names are not paths and never count as
+// accessible; a device name is not touched at all.
 bool PathIsAccessible(std::wstring_view path);
 // A drive root ("C:\") or a share root ("\\server\share").
 bool IsRootPath(std::wstring_view path);

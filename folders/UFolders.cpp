@@ -13,8 +13,11 @@
 // Standard library
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <cwchar>
 #include <cwctype>
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -91,12 +94,23 @@ T0Folder::~T0Folder()
 
 void T0Folder::FirstLoad()
 {
+    // The folder is not shared yet, but its load writes records the way a
+    // refresh does, and the manager makes folders under the exclusive hold.
+    std::optional<TExclusiveLock> lock;
+    if (Application() != nullptr)
+        lock.emplace();
     THourglass hourglass;
     try {
         Load();
     } catch (...) {
         FReady = false;
     }
+}
+
+void T0Folder::ReplaceItems(std::shared_ptr<TItems> items)
+{
+    CheckLockExclusive(L"the records of a folder (replaced)");
+    FItems = std::move(items);
 }
 
 void T0Folder::StartWatcher()
@@ -122,8 +136,14 @@ void T0Folder::DetachObserver(IObserver* observer)
 {
     bool had = FObservable->HasObservers();
     FObservable->Detach(observer);
-    if (had && !FObservable->HasObservers())
+    if (had && !FObservable->HasObservers()) {
         LastObserverDetached();
+        // A folder nobody shows is dropped at the next idle step, with its
+        // watcher thread and handles: browsing through many folders must
+        // not leave a watcher behind in each.
+        if (T0Application* app = Application())
+            app->RequestHousekeeping();
+    }
 }
 
 void T0Folder::RefreshFolder()
@@ -145,8 +165,19 @@ void T0Folder::RefreshFolder()
     }
     // The event is set once the observers know: a file operation waiting in
     // ResumeWatching(true) then returns to views that show the new state.
-    FObservable->Notify();
+    // It is set as well when an observer failed, so that nobody waits for
+    // a refresh that is over.
+    try {
+        FObservable->Notify();
+    } catch (...) {
+        SetEvent(FRefreshedEvent.get());
+        throw;
+    }
     SetEvent(FRefreshedEvent.get());
+    // Observers are done with the old records; unless somebody still holds
+    // the array, it serves the next load.
+    if (previous && previous != FItems && previous.use_count() == 1)
+        Recycle(std::move(previous));
     previous.reset();
 }
 
@@ -174,12 +205,21 @@ void T0Folder::ResumeFolderWatching(bool wait)
 
 void FillFileItem(TFileItem& item, const WIN32_FIND_DATAW& data)
 {
-    // Every field is set; the text buffers past their terminators keep what
-    // they held (zeros in a fresh item array), which saves clearing 1128
-    // bytes per entry of a large directory twice.
-    SetItemText(item.Name, item.NameLen, data.cFileName);
-    SetItemText(item.DisplayName, item.DisplayNameLen, data.cFileName);
-    SetItemText(item.File.ShortName, item.File.ShortNameLen, data.cAlternateFileName);
+    // Every field is set, each text up to and with its terminator; what the
+    // buffers hold past the terminator is not part of the record. The name
+    // is measured once and copied twice.
+    constexpr size_t kNameRoom = sizeof item.Name / sizeof item.Name[0] - 1;
+    size_t nameLength = wcsnlen(data.cFileName, kNameRoom);
+    std::memcpy(item.Name, data.cFileName, nameLength * sizeof(wchar_t));
+    item.Name[nameLength] = L'\0';
+    item.NameLen = static_cast<int32_t>(nameLength);
+    std::memcpy(item.DisplayName, item.Name, (nameLength + 1) * sizeof(wchar_t));
+    item.DisplayNameLen = static_cast<int32_t>(nameLength);
+    constexpr size_t kShortRoom = sizeof item.File.ShortName / sizeof item.File.ShortName[0] - 1;
+    size_t shortLength = wcsnlen(data.cAlternateFileName, kShortRoom);
+    std::memcpy(item.File.ShortName, data.cAlternateFileName, shortLength * sizeof(wchar_t));
+    item.File.ShortName[shortLength] = L'\0';
+    item.File.ShortNameLen = static_cast<int32_t>(shortLength);
     item.Size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     item.File.CreationTime = data.ftCreationTime;
     item.File.LastWriteTime = data.ftLastWriteTime;
@@ -221,6 +261,11 @@ TDirectory::TDirectory(std::wstring_view path) : TFolderOf<IDirectory>(TPath::Fr
 
 TDirectory::~TDirectory() = default;
 
+void TDirectory::Recycle(std::shared_ptr<TItems> items)
+{
+    FSpare = std::move(items);
+}
+
 void TDirectory::WatchUnlessRemovable()
 {
     if (WatchableDrive(FPath.PathView()))
@@ -228,9 +273,53 @@ void TDirectory::WatchUnlessRemovable()
 }
 
 
+namespace {
+
+// Whether a file's name has an archiver, asked once per extension in a load:
+// a large directory holds few different extensions.
+class TArchiverCache {
+public:
+    explicit TArchiverCache(TFolderManager* manager) : FManager(manager) {}
+
+    bool Enterable(const wchar_t* name, size_t length)
+    {
+        if (FManager == nullptr)
+            return false;
+        std::wstring_view text(name, length);
+        size_t dot = text.find_last_of(L'.');
+        // ExtractFileExt: no dot, or a dot that ends the name, gives no
+        // extension and so no archiver.
+        if (dot == std::wstring_view::npos || dot + 1 == text.size())
+            return false;
+        std::wstring_view extension = text.substr(dot);
+        // Kept by spelling: comparing as the archivers do (ignoring case the
+        // way the system locale does) costs a system call; an extension
+        // spelt two ways is simply asked about twice.
+        for (const auto& [known, enterable] : FKnown)
+            if (known == extension)
+                return enterable;
+        bool enterable = static_cast<bool>(FManager->Archiver(text));
+        // Past a few dozen kinds the list would cost more than it saves.
+        if (FKnown.size() < 64)
+            FKnown.emplace_back(std::wstring(extension), enterable);
+        return enterable;
+    }
+
+private:
+    TFolderManager* FManager;
+    std::vector<std::pair<std::wstring, bool>> FKnown;
+};
+
+} // namespace
+
 void TDirectory::Load()
 {
     std::wstring path(FPath.PathView());
+    // A device is never opened as a directory.
+    if (IsDevicePath(path)) {
+        FReady = false;
+        return;
+    }
     DWORD attributes;
     {
         CriticalErrorsOff errorsOff;
@@ -241,36 +330,44 @@ void TDirectory::Load()
     if (!FReady)
         return;
     FIsRoot = IsRootPath(path);
-    TFolderManager* manager = FolderManager();
 
     WIN32_FIND_DATAW data;
     UniqueFindHandle find;
     {
         CriticalErrorsOff errorsOff;
-        find.reset(FindFirstFileW((IncludeTrailingBackslash(path) + L"*.*").c_str(), &data));
+        // The standard level: the short names are part of the records.
+        find.reset(FindFirstFileExW((IncludeTrailingBackslash(path) + L"*.*").c_str(), FindExInfoStandard, &data,
+                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     }
     if (!find)
         return;
 
+    TArchiverCache archivers(FolderManager());
     // Room for 1024 entries, or for what the directory held at the last
     // load and a little more: a refresh of a large directory then neither
     // grows nor copies its array.
-    auto items = std::make_shared<TItems>();
+    std::shared_ptr<TItems> items = std::move(FSpare);
+    if (items)
+        items->clear();
+    else
+        items = std::make_shared<TItems>();
     items->reserve(std::max<size_t>(1024, FItems->size() + 128));
     do {
         const wchar_t* name = data.cFileName;
         if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0')))
             continue;
+        // Filled in place: the record is not cleared first, every field and
+        // every text unit up to its terminator is written.
         TFileItem& item = items->emplace_back();
         FillFileItem(item, data);
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-            (manager == nullptr || !manager->Archiver(name)))
+            !archivers.Enterable(item.Name, static_cast<size_t>(item.NameLen)))
             item.Caps &= static_cast<uint8_t>(~kCanEnter);
     } while (FindNextFileW(find.get(), &data));
     // Cut to size once, unless only a little room is left over.
     if (items->capacity() - items->size() > items->size() / 8 + 128)
         items->shrink_to_fit();
-    FItems = std::move(items);
+    ReplaceItems(std::move(items));
 }
 
 void STDMETHODCALLTYPE TDirectory::GetDisplayPath(BSTR* result)
@@ -379,6 +476,7 @@ bool STDMETHODCALLTYPE TDirectory::IsWithin(const TPath* path)
 
 void STDMETHODCALLTYPE TDirectory::GetItemPath(const TFileItem* item, TPath* result)
 {
+    CheckLockHeld(L"a record of a folder (its path)");
     *result = TPath::FromPath(CombinePath(FPath.PathView(), std::wstring_view(item->Name, item->NameLen)));
 }
 
@@ -508,6 +606,8 @@ TFolderManager::~TFolderManager()
 
 bool TFolderManager::IsArchiveFile(std::wstring_view path)
 {
+    if (IsDevicePath(path))
+        return false;
     std::wstring name(path);
     DWORD attributes;
     {
@@ -549,14 +649,41 @@ ComPtr<IFolder> TFolderManager::FindLocation(const TPath& location)
 
 ComPtr<IFolder> TFolderManager::Find(const TPath& path)
 {
-    return FindLocation(FolderLocation(path));
+    // No folder is ever made for a device, and working out its location
+    // would probe it.
+    if (path.IDList == nullptr && path.ProviderTag == 0 && IsDevicePath(path.PathView()))
+        return nullptr;
+    TPath location = FolderLocation(path);
+    if (location.IDList == nullptr && location.ProviderTag == 0 && IsDevicePath(location.PathView()))
+        return nullptr;
+    return FindLocation(location);
 }
+
+namespace {
+
+constexpr const wchar_t* kDeviceNotFolder = L"デバイスはフォルダとして開けません";
+
+// A device name is refused before anything probes it: opening it as a
+// directory would open a serial port or take a pipe instance.
+void RefuseDevice(const TPath& path)
+{
+    if (path.IDList != nullptr || path.ProviderTag != 0)
+        return;
+    std::wstring_view text = path.PathView();
+    if (IsDevicePath(text))
+        throw Exception(std::wstring(kDeviceNotFolder) + L": " + std::wstring(text));
+}
+
+} // namespace
 
 ComPtr<IFolder> TFolderManager::Folder(const TPath& path)
 {
+    RefuseDevice(path);
     // Looked up under the location the folder will have, so that every
     // spelling of a place finds the one folder made for it.
     TPath location = FolderLocation(path);
+    // A sub-path may name a device too ("C:/NUL").
+    RefuseDevice(location);
     if (ComPtr<IFolder> existing = FindLocation(location))
         return existing;
     TExclusiveLock lock;
@@ -887,6 +1014,7 @@ public:
     }
     void STDMETHODCALLTYPE GetItemPath(const TFileItem* item, TPath* result) override
     {
+        CheckLockHeld(L"a record of a folder (its path)");
         result->Clear();
         // File-system entries and drive roots open as directories (or
         // archives); other shell objects as namespace folders.
@@ -1001,7 +1129,7 @@ protected:
             }
         }
         SortInShellOrder(folder.get(), *items);
-        FItems = std::move(items);
+        ReplaceItems(std::move(items));
     }
 
 private:

@@ -138,6 +138,11 @@ TPath ParsePath(std::wstring_view text)
         }
         // Without a shell there is no desktop to show; fall through to the
         // current directory below.
+    } else if (IsDevicePath(text)) {
+        // Kept as written and never probed, neither here nor by the shell:
+        // the folder manager refuses it with its own message.
+        result.SetPath(text);
+        return result;
     } else if (PathIsAccessible(text)) {
         result.SetPath(GetLongPathName(ExpandFileName(text)));
         return result;

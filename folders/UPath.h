@@ -68,8 +68,9 @@ bool SamePath(const TPath& a, const TPath& b);
 inline bool operator==(const TPath& a, const TPath& b) { return SamePath(a, b); }
 
 // The location for a text: "" is the desktop; "D:\a.zip/docs" an archive
-// location; an accessible path a directory (expanded, long form); anything
-// else is parsed by the shell, and failing that is the current directory.
+// location; a device name ("\\.\COM1", "NUL") stays as written, untouched;
+// an accessible path a directory (expanded, long form); anything else is
+// parsed by the shell, and failing that is the current directory.
 TPath ParsePath(std::wstring_view text);
 // The text of a location; ParsePath gives the location back.
 std::wstring PathToString(const TPath& path);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <cxxabi.h>
+#include <exception>
 #include <typeinfo>
 
 namespace {
@@ -194,12 +195,23 @@ void STDMETHODCALLTYPE TObservable::Detach(IObserver* observer)
 
 void TObservable::Notify()
 {
+    // Every observer is told even when one fails: an observer left untold
+    // would go on using what the change replaced (a folder's freed records).
+    // The first failure is raised once all were told.
+    std::exception_ptr failure;
     size_t index = 0;
     while (index < FObservers.size()) {
         // Hold a reference across Update: the observer may detach itself.
         ComPtr<IObserver> current = FObservers[index];
-        current->Update();
+        try {
+            current->Update();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
         if (index < FObservers.size() && FObservers[index].get() == current.get())
             ++index;
     }
+    if (failure)
+        std::rethrow_exception(failure);
 }

@@ -160,7 +160,9 @@ public:
     bool STDMETHODCALLTYPE HasObservers() override { return !FObservers.empty(); }
 
     // Sends Update to every attached observer. An observer may detach itself
-    // (or others) during Update without the next one being skipped.
+    // (or others) during Update without the next one being skipped. One that
+    // fails does not keep the others from being told; the first failure is
+    // raised after the last observer.
     void Notify();
 
 protected:

@@ -50,8 +50,10 @@ const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TNameS
 
 const wchar_t* const kMyComputer = L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
 
+// Callers hold the application lock while they use the record.
 const TFileItem* ItemNamed(IFolder* folder, std::wstring_view name)
 {
+    TSharedLock hold;
     for (int32_t i = 0; i < folder->GetCount(); ++i) {
         const TFileItem* item = folder->GetItem(i);
         if (std::wstring_view(item->Name, static_cast<size_t>(item->NameLen)) == name)
@@ -148,6 +150,7 @@ TEST(NameSpace, TheDesktopIsWatchedThroughItsDirectory)
     EXPECT_GE(view->Count, 1) << "a file made on the desktop refreshes the desktop folder";
     std::wstring name = ExtractFileName(file);
     bool listed = false;
+    TSharedLock hold;
     for (int32_t i = 0; i < desktop->GetCount(); ++i) {
         const TFileItem* item = desktop->GetItem(i);
         listed |= std::wstring_view(item->DisplayName, static_cast<size_t>(item->DisplayNameLen)) == name;
@@ -162,6 +165,7 @@ TEST(NameSpace, ItemsKeepTheShellsOrder)
     ComPtr<IFolder> computer = FolderManager()->Folder(ParsePath(kMyComputer));
     ComPtr<IShellFolder> shell = computer.as<IShellFolder>();
     ASSERT_TRUE(shell);
+    TSharedLock hold;
     for (int32_t i = 1; i < computer->GetCount(); ++i) {
         HRESULT hr = shell->CompareIDs(0, computer->GetItem(i - 1)->ChildIDList, computer->GetItem(i)->ChildIDList);
         EXPECT_LE(static_cast<short>(HRESULT_CODE(hr)), 0) << "item " << i;
@@ -198,6 +202,7 @@ TEST(NameSpace, ShellObjectsStayOnTheThreadThatMadeThem)
     ASSERT_NE(boundThere, nullptr);
     ASSERT_TRUE(here);
     EXPECT_NE(here.get(), boundThere) << "a shell folder made on another thread was handed to this one";
+    TSharedLock hold;
     ASSERT_GE(computer->GetCount(), 2);
     HRESULT hr = here->CompareIDs(0, computer->GetItem(0)->ChildIDList, computer->GetItem(1)->ChildIDList);
     EXPECT_TRUE(SUCCEEDED(hr)) << "the items' ID lists are good for this thread's shell folder";

@@ -11,6 +11,7 @@
 // Standard library
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -273,4 +274,37 @@ TEST(SysUtilsW, ExtendedPathKeepsEveryNameAsItStands)
         << "the file is \"foo.\", not \"foo\"";
     EXPECT_NE(GetFileAttributesW(ExtendedPath(dotted).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(DeleteFileW(ExtendedPath(dotted).c_str()));
+}
+
+TEST(SysUtilsW, AProbeTurnsErrorBoxesOffForItsOwnThreadOnly)
+{
+    const UINT saved = SetErrorMode(SEM_NOOPENFILEERRORBOX);
+    HANDLE inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD proberMode = 0;
+    std::thread prober([&] {
+        CriticalErrorsOff off;
+        proberMode = GetThreadErrorMode();
+        SetEvent(inside);
+        WaitForSingleObject(done, 10000);
+    });
+    ASSERT_EQ(WaitForSingleObject(inside, 10000), WAIT_OBJECT_0);
+    // While another thread probes, this thread and the process keep theirs.
+    EXPECT_EQ(GetErrorMode(), static_cast<UINT>(SEM_NOOPENFILEERRORBOX));
+    EXPECT_EQ(GetThreadErrorMode() & SEM_FAILCRITICALERRORS, 0u);
+    SetEvent(done);
+    prober.join();
+    EXPECT_NE(proberMode & SEM_FAILCRITICALERRORS, 0u) << "the probing thread has the boxes off";
+
+    // On the calling thread: on for the probe, what it was after it.
+    const DWORD mine = GetThreadErrorMode();
+    {
+        CriticalErrorsOff off;
+        EXPECT_NE(GetThreadErrorMode() & SEM_FAILCRITICALERRORS, 0u);
+        EXPECT_EQ(GetErrorMode(), static_cast<UINT>(SEM_NOOPENFILEERRORBOX));
+    }
+    EXPECT_EQ(GetThreadErrorMode(), mine);
+    CloseHandle(inside);
+    CloseHandle(done);
+    SetErrorMode(saved);
 }

@@ -2,6 +2,7 @@
 // suspension, relocation, sharing and purging, and the archive hook.
 
 // Own
+#include "folders/SysUtilsW.h"
 #include "folders/UFolders.h"
 
 // Test support
@@ -13,17 +14,49 @@
 
 // Platform
 #include <windows.h>
+#include <tlhelp32.h>
 
 // Standard library
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 namespace {
+
+// Breaches of the application lock a test provokes on purpose.
+LONG g_expectedLockFaults = 0;
+
+// Records every test after which the lock checks saw a breach it did not
+// expect; the environment fails the run on any.
+class TLockFaultWatch : public ::testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const ::testing::TestInfo&) override
+    {
+        FFaultsBefore = LockFaultCount();
+        g_expectedLockFaults = 0;
+    }
+    void OnTestEnd(const ::testing::TestInfo& info) override
+    {
+        LONG faults = LockFaultCount() - FFaultsBefore - g_expectedLockFaults;
+        if (faults != 0) {
+            Breaches += std::string(info.test_suite_name()) + "." + info.name() + " (" + std::to_string(faults) + ") ";
+            std::printf("%s.%s: %ld unexpected breaches of the application lock\n", info.test_suite_name(), info.name(),
+                        static_cast<long>(faults));
+        }
+    }
+    std::string Breaches;
+
+private:
+    LONG FFaultsBefore = 0;
+};
+
+TLockFaultWatch* g_lockFaultWatch = nullptr;
 
 class TFolderEnvironment : public ::testing::Environment {
 public:
@@ -32,9 +65,12 @@ public:
         OleInitialize(nullptr);
         FApplication = new T0Application;
         FApplication->CreateMainThread();
+        g_lockFaultWatch = new TLockFaultWatch;
+        ::testing::UnitTest::GetInstance()->listeners().Append(g_lockFaultWatch);
     }
     void TearDown() override
     {
+        EXPECT_EQ(g_lockFaultWatch->Breaches, "") << "records were touched without the application lock";
         T0Object::Free(FApplication);
         OleUninitialize();
     }
@@ -81,8 +117,17 @@ protected:
     TOwned<TFolderManager> FManager;
 };
 
+// The records are read under a hold of the application lock, as a view
+// reads them while it handles a message.
+int32_t Count(IFolder* folder)
+{
+    TSharedLock hold;
+    return folder->GetCount();
+}
+
 std::vector<std::wstring> Names(IFolder* folder)
 {
+    TSharedLock hold;
     std::vector<std::wstring> names;
     for (int32_t i = 0; i < folder->GetCount(); ++i)
         names.emplace_back(folder->GetItem(i)->Name, folder->GetItem(i)->NameLen);
@@ -128,7 +173,8 @@ TEST_F(Folders, ListsEveryEntryButDotAndDotDot)
         CreateDirectoryW((many / L".hidden").c_str(), nullptr);
         ComPtr<IFolder> folder = Open(many.Path());
         ASSERT_TRUE(folder->IsReady());
-        EXPECT_EQ(folder->GetCount(), count + 1);
+        TSharedLock hold;
+        EXPECT_EQ(Count(folder.get()), count + 1);
         bool dotHidden = false;
         for (int32_t i = 0; i < folder->GetCount(); ++i) {
             std::wstring name(folder->GetItem(i)->Name);
@@ -142,7 +188,7 @@ TEST_F(Folders, ListsEveryEntryButDotAndDotDot)
     }
     ComPtr<IFolder> empty = Open(dir.Path());
     EXPECT_TRUE(empty->IsReady());
-    EXPECT_EQ(empty->GetCount(), 0);
+    EXPECT_EQ(Count(empty.get()), 0);
     EXPECT_EQ(empty->GetCapabilities(), 7);
 }
 
@@ -185,7 +231,7 @@ TEST_F(Folders, ABurstOfChangesGivesOneRefresh)
     Pump(1500);
     EXPECT_GE(view->Count, 1);
     EXPECT_LE(view->Count, 2);
-    EXPECT_EQ(folder->GetCount(), 100);
+    EXPECT_EQ(Count(folder.get()), 100);
     folder->Detach(view.get());
 }
 
@@ -200,13 +246,13 @@ TEST_F(Folders, SuspendedWatchingHoldsRefreshesBack)
     dir.MakeFile(L"held");
     Pump(700);
     EXPECT_EQ(view->Count, 0) << "no refresh while suspended";
-    EXPECT_EQ(folder->GetCount(), 0);
+    EXPECT_EQ(Count(folder.get()), 0);
 
     DWORD start = GetTickCount();
     folder->ResumeWatching(true);
     DWORD took = GetTickCount() - start;
     EXPECT_EQ(view->Count, 1) << "the held change refreshes on resume";
-    EXPECT_EQ(folder->GetCount(), 1);
+    EXPECT_EQ(Count(folder.get()), 1);
     EXPECT_LT(took, 900u) << "returns when the refresh is done";
 
     start = GetTickCount();
@@ -227,7 +273,7 @@ TEST_F(Folders, SuspendedWatchingHoldsRefreshesBack)
         took = GetTickCount() - start;
     }
     EXPECT_EQ(view->Count, 2);
-    EXPECT_EQ(folder->GetCount(), 2);
+    EXPECT_EQ(Count(folder.get()), 2);
     EXPECT_LT(took, 900u);
     folder->Detach(view.get());
 }
@@ -240,7 +286,7 @@ TEST_F(Folders, AFolderThatCannotBeListedBecomesNotReadyAndKeepsItsItems)
     UniqueFileHandle(CreateFileW((path + L"\\a").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ComPtr<IFolder> folder = Open(path);
     ASSERT_TRUE(folder->IsReady());
-    ASSERT_EQ(folder->GetCount(), 1);
+    ASSERT_EQ(Count(folder.get()), 1);
     // Wine refuses to remove a directory while it is watched, so the folder
     // is pointed at a place that is gone, as a removal would leave it.
     WideString gone(parent / L"gone");
@@ -252,7 +298,7 @@ TEST_F(Folders, AFolderThatCannotBeListedBecomesNotReadyAndKeepsItsItems)
     CreateDirectoryW((parent / L"gone").c_str(), nullptr);
     CheckHResult(folder->Refresh());
     EXPECT_FALSE(folder->IsReady());
-    EXPECT_EQ(folder->GetCount(), 1);
+    EXPECT_EQ(Count(folder.get()), 1);
 }
 
 TEST_F(Folders, RenameRelocatesAFolderAndItsSubfolders)
@@ -390,11 +436,14 @@ TEST(FolderManager, ArchivesAreEnteredThroughTheirArchiver)
     TOwned<TFolderManager> manager(new TFolderManager(host.get()));
 
     ComPtr<IFolder> folder = manager->Folder(TPath::FromPath(dir.Path()));
-    for (int32_t i = 0; i < folder->GetCount(); ++i) {
-        const TFileItem* item = folder->GetItem(i);
-        std::wstring name(item->Name);
-        bool enterable = (item->Caps & kCanEnter) != 0;
-        EXPECT_EQ(enterable, name != L"notes.txt") << UnicodeToUtf8(name);
+    {
+        TSharedLock hold;
+        for (int32_t i = 0; i < folder->GetCount(); ++i) {
+            const TFileItem* item = folder->GetItem(i);
+            std::wstring name(item->Name);
+            bool enterable = (item->Caps & kCanEnter) != 0;
+            EXPECT_EQ(enterable, name != L"notes.txt") << UnicodeToUtf8(name);
+        }
     }
     EXPECT_FALSE(manager->Archiver(L"noextension"));
     host->Visits = 0;
@@ -518,13 +567,17 @@ TEST_F(Folders, ObserversMayReadTheOldItemsWhileTheyUpdate)
     ComPtr<IFolder> folder = Open(dir.Path());
     folder->SuspendWatching();
     ComPtr<TStaleReader> view(new TStaleReader);
-    view->Kept = folder->GetItem(0);
-    std::wstring expected(view->Kept->Name, static_cast<size_t>(view->Kept->NameLen));
+    std::wstring expected;
+    {
+        TSharedLock hold;
+        view->Kept = folder->GetItem(0);
+        expected.assign(view->Kept->Name, static_cast<size_t>(view->Kept->NameLen));
+    }
     folder->Attach(view.get());
     for (int i = 0; i < 1500; ++i)
         DeleteFileW((dir / (L"old" + std::to_wstring(i))).c_str());
     CheckHResult(folder->Refresh());
-    EXPECT_EQ(folder->GetCount(), 0);
+    EXPECT_EQ(Count(folder.get()), 0);
     EXPECT_EQ(view->Seen, expected);
     folder->Detach(view.get());
 }
@@ -692,7 +745,7 @@ TEST_F(Folders, RemovableAndCDDrivesAreNeverWatched)
         Pump(700);
         EXPECT_EQ(view->Count, 0) << "a new folder on a CD is not watched";
         CheckHResult(folder->Refresh());
-        EXPECT_EQ(folder->GetCount(), 1) << "an explicit refresh shows the change";
+        EXPECT_EQ(Count(folder.get()), 1) << "an explicit refresh shows the change";
 
         WideString elsewhere(other.Path());
         CheckHResult(folder->SetPath(elsewhere.get()));
@@ -706,4 +759,270 @@ TEST_F(Folders, RemovableAndCDDrivesAreNeverWatched)
     Pump(1000);
     EXPECT_GE(view->Count, 2) << "a fixed drive is watched";
     folder->Detach(view.get());
+}
+
+namespace {
+
+int ProcessThreadCount()
+{
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    return count;
+}
+
+DWORD ProcessHandleCount()
+{
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
+} // namespace
+
+TEST_F(Folders, BrowsedFoldersGoWithTheirWatchersAtTheNextIdleStep)
+{
+    TempFolder dir;
+    constexpr int kFolders = 200;
+    for (int i = 0; i < kFolders; ++i)
+        CreateDirectoryW((dir / (L"d" + std::to_wstring(i))).c_str(), nullptr);
+    // A first visit settles what the process makes once (the shell, the
+    // console of the test, the folder of temporary directories).
+    ComPtr<TUpdateCounter> view(new TUpdateCounter);
+    {
+        ComPtr<IFolder> warm = Open(dir.Path());
+        warm->Attach(view.get());
+        warm->Detach(view.get());
+    }
+    Application()->RequestHousekeeping();
+    Application()->IdleStep();
+    for (int i = 0; i < 100 && Application()->HasThreads(); ++i) {
+        Sleep(20);
+        Application()->FreeFinishedThreads();
+    }
+    const int threadsBefore = ProcessThreadCount();
+    const DWORD handlesBefore = ProcessHandleCount();
+
+    // As a view browses: take the folder, show it, leave it for the next.
+    for (int i = 0; i < kFolders; ++i) {
+        ComPtr<IFolder> folder = Open(dir / (L"d" + std::to_wstring(i)));
+        TSharedLock hold;
+        folder->Attach(view.get());
+        folder->Detach(view.get());
+    }
+    EXPECT_GE(ProcessThreadCount(), threadsBefore + kFolders / 2) << "each visited folder is watched";
+
+    // The next idle step drops them all; their watchers end by themselves
+    // and are reaped by later steps.
+    ASSERT_TRUE(Application()->IdleStep());
+    EXPECT_EQ(FManager->FolderCount(), 0u) << "purged at the first idle step after the last view left";
+    for (int i = 0; i < 200 && Application()->HasThreads(); ++i) {
+        Sleep(20);
+        Application()->IdleStep();
+    }
+    EXPECT_FALSE(Application()->HasThreads());
+    EXPECT_LE(ProcessThreadCount(), threadsBefore + 2);
+    EXPECT_LE(ProcessHandleCount(), handlesBefore + 10);
+
+    // A folder still shown stays, with its watcher.
+    ComPtr<IFolder> shown = Open(dir / L"d0");
+    shown->Attach(view.get());
+    ComPtr<IFolder> left = Open(dir / L"d1");
+    left->Attach(view.get());
+    left->Detach(view.get());
+    shown.reset();
+    left.reset();
+    ASSERT_TRUE(Application()->IdleStep());
+    EXPECT_TRUE(FManager->Find(TPath::FromPath(dir / L"d0")));
+    EXPECT_FALSE(FManager->Find(TPath::FromPath(dir / L"d1")));
+    FManager->Find(TPath::FromPath(dir / L"d0"))->Detach(view.get());
+}
+
+namespace {
+
+// Fails its update, as a view that runs out of memory re-reading a folder.
+class TThrowingView : public TInterfaced<TInterfacedObject, IObserver> {
+public:
+    void STDMETHODCALLTYPE Update() override
+    {
+        ++Count;
+        throw Exception(L"the view failed");
+    }
+    int Count = 0;
+};
+
+} // namespace
+
+TEST_F(Folders, AFailingObserverDoesNotKeepTheOthersUntold)
+{
+    TempFolder dir;
+    dir.MakeFile(L"before");
+    ComPtr<IFolder> folder = Open(dir.Path());
+    folder->SuspendWatching();
+    ComPtr<TThrowingView> failing(new TThrowingView);
+    ComPtr<TUpdateCounter> first(new TUpdateCounter), last(new TUpdateCounter);
+    folder->Attach(first.get());
+    folder->Attach(failing.get());
+    folder->Attach(last.get());
+    dir.MakeFile(L"after");
+
+    EXPECT_FALSE(SUCCEEDED(folder->Refresh())) << "the failure is not swallowed";
+    EXPECT_EQ(first->Count, 1);
+    EXPECT_EQ(failing->Count, 1);
+    EXPECT_EQ(last->Count, 1) << "the observer after the failing one still learns of the new records";
+    EXPECT_EQ(Count(folder.get()), 2);
+
+    // Two failing observers: both are told, everyone else too.
+    ComPtr<TThrowingView> second(new TThrowingView);
+    folder->Attach(second.get());
+    EXPECT_FALSE(SUCCEEDED(folder->Refresh()));
+    EXPECT_EQ(failing->Count, 2);
+    EXPECT_EQ(second->Count, 1);
+    EXPECT_EQ(last->Count, 2);
+    for (IObserver* observer : {static_cast<IObserver*>(first.get()), static_cast<IObserver*>(failing.get()),
+                                static_cast<IObserver*>(last.get()), static_cast<IObserver*>(second.get())})
+        folder->Detach(observer);
+}
+
+TEST_F(Folders, RecordsAreCheckedForTheLock)
+{
+    TempFolder dir;
+    dir.MakeFile(L"one");
+    ComPtr<IFolder> folder = Open(dir.Path());
+    LONG before = LockFaultCount();
+    {
+        TSharedLock hold;
+        EXPECT_EQ(folder->GetCount(), 1);
+        EXPECT_NE(folder->GetItem(0), nullptr);
+    }
+    EXPECT_EQ(LockFaultCount(), before) << "a shared hold is enough to read";
+    // Without any hold each access is a breach.
+    folder->GetCount();
+    EXPECT_EQ(LockFaultCount(), before + 1);
+    folder->GetItem(0);
+    EXPECT_EQ(LockFaultCount(), before + 2);
+    TPath path;
+    {
+        TSharedLock hold;
+        const TFileItem* item = folder->GetItem(0);
+        folder->GetItemPath(item, &path);
+    }
+    EXPECT_EQ(LockFaultCount(), before + 2);
+    g_expectedLockFaults += 2;
+}
+
+TEST_F(Folders, DevicesAreNeverOpenedAsFolders)
+{
+    // A pipe with room for one client: a probe that opened it would take
+    // the only instance.
+    std::wstring pipeName = L"\\\\.\\pipe\\nimbra-folders-" + std::to_wstring(GetCurrentProcessId());
+    UniqueHandle server(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                         4096, 0, nullptr));
+    ASSERT_TRUE(server && server.get() != INVALID_HANDLE_VALUE);
+
+    std::wstring spellings[] = {pipeName, pipeName + L"/sub", L"\\\\?\\pipe" + pipeName.substr(8)};
+    for (const std::wstring& text : spellings) {
+        EXPECT_FALSE(PathIsAccessible(text)) << UnicodeToUtf8(text);
+        EXPECT_EQ(GetLongPathName(text), text);
+        TPath parsed = ParsePath(text);
+        EXPECT_TRUE(parsed.IDList == nullptr) << "not handed to the shell";
+        try {
+            FManager->Folder(parsed);
+            ADD_FAILURE() << "a device became a folder: " << UnicodeToUtf8(text);
+        } catch (const Exception& e) {
+            EXPECT_NE(e.Message().find(L"デバイス"), std::wstring::npos) << UnicodeToUtf8(e.Message());
+        }
+        EXPECT_FALSE(FManager->Find(parsed));
+    }
+    // The one instance is still free for a real client.
+    UniqueHandle client(CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(client && client.get() != INVALID_HANDLE_VALUE) << "error " << GetLastError();
+
+    // Bare device names, with or without an extension, and a sub-path that
+    // ends in one.
+    TempFolder dir;
+    for (const std::wstring& text : {std::wstring(L"NUL"), std::wstring(L"com1.txt"), dir / L"CON",
+                                     dir.Path() + L"/LPT1", std::wstring(L"\\\\.\\COM1")}) {
+        TPath parsed = ParsePath(text);
+        EXPECT_THROW(FManager->Folder(parsed), Exception) << UnicodeToUtf8(text);
+    }
+    EXPECT_EQ(FManager->FolderCount(), 0u);
+}
+
+TEST(FolderPaths, DeviceNames)
+{
+    struct {
+        const wchar_t* path;
+        bool device;
+    } const cases[] = {
+        {L"CON", true},
+        {L"con", true},
+        {L"NUL.txt", true},
+        {L"nul .tar.gz", true},
+        {L"aux:", true},
+        {L"C:\\dir\\PRN", true},
+        {L"C:\\dir/COM9.log", true},
+        {L"LPT1", true},
+        {L"CONIN$", true},
+        {L"\\\\.\\COM1", true},
+        {L"\\\\.\\C:\\dir", true},
+        {L"//./pipe/x", true},
+        {L"\\\\?\\GLOBALROOT\\Device\\Null", true},
+        {L"\\\\?\\pipe\\x", true},
+        {L"\\??\\C:\\dir", true},
+        // The names next to the reserved ones are ordinary.
+        {L"COM0", false},
+        {L"COM10", false},
+        {L"LPT", false},
+        {L"CONSOLE", false},
+        {L"CONFIG.SYS", false},
+        {L"C:\\CON\\inside", false},
+        {L"C:\\dir\\x.CON", false},
+        {L"C:", false},
+        {L"C:\\", false},
+        {L"", false},
+        {L"\\\\server\\share", false},
+        {L"\\\\?\\C:\\dir\\CON", false},
+        {L"\\\\?\\UNC\\server\\share", false},
+        {L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsDevicePath(c.path), c.device) << UnicodeToUtf8(c.path);
+}
+
+TEST_F(Folders, AnItemArraySomebodyHoldsIsNeverFilledAgain)
+{
+    TempFolder dir;
+    dir.MakeFile(L"first");
+    ComPtr<IFolder> folder = Open(dir.Path());
+    folder->SuspendWatching();
+    auto* directory = dynamic_cast<T0Folder*>(static_cast<IDirectory*>(folder.as<IDirectory>().get()));
+    ASSERT_NE(directory, nullptr);
+    std::shared_ptr<const T0Folder::TItems> kept;
+    {
+        TSharedLock hold;
+        kept = directory->Items();
+    }
+    // Two refreshes: the first replaces the held array, the second loads
+    // into whatever array the first one left for reuse.
+    dir.MakeFile(L"second");
+    CheckHResult(folder->Refresh());
+    dir.MakeFile(L"third");
+    CheckHResult(folder->Refresh());
+    ASSERT_EQ(kept->size(), 1u);
+    EXPECT_EQ(std::wstring((*kept)[0].Name), L"first");
+    EXPECT_EQ(Names(folder.get()), (std::vector<std::wstring>{L"first", L"second", L"third"}));
+
+    // Unheld arrays are reused: a third refresh still lists everything.
+    kept.reset();
+    dir.MakeFile(L"fourth");
+    CheckHResult(folder->Refresh());
+    CheckHResult(folder->Refresh());
+    EXPECT_EQ(Names(folder.get()), (std::vector<std::wstring>{L"first", L"fourth", L"second", L"third"}));
 }

@@ -74,21 +74,6 @@ bool MovesWhole(TFileOperationKind kind, bool destinationExists, std::wstring_vi
 // ---------------------------------------------------------------------------
 // The job engine
 
-std::wstring ExtendedPath(std::wstring_view path)
-{
-    std::wstring text(path);
-    for (wchar_t& c : text)
-        if (c == L'/')
-            c = L'\\';
-    if (text.starts_with(L"\\\\?\\") || text.starts_with(L"\\\\.\\"))
-        return text;
-    if (text.starts_with(L"\\\\"))
-        return L"\\\\?\\UNC\\" + text.substr(2);
-    if (text.size() >= 3 && text[1] == L':' && text[2] == L'\\')
-        return L"\\\\?\\" + text;
-    return text;
-}
-
 std::wstring BadFileNameReason(std::wstring_view name)
 {
     if (name.empty())
@@ -828,6 +813,7 @@ bool TFileOperationEngine::CopyChunks(const std::wstring& sourcePath, const std:
     uint64_t done = 0;
     bool ok = true;
     FUI.Progress(0, total);
+    DWORD lastAnswer = GetTickCount();
     for (;;) {
         DWORD read = 0, wrote = 0;
         {
@@ -838,8 +824,13 @@ bool TFileOperationEngine::CopyChunks(const std::wstring& sourcePath, const std:
         if (!ok || read == 0)
             break;
         done += read;
-        // The window answers after every chunk: Close stops the copy
-        // within one chunk's time.
+        // The window answers every tenth of a second or so: Close stops the
+        // copy within that and a chunk's time, and the bar moves with the
+        // bytes without a repaint per chunk.
+        const DWORD now = GetTickCount();
+        if (now - lastAnswer < FUI.AnswerInterval())
+            continue;
+        lastAnswer = now;
         FUI.Progress(done, total);
         if (FUI.CloseRequested()) {
             target.reset();

@@ -81,12 +81,6 @@ bool SamePlace(const TPath& a, const TPath& b);
 bool MovesWhole(TFileOperationKind kind, bool destinationExists, std::wstring_view sourcePath,
                 std::wstring_view destinationPath);
 
-// The form of a path the file system takes as it stands: "\\?\C:\..." or
-// "\\?\UNC\server\share\...", so that a name ending in a dot or a space
-// is not trimmed and a path may be longer than MAX_PATH. Slashes become
-// backslashes; a path already in that form, or not absolute, is kept.
-std::wstring ExtendedPath(std::wstring_view path);
-
 // Why a name typed for a file cannot be used; empty when it can. A name
 // must stay in its folder (no separators) and name a file (no colon, which
 // would write an alternate data stream, no wildcard or device name).
@@ -147,6 +141,9 @@ public:
     virtual void Step(bool repaint) = 0;
     // Bytes of the file in work copied so far.
     virtual void Progress(uint64_t done, uint64_t total) {}
+    // How often (milliseconds) a large file's copy reports its bytes and
+    // asks CloseRequested: a window repaints no faster than it is read.
+    virtual DWORD AnswerInterval() const { return 100; }
     // Lets the window handle its messages; true when it was asked to close.
     virtual bool CloseRequested() = 0;
     // The owner of shell operations; may be null.

@@ -163,9 +163,11 @@ constexpr int kViewPaneMarkWidth = 14;
 std::wstring LastErrorFreeSpaceText(const std::wstring& path)
 {
     ULARGE_INTEGER available{};
-    UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS);
-    BOOL ok = GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr);
-    SetErrorMode(previous);
+    BOOL ok;
+    {
+        CriticalErrorsOff quiet;
+        ok = GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr);
+    }
     return ok ? FreeSpaceText(static_cast<int64_t>(available.QuadPart)) : FreeSpaceText(std::nullopt);
 }
 

@@ -535,6 +535,9 @@ TEST_F(Browse, ACommandLineRunsInTheViewsFolderAndShowsWhatItPrinted)
     HWND output = GetDlgItem(window, 103);
     EXPECT_EQ(ControlText(window), L"コマンドライン実行");
     EXPECT_EQ(ControlText(field), L" alpha");
+    // The keys go where the X server's focus is: wait until the new window
+    // has it, or they land in the filer window.
+    RunUnix(L"/usr/bin/xdotool", L"search --sync --name コマンドライン実行 windowfocus --sync");
     Keys(L"e c h o space h e l l o");
     ASSERT_TRUE(WaitUntil([&] { return ControlText(field) == L"echo hello alpha"; }))
         << UnicodeToUtf8(ControlText(field));

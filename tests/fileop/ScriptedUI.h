@@ -75,6 +75,8 @@ public:
     }
     // Called with each byte progress report.
     std::function<void(uint64_t, uint64_t)> OnProgress;
+    // Every chunk reports: the tests follow the bytes one chunk at a time.
+    DWORD AnswerInterval() const override { return 0; }
     // Set from outside (OnProgress) to close the window.
     bool CloseNow = false;
     bool CloseRequested() override { return CloseNow || (CloseAfterSteps > 0 && Steps >= CloseAfterSteps); }

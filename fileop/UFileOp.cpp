@@ -89,15 +89,10 @@ std::wstring BadFileNameReason(std::wstring_view name)
     if (name.back() == L'.' || name.back() == L' ')
         return L"ファイル名の末尾に「.」や空白は使えません";
     // Device names are devices in every folder, with any extension.
-    std::wstring stem(name.substr(0, name.find(L'.')));
-    while (!stem.empty() && stem.back() == L' ')
-        stem.pop_back();
-    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL"})
-        if (SameText(stem, device) == 0)
-            return L"「" + stem + L"」は装置名なのでファイル名に使えません";
-    if (stem.size() == 4 && (SameText(stem.substr(0, 3), L"COM") == 0 || SameText(stem.substr(0, 3), L"LPT") == 0) &&
-        stem[3] >= L'1' && stem[3] <= L'9')
+    if (IsReservedDeviceName(name)) {
+        std::wstring stem(name.substr(0, name.find(L'.')));
         return L"「" + stem + L"」は装置名なのでファイル名に使えません";
+    }
     return {};
 }
 

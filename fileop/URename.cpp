@@ -1,5 +1,8 @@
 #include "fileop/URename.h"
 
+// File operations
+#include "fileop/UFileOp.h"
+
 // Folders
 #include "folders/SysUtilsW.h"
 
@@ -54,33 +57,10 @@ TRenameSource RenameSource(std::wstring_view folder, std::wstring_view name)
     return {std::wstring(name.substr(0, slash + 1)), std::wstring(name.substr(slash + 1))};
 }
 
-namespace {
-
-// The base of a name as the system compares it with the devices' names:
-// up to the first dot, trailing spaces dropped.
-bool IsDeviceName(std::wstring_view name)
-{
-    std::wstring_view base = name.substr(0, name.find(L'.'));
-    while (!base.empty() && base.back() == L' ')
-        base.remove_suffix(1);
-    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
-        if (EqualIgnoringCase(base, device))
-            return true;
-    if (base.size() == 4 && base[3] >= L'1' && base[3] <= L'9')
-        return EqualIgnoringCase(base.substr(0, 3), L"COM") || EqualIgnoringCase(base.substr(0, 3), L"LPT");
-    return false;
-}
-
-} // namespace
 
 bool IsValidFileName(std::wstring_view name)
 {
-    if (name.empty() || name.back() == L'.' || name.back() == L' ')
-        return false;
-    for (wchar_t c : name)
-        if (c < 32 || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos)
-            return false;
-    return !IsDeviceName(name);
+    return BadFileNameReason(name).empty();
 }
 
 std::wstring TypedFileName(std::wstring_view typed)

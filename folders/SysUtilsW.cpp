@@ -69,6 +69,8 @@ bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+} // namespace
+
 // The system takes the last part of a plain path as a device when, cut at
 // its first dot and freed of trailing spaces and colons, it is one of the
 // reserved names.
@@ -88,8 +90,6 @@ bool IsReservedDeviceName(std::wstring_view part)
     }
     return false;
 }
-
-} // namespace
 
 bool IsDevicePath(std::wstring_view path)
 {

@@ -63,6 +63,10 @@ private:
 // "COM1", "LPT1.txt", "aux:"). Opening such a name opens the device (a
 // serial port, a pipe instance), so nothing probes it.
 bool IsDevicePath(std::wstring_view path);
+// Whether one name is a device's in every folder: cut at its first dot and
+// freed of trailing spaces and colons, one of the reserved names (CON, PRN,
+// AUX, NUL, CONIN$, CONOUT$, COM1-9, LPT1-9).
+bool IsReservedDeviceName(std::wstring_view part);
 
 // The path names an existing file, directory or volume. Empty texts,
 // wildcard patterns and device names are not paths and never count as

@@ -25,6 +25,7 @@
 #include <cwchar>
 #include <functional>
 #include <optional>
+#include <set>
 
 std::wstring BackupName(std::wstring_view path, int number)
 {
@@ -385,9 +386,15 @@ int32_t TFileOperationEngine::Scan()
         if (find && IsDirectoryEntry(data) && !IsLinkEntry(data))
             pending.push_back(std::move(path));
     }
+    // A folder reached a second time (through a link the system shows as a
+    // plain folder) is counted, not walked again: a loop of links would
+    // make the walk endless.
+    std::set<TFileIdentity> walked;
     while (!pending.empty()) {
         std::wstring dir = std::move(pending.back());
         pending.pop_back();
+        if (std::optional<TFileIdentity> identity = FileIdentity(dir); identity && !walked.insert(*identity).second)
+            continue;
         WIN32_FIND_DATAW data;
         UniqueFindHandle find(FindFirstFileW(ExtendedPath(dir + L"\\*").c_str(), &data));
         if (!find)

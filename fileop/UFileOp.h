@@ -94,6 +94,7 @@ struct TFileIdentity {
     DWORD IndexHigh = 0;
     DWORD IndexLow = 0;
     friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+    friend auto operator<=>(const TFileIdentity&, const TFileIdentity&) = default;
 };
 // The identity of what path leads to (links followed); none when it cannot
 // be opened.

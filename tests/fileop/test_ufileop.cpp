@@ -518,6 +518,24 @@ TEST(Identity, ACopyDoesNotFollowALinkBackIntoItsOwnTree)
     EXPECT_TRUE(FileIdentity(tree / L"moved\\t\\away") == FileIdentity(tree / L"out")) << "still a link";
 }
 
+// Two links back to the top make the tree endless when every folder
+// reached is walked: the count must come back, with each real entry once.
+TEST(Identity, CountingATreeWithLinksBackToItsTopEnds)
+{
+    TTree tree(TempBase());
+    tree.Dir(L"t");
+    tree.Dir(L"t\\a");
+    tree.File(L"t\\a\\x.txt", "x");
+    if (MakeDirectoryLink(tree / L"t\\a\\up", tree / L"t").empty())
+        GTEST_SKIP() << "no directory links on this file system";
+    MakeDirectoryLink(tree / L"t\\a\\up2", tree / L"t");
+    TScriptedUI ui;
+    TFileOperationEngine engine(TFileOperationKind::Copy, TPath::FromPath(tree.Root()), TPath::FromPath(tree / L"dst"),
+                                {L"t"}, ui);
+    // t, a, x.txt, up and up2.
+    EXPECT_EQ(engine.Scan(), 5);
+}
+
 TEST(Names, TrailingDotsSpacesAndLongPathsMeanWhatTheySay)
 {
     TTree tree(TempBase());

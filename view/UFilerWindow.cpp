@@ -8,24 +8,15 @@
 // Application
 #include "app/UMain.h"
 
-// File operations
-#include "fileop/UFileOp.h"
-
 // Folders
-#include "folders/ShlUtils.h"
 #include "folders/SysUtilsW.h"
 
 // Toolkit
-#include "lw/LCmmDlgs.h"
-#include "lw/LAddDlgs.h"
 #include "lw/LExceptions.h"
 #include "lw/LMenusXP.h"
 
 // Platform
-#include <commctrl.h>
 #include <imm.h>
-#include <shellapi.h>
-#include <shlobj.h>
 
 // Standard library
 #include <algorithm>

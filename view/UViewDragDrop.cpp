@@ -17,20 +17,11 @@
 
 // Toolkit
 #include "lw/LCmmDlgs.h"
-#include "lw/LAddDlgs.h"
 #include "lw/LExceptions.h"
-#include "lw/LMenusXP.h"
 
 // Platform
-#include <commctrl.h>
-#include <imm.h>
 #include <shellapi.h>
 #include <shlobj.h>
-
-// Standard library
-#include <algorithm>
-#include <cwchar>
-#include <optional>
 
 using namespace viewinternal;
 

@@ -20,7 +20,6 @@
 
 namespace viewinternal {
 
-
 constexpr const wchar_t* kUnit = L"UView";
 constexpr const wchar_t* kNoCaret = L"許されない操作です";
 // Columns: the view is 48 wide and the header counters end at 50.

@@ -27,36 +27,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/LockFaults.h"
+
 namespace {
-
-// Breaches of the application lock a test provokes on purpose.
-LONG g_expectedLockFaults = 0;
-
-// Records every test after which the lock checks saw a breach it did not
-// expect; the environment fails the run on any.
-class TLockFaultWatch : public ::testing::EmptyTestEventListener {
-public:
-    void OnTestStart(const ::testing::TestInfo&) override
-    {
-        FFaultsBefore = LockFaultCount();
-        g_expectedLockFaults = 0;
-    }
-    void OnTestEnd(const ::testing::TestInfo& info) override
-    {
-        LONG faults = LockFaultCount() - FFaultsBefore - g_expectedLockFaults;
-        if (faults != 0) {
-            Breaches += std::string(info.test_suite_name()) + "." + info.name() + " (" + std::to_string(faults) + ") ";
-            std::printf("%s.%s: %ld unexpected breaches of the application lock\n", info.test_suite_name(), info.name(),
-                        static_cast<long>(faults));
-        }
-    }
-    std::string Breaches;
-
-private:
-    LONG FFaultsBefore = 0;
-};
-
-TLockFaultWatch* g_lockFaultWatch = nullptr;
 
 class TFolderEnvironment : public ::testing::Environment {
 public:
@@ -65,12 +38,9 @@ public:
         OleInitialize(nullptr);
         FApplication = new T0Application;
         FApplication->CreateMainThread();
-        g_lockFaultWatch = new TLockFaultWatch;
-        ::testing::UnitTest::GetInstance()->listeners().Append(g_lockFaultWatch);
     }
     void TearDown() override
     {
-        EXPECT_EQ(g_lockFaultWatch->Breaches, "") << "records were touched without the application lock";
         T0Object::Free(FApplication);
         OleUninitialize();
     }
@@ -914,7 +884,7 @@ TEST_F(Folders, RecordsAreCheckedForTheLock)
         folder->GetItemPath(item, &path);
     }
     EXPECT_EQ(LockFaultCount(), before + 2);
-    g_expectedLockFaults += 2;
+    ExpectLockFaults(2);
 }
 
 TEST_F(Folders, DevicesAreNeverOpenedAsFolders)

@@ -132,6 +132,8 @@ public:
     {
         static int counter = 0;
         FRoot = base + L"nimbra-fileop-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+        // An earlier run under the same process id may have left its tree.
+        TempFolder::Remove(FRoot);
         CreateDirectoryW(FRoot.c_str(), nullptr);
     }
     ~TTree() { TempFolder::Remove(FRoot); }
@@ -382,7 +384,9 @@ bool MakeUnixLink(const std::wstring& link, const std::wstring& target)
     char* unixFolder = unixName(folder.c_str());
     if (unixTarget == nullptr || unixFolder == nullptr)
         return false;
-    std::string command = std::string("/bin/ln -s ") + unixTarget + " " + unixFolder + "/" +
+    // -n -f: a link of that name left by an earlier run is replaced, not
+    // entered (a link inside the folder it leads to would be made instead).
+    std::string command = std::string("/bin/ln -s -n -f ") + unixTarget + " " + unixFolder + "/" +
                           UnicodeToUtf8(link.substr(folder.size() + 1));
     HeapFree(GetProcessHeap(), 0, unixTarget);
     HeapFree(GetProcessHeap(), 0, unixFolder);

@@ -1,5 +1,8 @@
 #include "actions/UActions.h"
 
+// Own
+#include "actions/UActionsInternal.h"
+
 // Application
 #include "app/UMain.h"
 
@@ -28,27 +31,18 @@
 // Standard library
 #include <algorithm>
 
-namespace {
-
-// An action of the tables below: when it is enabled and what it does.
-struct TActionEntry {
-    const char* Name;
-    const wchar_t* Caption;
-    const wchar_t* Hint;
-    bool (*Enabled)(TFilerView* view);
-    void (*Execute)(TFilerView* view);
-};
+using namespace actionsinternal;
 
 // Folder helpers
 
-ComPtr<IFolder> FolderAt(const TPath& location)
+ComPtr<IFolder> actionsinternal::FolderAt(const TPath& location)
 {
     TExclusiveLock lock;
     TFolderManager* manager = FolderManager();
     return manager != nullptr ? manager->Folder(location) : ComPtr<IFolder>();
 }
 
-TPath LocationOf(IFolder* folder)
+TPath actionsinternal::LocationOf(IFolder* folder)
 {
     TPath location;
     if (folder != nullptr)
@@ -56,21 +50,75 @@ TPath LocationOf(IFolder* folder)
     return location;
 }
 
-void NavigateTo(TFilerView* view, const TPath& location)
+void actionsinternal::NavigateTo(TFilerView* view, const TPath& location)
 {
     if (ComPtr<IFolder> folder = FolderAt(location))
         view->ChangeFolder(folder.get());
 }
 
-bool HasItems(TFilerView* view)
+void actionsinternal::NavigateToFile(TFilerView* view, const std::wstring& fileName)
+{
+    NavigateTo(view, TPath::FromPath(ExtractFileDir(fileName)));
+    view->SetCaretByNameText(ExtractFileName(fileName));
+}
+
+HWND actionsinternal::OwnerWindow(TFilerView* view)
+{
+    return view != nullptr ? view->Window()->Handle() : nullptr;
+}
+
+bool actionsinternal::HasItems(TFilerView* view)
 {
     return view != nullptr && view->Count() > 0;
 }
 
-bool Always(TFilerView*)
+bool actionsinternal::Always(TFilerView*)
 {
     return true;
 }
+
+bool actionsinternal::IsDirectoryView(TFilerView* view)
+{
+    return view != nullptr && view->Folder() != nullptr &&
+           ComPtr<IFolder>(view->Folder()).as<IDirectory>() != nullptr;
+}
+
+bool actionsinternal::IsArchiveView(TFilerView* view)
+{
+    return view != nullptr && view->Folder() != nullptr &&
+           ComPtr<IFolder>(view->Folder()).as<IArchiveFolder>() != nullptr;
+}
+
+bool actionsinternal::FolderCan(TFilerView* view, uint8_t flag)
+{
+    return view != nullptr && view->Folder() != nullptr && (view->Folder()->GetCapabilities() & flag) != 0;
+}
+
+TFileItem* actionsinternal::SingleCaretFile(TFilerView* view)
+{
+    if (view == nullptr || view->Count() == 0 || view->MarkedCount() != 0)
+        return nullptr;
+    TFileItem* caret = view->CaretItem();
+    if (caret == nullptr || caret->Kind != kKindFile || (caret->Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return nullptr;
+    return caret;
+}
+
+std::wstring actionsinternal::ItemPath(TFilerView* view, const TFileItem* item)
+{
+    if (view == nullptr || view->Folder() == nullptr || item == nullptr)
+        return {};
+    TPath location;
+    view->Folder()->GetItemPath(item, &location);
+    return location.SubPathView().empty() ? std::wstring(location.PathView()) : std::wstring();
+}
+
+std::wstring actionsinternal::DirectoryPath(TFilerView* view)
+{
+    return IsDirectoryView(view) ? std::wstring(LocationOf(view->Folder()).PathView()) : std::wstring();
+}
+
+namespace {
 
 // The name a folder has as an entry of its parent: the last part of a
 // directory path ("C:\" for a drive root).
@@ -301,35 +349,53 @@ void Sort(TFilerView* view);
 
 // Filter
 
-bool IsDirectoryView(TFilerView* view)
-{
-    return view != nullptr && view->Folder() != nullptr &&
-           ComPtr<IFolder>(view->Folder()).as<IDirectory>() != nullptr;
-}
-
 void Filter(TFilerView* view);
 
+// The callback actions, in the order the managers make them.
 const TActionEntry kThreadActions[] = {
+    {"ClipboardCopy", L"クリップボードへコピー", L"選択ファイルをクリップボードへコピーします", CanClipboardCopy,
+     ClipboardCopy},
+    {"ClipboardCut", L"クリップボードへ切り取り", L"選択ファイルをクリップボードへ切り取ります", CanClipboardCopy,
+     ClipboardCut},
+    {"ClipFileData", L"ファイルデータをコピー", L"ファイルの中身をクリップボードへコピーします", CanClipFileData,
+     ClipFileData},
     {"CloseView", L"ビューを閉じる", L"現在のビューを閉じます", CanCloseView, CloseView},
+    {"Console", L"コンソール", L"コンソールを起動します", IsDirectoryView, Console},
     {"Copy", L"コピー...", L"ファイルをコピーします", HasFileSystemSelection, CopyItems},
     {"EnterFolder", L"フォルダに入る", L"キャレットが示すフォルダに入ります", CanEnterFolder, EnterFolder},
+    {"Explorer", L"エクスプローラ", L"エクスプローラを起動します", IsDirectoryView, Explorer},
+    {"ExplorerFind", L"ファイルやフォルダを検索", L"エクスプローラを使ってファイルやフォルダを検索します",
+     IsDirectoryView, ExplorerFind},
+    {"MakeDirectory", L"ディレクトリ作成...", L"ディレクトリを新規に作成します", CanMakeDirectory, MakeDirectory},
+    {"MakeShellLink", L"ショートカット作成...", L"ショートカットを作成します", HasFileSystemSelection, LinkItems},
     {"MarkAll", L"すべて選択", L"全ての項目を選択します", HasItems, MarkAll},
     {"MarkReverse", L"選択反転", L"項目の選択を反転します", HasItems, MarkReverse},
-    {"MakeShellLink", L"ショートカット作成...", L"ショートカットを作成します", HasFileSystemSelection, LinkItems},
     {"MarkToggle", L"選択/選択解除", L"項目を選択/選択解除します", HasItems, MarkToggle},
     {"Move", L"移動...", L"ファイルを移動します", HasFileSystemSelection, MoveItems},
+    {"OpenFileAs", L"アプリケーションから開く...", L"アプリケーションを選んでファイルを開きます",
+     CanOpenFileDirectly, OpenFileAs},
+    {"OpenFileShort", L"問い合わせずに開く", L"ファイルをデフォルト動作で開きます", CanOpenFileDirectly,
+     OpenFileShort},
     {"OpenView", L"別のビューを開く", L"ビューをもうひとつ開きます", Always, OpenView},
+    {"Property", L"プロパティ", L"プロパティシートを表示", CanShowProperty, ShowProperty},
     {"Sort", L"並びかえ...", L"表示順を並びかえます", CanSort, Sort},
+    {"ToChosen", L"選んで移動", L"フォルダをブラウズして移動", Always, ToChosen},
     {"ToDesktop", L"デスクトップに移動", L"デスクトップに移動します", CanGoToDesktop, ToDesktop},
+    // "ToFound" comes here with the search results.
     {"ToMyComputer", L"マイコンピュータに移動", L"マイコンピュータに移動します", Always, ToMyComputer},
     {"ToParent", L"上へ", L"ひとつ上のフォルダに移動します", CanGoToParent, ToParent},
     {"ToRoot", L"ルートディレクトリに移動", L"ルートディレクトリに移動します", CanGoToRoot, ToRoot},
+    {"ToShellLink", L"リンク先へ移動", L"ショートカットが示す先へ移動します", CanToShellLink, ToShellLink},
     {"ToTemporary", L"テンポラリに移動", L"テンポラリディレクトリに移動します", CanGoToTemporary, ToTemporary},
 };
 
 const TActionEntry kGlobalActions[] = {
+    {"BrowsePage", L"Nimbraのページ表示", L"Nimbraのページをブラウザで開きます", Always, BrowsePage},
     {"CloseWindow", L"閉じる", L"この窓を閉じます", Always, CloseWindow},
     {"Dummy", L"Dummy", L"何もしません", Always, Nothing},
+    {"HelpContents", L"ヘルプ", L"ヘルプの目次を表示します", Always, HelpContents},
+    {"HelpOnHelp", L"ヘルプの使い方", L"Windows のヘルプの使い方を表示します", Always, HelpOnHelp},
+    {"HelpTopicSearch", L"トピックの検索", L"ヘルプのトピックを検索します", Always, HelpTopicSearch},
     {"OpenWindow", L"別の窓を開く", L"別の窓を開きます", Always, OpenWindow},
     {"Refresh", L"更新", L"最新の情報に更新します", Always, Refresh},
     {"Filter", L"フィルタ...", L"ワイルドカードでフィルタをかけます", IsDirectoryView, Filter},
@@ -517,10 +583,16 @@ TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
 {
     for (const TActionEntry& entry : kThreadActions)
         (new TTransferAction(false, TableAction, const_cast<TActionEntry*>(&entry)))->SetOwner(this);
-    (new TDeleteAction)->SetOwner(this);
-    (new TRenameAction)->SetOwner(this);
-    (new TAttributeAction)->SetOwner(this);
     (new TCommandLineAction)->SetOwner(this);
+    NewOpenFileAction()->SetOwner(this);
+    (new TAttributeAction)->SetOwner(this);
+    // "IncrementalSearch" comes here with the search.
+    NewClipboardPasteAction()->SetOwner(this);
+    // "FindFile" comes here with the search.
+    (new TRenameAction)->SetOwner(this);
+    // "Unpack" and "Pack" come here with the archive modules.
+    (new TDeleteAction)->SetOwner(this);
+    // "CompareView" comes here with the search.
     (new TDefaultAction(false))->SetOwner(this);
     (new TDefaultAction(true))->SetOwner(this);
 }
@@ -528,8 +600,13 @@ TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
 TGlobalActionManager::TGlobalActionManager() : T0ActionManager(true)
 {
     g_globalManager = this;
+    // Filter is the one class action of the table: it is last there.
     for (const TActionEntry& entry : kGlobalActions)
         (new TTransferAction(true, TableAction, const_cast<TActionEntry*>(&entry)))->SetOwner(this);
+    NewMakeNewFileAction()->SetOwner(this);
+    NewWindowMenuAction()->SetOwner(this);
+    NewVersionInfoAction()->SetOwner(this);
+    NewHelpMenuAction()->SetOwner(this);
 }
 
 TGlobalActionManager::~TGlobalActionManager()

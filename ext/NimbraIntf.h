@@ -41,6 +41,15 @@ struct IExtension : IUnknown {
 };
 __CRT_UUID_DECL(IExtension, 0x06A37D72, 0x465C, 0x4FCE, 0x87, 0x67, 0x9A, 0x72, 0x0B, 0x98, 0x6A, 0x0B)
 
+// An extension with a dialog of its own, offered in the help menu.
+struct IConfigurable : IUnknown {
+    // The menu caption (a BSTR the caller frees).
+    virtual HRESULT STDMETHODCALLTYPE GetCaption(BSTR* caption) = 0;
+    // Shows the dialog; runs on a thread of its own.
+    virtual HRESULT STDMETHODCALLTYPE Configure() = 0;
+};
+__CRT_UUID_DECL(IConfigurable, 0x25D60ADA, 0x4ADF, 0x4326, 0xA8, 0xD1, 0xE6, 0xB0, 0x2A, 0x9A, 0x16, 0x4F)
+
 // A test over extensions; data is handed back unchanged.
 typedef bool(STDMETHODCALLTYPE* TExtensionTest)(IExtension* candidate, void* data);
 

@@ -209,6 +209,16 @@ struct INameSpace : IFolder {
 };
 __CRT_UUID_DECL(INameSpace, 0x14831640, 0x75E3, 0x4D4C, 0xAE, 0x12, 0x27, 0xE5, 0x95, 0xFE, 0x5E, 0x7D)
 
+// A folder inside an archive, served by an archiver module: one item read
+// whole into memory or extracted to a directory.
+struct IArchiveFolder : IFolder {
+    // The item's whole contents as a byte string (SysAllocStringByteLen;
+    // the caller frees it with SysFreeString).
+    virtual HRESULT STDMETHODCALLTYPE ReadItem(const TFileItem* item, BSTR* data) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ExtractItem(const TFileItem* item, BSTR destinationFolder) = 0;
+};
+__CRT_UUID_DECL(IArchiveFolder, 0x30FE4515, 0xF4E0, 0x4584, 0x80, 0x7C, 0xFD, 0xEB, 0x21, 0x45, 0x48, 0x3D)
+
 // A test over the extensions an archiver handles (".zip" and so on).
 typedef bool(STDMETHODCALLTYPE* TArchiverExtensionTest)(BSTR extension, void* data);
 

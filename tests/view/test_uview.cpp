@@ -35,87 +35,9 @@
 #include "tests/LockFaults.h"
 #include "tests/PumpUntil.h"
 #include "tests/folders/TempFolder.h"
+#include "tests/view/WindowThread.h"
 
 namespace {
-
-class TApplicationEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        OleInitialize(nullptr);
-        FApplication = new TApplication;
-        FApplication->CreateMainThread();
-        FFolders = new TFolderManager(nullptr);
-        FActions = new TGlobalActionManager;
-        SetGlobalActionManager(FActions);
-    }
-    void TearDown() override
-    {
-        SetGlobalActionManager(nullptr);
-        T0Object::Free(FActions);
-        T0Object::Free(FFolders);
-        FApplication->WaitForThreads(10000);
-        T0Object::Free(FApplication);
-        TempFolder::RemoveLeftovers();
-    }
-
-private:
-    TApplication* FApplication = nullptr;
-    TFolderManager* FFolders = nullptr;
-    TGlobalActionManager* FActions = nullptr;
-};
-
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new TApplicationEnvironment);
-
-// One filer window on its own thread, closed at the end of the test.
-class TWindowThread {
-public:
-    explicit TWindowThread(const std::wstring& folder)
-    {
-        UniqueHandle ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        FThread = App()->OpenWindow(TPath::FromPath(folder), ready.get());
-        EXPECT_EQ(WaitForSingleObject(ready.get(), 10000), WAIT_OBJECT_0);
-    }
-    ~TWindowThread()
-    {
-        PostMessageW(Window()->Handle(), WM_CLOSE, 0, 0);
-        EXPECT_EQ(WaitForSingleObject(FThread->ThreadHandle(), 10000), WAIT_OBJECT_0);
-        App()->FreeFinishedThreads();
-    }
-    TFilerWindow* Window() const { return FThread->FilerWindow(); }
-    TViewThread* Thread() const { return FThread; }
-
-    // Runs f with the view's thread kept out of its messages.
-    template <class F>
-    auto Locked(F&& f)
-    {
-        TExclusiveLock lock;
-        return f(Window()->CurrentView());
-    }
-
-    std::vector<std::wstring> Marked()
-    {
-        return Locked([](TFilerView* view) {
-            std::vector<std::wstring> names;
-            for (TFileItem* item : view->GetSelection())
-                if (view->MarkedCount() > 0)
-                    names.emplace_back(item->Name, static_cast<size_t>(item->NameLen));
-            return names;
-        });
-    }
-
-    std::wstring FolderPath()
-    {
-        return Locked([](TFilerView* view) {
-            TPath location;
-            view->Folder()->GetPath(&location);
-            return std::wstring(location.PathView());
-        });
-    }
-
-private:
-    TViewThread* FThread;
-};
 
 int IndexOf(TFilerView* view, const std::wstring& name)
 {

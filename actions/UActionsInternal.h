@@ -1,0 +1,108 @@
+// What the units of the built-in actions share: the table entry of a
+// callback action, folder and caret helpers, and each unit's entry points.
+// Only the action units include this.
+#pragma once
+
+// Own
+#include "actions/UActions.h"
+
+// View
+#include "view/UView.h"
+
+// Folders
+#include "folders/UFolders.h"
+
+// Toolkit
+#include "lw/LActions.h"
+
+// Standard library
+#include <string>
+
+namespace actionsinternal {
+
+// A callback action of the tables: when it is enabled and what it does.
+struct TActionEntry {
+    const char* Name;
+    const wchar_t* Caption;
+    const wchar_t* Hint;
+    bool (*Enabled)(TFilerView* view);
+    void (*Execute)(TFilerView* view);
+};
+
+// Folder helpers
+
+// The folder of a location, made or found by the folder manager.
+ComPtr<IFolder> FolderAt(const TPath& location);
+TPath LocationOf(IFolder* folder);
+// Shows the location in the view; nothing when it cannot be opened.
+void NavigateTo(TFilerView* view, const TPath& location);
+// Shows the directory holding a file and puts the caret on the file.
+void NavigateToFile(TFilerView* view, const std::wstring& fileName);
+HWND OwnerWindow(TFilerView* view);
+
+// Enabling rules shared by several actions
+
+bool Always(TFilerView* view);
+bool HasItems(TFilerView* view);
+// The current folder is a file-system directory.
+bool IsDirectoryView(TFilerView* view);
+// The current folder is a folder inside an archive.
+bool IsArchiveView(TFilerView* view);
+// The current folder's capability flags include flag.
+bool FolderCan(TFilerView* view, uint8_t flag);
+// The caret item when the list is not empty, nothing is marked and the
+// caret item is a file-system entry that is not a directory; else null.
+TFileItem* SingleCaretFile(TFilerView* view);
+// The full path of an item of the view's folder ("" when it has none).
+std::wstring ItemPath(TFilerView* view, const TFileItem* item);
+// The directory path of the view's folder ("" when it is no directory).
+std::wstring DirectoryPath(TFilerView* view);
+
+} // namespace actionsinternal
+
+// Clipboard (UActionClipboard.cpp)
+namespace actionsinternal {
+bool CanClipboardCopy(TFilerView* view);
+void ClipboardCopy(TFilerView* view);
+void ClipboardCut(TFilerView* view);
+bool CanClipFileData(TFilerView* view);
+void ClipFileData(TFilerView* view);
+// "ClipboardPaste", an action with a choice list.
+T0Action* NewClipboardPasteAction();
+} // namespace actionsinternal
+
+// Opening files and the shell (UActionOpen.cpp)
+namespace actionsinternal {
+bool CanOpenFileDirectly(TFilerView* view);
+void OpenFileAs(TFilerView* view);
+void OpenFileShort(TFilerView* view);
+bool CanToShellLink(TFilerView* view);
+void ToShellLink(TFilerView* view);
+bool CanShowProperty(TFilerView* view);
+void ShowProperty(TFilerView* view);
+void Console(TFilerView* view);
+void Explorer(TFilerView* view);
+void ExplorerFind(TFilerView* view);
+void ToChosen(TFilerView* view);
+// "OpenFile", the shell's verbs for the caret item.
+T0Action* NewOpenFileAction();
+} // namespace actionsinternal
+
+// New directories and files (UActionNewFile.cpp)
+namespace actionsinternal {
+bool CanMakeDirectory(TFilerView* view);
+void MakeDirectory(TFilerView* view);
+// "MakeNewFile", the types the registry says can be made new.
+T0Action* NewMakeNewFileAction();
+} // namespace actionsinternal
+
+// Window, help and version (UActionMenus.cpp)
+namespace actionsinternal {
+void BrowsePage(TFilerView* view);
+void HelpContents(TFilerView* view);
+void HelpOnHelp(TFilerView* view);
+void HelpTopicSearch(TFilerView* view);
+T0Action* NewWindowMenuAction();
+T0Action* NewVersionInfoAction();
+T0Action* NewHelpMenuAction();
+} // namespace actionsinternal

@@ -635,7 +635,7 @@ bool TApplication::ServeCommand(std::wstring_view text)
         return false;
     // Resolving a path may wait on the network (a server that does not
     // answer): done before the lock, so that no window waits for it.
-    TPath location = ParsePath(command.Argument);
+    TPath location = FResolvePath(command.Argument);
     {
         TExclusiveLock lock;
         if (TViewThread* target = std::exchange(FDdeTargetThread, nullptr)) {

@@ -92,6 +92,10 @@ public:
 
     // Serves a hand-off command; true when it was an "open".
     bool ServeCommand(std::wstring_view command);
+    // How a handed path becomes a location (ParsePath); a test puts a slow
+    // one in its place to see that no window waits for it.
+    using TPathResolver = TPath (*)(std::wstring_view text);
+    void SetPathResolver(TPathResolver resolver) { FResolvePath = resolver != nullptr ? resolver : &ParsePath; }
     // Starts a new window thread on the location.
     TViewThread* OpenWindow(const TPath& location, HANDLE ready = nullptr);
     // The window thread whose window takes the first hand-off (/DDESERVER).
@@ -145,6 +149,7 @@ private:
     // Read and cleared under the application lock; cleared when that
     // thread ends.
     TViewThread* FDdeTargetThread = nullptr;
+    TPathResolver FResolvePath = &ParsePath;
     std::string FSettingsText;
     TApplicationSettings FSettings;
 };

@@ -255,6 +255,53 @@ TEST(HandOff, AHandOffThatThrowsIsReportedAndNotTakenForSuccess)
     EXPECT_EQ(HandOffAndReport(L"C:\\", [](const std::wstring& path) { return path == L"C:\\"; }), 0);
 }
 
+// A path resolution that hangs, as one naming a server that does not
+// answer: it says when it began and waits (at most 5 s) to be let go.
+struct TSlowResolver {
+    static TPath Resolve(std::wstring_view text)
+    {
+        SetEvent(g_resolving);
+        WaitForSingleObject(g_release, 5000);
+        return ParsePath(text);
+    }
+    static DWORD WINAPI Serve(void* command)
+    {
+        App()->ServeCommand(*static_cast<std::wstring*>(command));
+        return 0;
+    }
+    static inline HANDLE g_resolving = nullptr;
+    static inline HANDLE g_release = nullptr;
+};
+
+TEST(HandOff, AHandedPathIsResolvedWithoutTheLockSoNoWindowWaitsForIt)
+{
+    UniqueHandle resolving(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    TSlowResolver::g_resolving = resolving.get();
+    TSlowResolver::g_release = release.get();
+    App()->SetPathResolver(&TSlowResolver::Resolve);
+    TViewThread* target = OpenAndWait(L"C:\\");
+    App()->SetDdeTarget(target);
+    const std::wstring folder = TempFolder();
+    std::wstring command = BuildOpenCommand(folder);
+    UniqueHandle server(CreateThread(nullptr, 0, TSlowResolver::Serve, &command, 0, nullptr));
+    ASSERT_EQ(WaitForSingleObject(resolving.get(), 10000), WAIT_OBJECT_0);
+    // While the path is being resolved, a writer (any window's idle step)
+    // gets the lock at once.
+    DWORD start = GetTickCount();
+    {
+        TExclusiveLock lock;
+    }
+    DWORD waited = GetTickCount() - start;
+    SetEvent(release.get());
+    EXPECT_LT(waited, 1000u) << "the lock was held while the path was resolved";
+    EXPECT_EQ(WaitForSingleObject(server.get(), 10000), WAIT_OBJECT_0);
+    App()->SetPathResolver(nullptr);
+    HWND window = target->FilerWindow()->Handle();
+    EXPECT_TRUE(WaitUntil([&] { return Caption(window) == folder; })) << "the request still lands";
+    CloseAndReap(target);
+}
+
 TEST(HandOff, ExactlyOneSideGetsTheTicket)
 {
     {

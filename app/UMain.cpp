@@ -569,22 +569,29 @@ void TApplication::Shutdown()
     } catch (...) {
         ShowException(std::current_exception());
     }
-    // A thread still running may still use a module's objects (a folder's
-    // watcher, a window that would not close): then the modules stay loaded
-    // and go with the process.
-    if (WaitForThreads(kShutdownThreadWait)) {
-        for (HMODULE module : FModuleHandles)
-            FreeLibrary(module);
-    } else {
-        OutputDebugStringW(L"Nimbra: threads still running at exit; the modules stay loaded");
-    }
-    FModuleHandles.clear();
+    ReleaseModules(*this, FModuleHandles, kShutdownThreadWait);
     g_skin = nullptr;
     NimbraSetMain(nullptr);
     if (FOleInitialized) {
         FOleInitialized = false;
         OleUninitialize();
     }
+}
+
+bool ReleaseModules(T0Application& application, std::vector<HMODULE>& modules, DWORD wait)
+{
+    // A thread still running may still use a module's objects (a folder's
+    // watcher, a window that would not close): then the modules stay loaded
+    // and go with the process.
+    bool ended = application.WaitForThreads(wait);
+    if (ended) {
+        for (HMODULE module : modules)
+            FreeLibrary(module);
+    } else {
+        OutputDebugStringW(L"Nimbra: threads still running at exit; the modules stay loaded");
+    }
+    modules.clear();
+    return ended;
 }
 
 TViewThread* TApplication::OpenWindow(const TPath& location, HANDLE ready)

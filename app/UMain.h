@@ -181,6 +181,11 @@ private:
 // box); 2 when the hand-off failed with an error (shown).
 int HandOffAndReport(const std::wstring& path, const std::function<bool(const std::wstring& path)>& handOff);
 
+// Frees the modules once every thread of the application has ended, waiting
+// at most wait milliseconds. When one still runs, the modules stay loaded
+// (the thread may still run a module's code) and go with the process. The
+// list is emptied either way; whether the modules were freed.
+bool ReleaseModules(T0Application& application, std::vector<HMODULE>& modules, DWORD wait);
 // The one application object, once made.
 TApplication* App();
 // The skin of the file lists; published once the settings are read.

@@ -302,6 +302,25 @@ TEST(HandOff, AHandedPathIsResolvedWithoutTheLockSoNoWindowWaitsForIt)
     CloseAndReap(target);
 }
 
+TEST(ShutDown, ModulesStayLoadedWhileAThreadStillRunsAndGoOnceAllHaveEnded)
+{
+    std::vector<HMODULE> modules{LoadLibraryW(L"probe_module.dll")};
+    ASSERT_NE(modules[0], nullptr);
+    TViewThread* window = OpenAndWait(L"C:\\");
+    EXPECT_FALSE(ReleaseModules(*App(), modules, 100));
+    EXPECT_TRUE(modules.empty());
+    EXPECT_NE(GetModuleHandleW(L"probe_module.dll"), nullptr) << "unloaded under a running thread";
+    CloseAndReap(window);
+    {
+        // What shut-down does before: no folder is left, so no watcher.
+        TExclusiveLock lock;
+        FolderManager()->PurgeFolders();
+    }
+    modules.push_back(GetModuleHandleW(L"probe_module.dll"));
+    EXPECT_TRUE(ReleaseModules(*App(), modules, 10000));
+    EXPECT_EQ(GetModuleHandleW(L"probe_module.dll"), nullptr);
+}
+
 TEST(HandOff, ExactlyOneSideGetsTheTicket)
 {
     {

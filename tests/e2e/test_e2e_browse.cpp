@@ -4,12 +4,14 @@
 // and its window captions. Each group leaves a screenshot under build/.
 
 // Toolkit
+#include "lw/LComPtr.h"
 #include "lw/LDDEMan.h"
 #include "lw/LHandles.h"
 #include "lw/LStrings.h"
 
 // Platform
 #include <windows.h>
+#include <shlobj.h>
 
 // Standard library
 #include <atomic>
@@ -50,11 +52,19 @@ key:
   F10: ToParent
   NoSuchKey: Refresh
   F6: NoSuchAction
+  S-Enter: DefaultShort
+  O: OpenFile
+  C-X: ClipboardCut
+  C-V: ClipboardPaste
+  K: MakeDirectory
+  N: MakeNewFile
+  F12: VersionInfo
 menu:
   - F: "ファイル"
     *:
       - O: Default
       - X: NoSuchAction
+  - W: WindowMenu
 )";
 
 // A Linux program run from the Windows side (Wine starts Unix executables)
@@ -193,6 +203,26 @@ void WriteFile(const std::wstring& path, size_t size)
     ::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
 }
 
+// Where the stand-in editor writes what it was given; its "go" file lies
+// beside, so that it ends at once.
+std::wstring EditorSeenFile()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"nimbra-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-seen.txt";
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    std::string bytes;
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    char buffer[4096];
+    DWORD read = 0;
+    while (file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    return bytes;
+}
+
 void RemoveTree(const std::wstring& dir)
 {
     WIN32_FIND_DATAW data;
@@ -238,6 +268,13 @@ protected:
         WriteFile(FTree + L"\\a.txt", 300);
         WriteFile(FTree + L"\\b.log", 100);
         WriteFile(FTree + L"\\c.txt", 200);
+        // A document opened with the test's stand-in editor: where it writes
+        // what it was given, and its go-ahead to end at once.
+        std::wstring seen = EditorSeenFile();
+        std::wstring go = seen + L".go";
+        WriteFile(go, 0);
+        SetEnvironmentVariableW(L"NIMBRA_EDITOR_SEEN", seen.c_str());
+        SetEnvironmentVariableW(L"NIMBRA_EDITOR_GO", go.c_str());
 
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
@@ -726,4 +763,172 @@ TEST_F(Browse, AltBindingsAndF10RunWhileAltWithAnAccessKeyStillOpensTheMenu)
     EXPECT_EQ(State(L"Folder"), FTree);
 }
 
+// Types text into the focused window.
+void Type(const std::wstring& text)
+{
+    RunUnix(L"/usr/bin/xdotool", L"type --delay 80 '" + text + L"'");
+}
+
+void SetRegistryText(const std::wstring& key, const std::wstring& name, const std::wstring& value)
+{
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(handle, name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>((value.size() + 1) * 2));
+    RegCloseKey(handle);
+}
+
+// A visible window of the process with that caption.
+struct TCaptionSearch {
+    DWORD ProcessId;
+    std::wstring Caption;
+    HWND Found;
+};
+
+BOOL CALLBACK FindCaptionedWindow(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<TCaptionSearch*>(param);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != search->ProcessId || !IsWindowVisible(window) || Caption(window) != search->Caption)
+        return TRUE;
+    search->Found = window;
+    return FALSE;
+}
+
+HWND WindowCaptioned(DWORD processId, const std::wstring& caption)
+{
+    TCaptionSearch search{processId, caption, nullptr};
+    EnumWindows(FindCaptionedWindow, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
+uint64_t FileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return ~0ull;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 } // namespace
+
+TEST_F(Browse, EnterOnADocumentOffersItsVerbsAndShiftEnterOpensItWithItsProgram)
+{
+    // Documents of a type of the test open with the stand-in editor, which
+    // writes down what it was given (the fixture tells it where).
+    const std::wstring seen = EditorSeenFile();
+    SetRegistryText(L".nimbradoc", L"", L"NimbraTestDocument");
+    SetRegistryText(L"NimbraTestDocument", L"", L"Nimbra test document");
+    SetRegistryText(L"NimbraTestDocument\\shell\\open\\command", L"",
+                    L"\"" + TestDirectory() + L"fake_editor.exe\" \"%1\"");
+    FSandbox->Write(L"tree\\report.nimbradoc", "contents");
+    Keys(L"F5");
+    Keys(L"ctrl+End");
+    ASSERT_TRUE(StateIs(L"Caret", L"report.nimbradoc"));
+    Keys(L"Return");
+    Sleep(1000);
+    Screenshot(L"verb-list");
+    Keys(L"Return");
+    ASSERT_TRUE(WaitUntil([&] { return Exists(seen); })) << "the chosen verb did not run the program";
+    std::string written = ReadText(seen);
+    EXPECT_NE(written.find("report.nimbradoc"), std::string::npos) << written;
+    DeleteFileW(seen.c_str());
+    FocusProgram();
+    Keys(L"shift+Return");
+    ASSERT_TRUE(WaitUntil([&] { return Exists(seen); })) << "Shift+Enter did not open the document";
+    EXPECT_NE(ReadText(seen).find("contents"), std::string::npos);
+    DeleteFileW(seen.c_str());
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L".nimbradoc");
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"NimbraTestDocument");
+}
+
+TEST_F(Browse, EnterOnAShortcutLandsOnItsTarget)
+{
+    OleInitialize(nullptr);
+    {
+        ComPtr<IShellLinkW> link;
+        ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(link.put())),
+                  S_OK);
+        link->SetPath((FTree + L"\\alpha\\inner.txt").c_str());
+        ComPtr<IPersistFile> file = link.as<IPersistFile>();
+        ASSERT_EQ(file->Save((FTree + L"\\shortcut.lnk").c_str(), TRUE), S_OK);
+    }
+    OleUninitialize();
+    Keys(L"F5 ctrl+End");
+    ASSERT_TRUE(StateIs(L"Caret", L"shortcut.lnk")) << UnicodeToUtf8(State(L"Caret"));
+    Keys(L"Return");
+    EXPECT_TRUE(StateIs(L"Folder", FTree + L"\\alpha")) << UnicodeToUtf8(State(L"Folder"));
+    EXPECT_TRUE(StateIs(L"Caret", L"inner.txt")) << UnicodeToUtf8(State(L"Caret"));
+}
+
+TEST_F(Browse, CutInOneWindowAndPasteInAnotherMovesTheFile)
+{
+    HWND first = FilerWindows(FProcessId).front();
+    Keys(L"Down Down Down");
+    ASSERT_TRUE(StateIs(L"Caret", L"a.txt"));
+    Keys(L"ctrl+x");
+    Sleep(500);
+    Keys(L"ctrl+n");
+    ASSERT_TRUE(WaitUntil([&] { return FilerWindows(FProcessId).size() == 2; }));
+    HWND second = nullptr;
+    for (HWND window : FilerWindows(FProcessId))
+        if (window != first)
+            second = window;
+    ASSERT_NE(second, nullptr);
+    Sleep(500);
+    FocusWindow(second);
+    // Into beta, then paste: the list offers the move first.
+    Keys(L"Down Return");
+    ASSERT_TRUE(WaitUntil([&] { return Caption(second) == FTree + L"\\beta"; })) << UnicodeToUtf8(Caption(second));
+    Keys(L"ctrl+v");
+    Sleep(1000);
+    Screenshot(L"paste-list");
+    Keys(L"Return");
+    EXPECT_TRUE(WaitUntil([&] { return Exists(FTree + L"\\beta\\a.txt") && !Exists(FTree + L"\\a.txt"); }))
+        << "the cut file was not moved";
+    EXPECT_EQ(FileSize(FTree + L"\\beta\\a.txt"), 300u);
+}
+
+TEST_F(Browse, MakeADirectoryAndNewFilesEmptyAndFromATemplate)
+{
+    Keys(L"k");
+    Sleep(800);
+    Type(L"made");
+    Keys(L"Return");
+    EXPECT_TRUE(WaitUntil([&] { return Exists(FTree + L"\\made"); }));
+    EXPECT_TRUE(StateIs(L"Caret", L"made")) << UnicodeToUtf8(State(L"Caret"));
+
+    // The list begins with the empty file.
+    Keys(L"n");
+    Sleep(1500);
+    Screenshot(L"new-file-list");
+    Keys(L"Return");
+    Sleep(800);
+    Type(L"fresh.txt");
+    Keys(L"Return");
+    EXPECT_TRUE(WaitUntil([&] { return Exists(FTree + L"\\fresh.txt"); }));
+    EXPECT_EQ(FileSize(FTree + L"\\fresh.txt"), 0u);
+    EXPECT_TRUE(StateIs(L"Caret", L"fresh.txt")) << UnicodeToUtf8(State(L"Caret"));
+}
+
+TEST_F(Browse, TheWindowMenuSwitchesViewsAndTheVersionBoxShows)
+{
+    Keys(L"ctrl+t");
+    ASSERT_TRUE(StateIs(L"Views", L"2 1"));
+    Keys(L"alt+w");
+    Sleep(800);
+    Screenshot(L"window-menu");
+    Keys(L"Return");
+    EXPECT_TRUE(StateIs(L"Views", L"2 0")) << UnicodeToUtf8(State(L"Views"));
+
+    Keys(L"F12");
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = WindowCaptioned(FProcessId, L"バージョン情報")) != nullptr; }));
+    Sleep(500);
+    Screenshot(L"version-box");
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+}

@@ -156,6 +156,9 @@ std::wstring LastErrorFreeSpaceText(const std::wstring& path)
     ULARGE_INTEGER available{};
     BOOL ok;
     {
+        // A network drive may take its time to answer: the other windows do
+        // not wait for it (the path is this thread's own copy).
+        TSuspendSharedOnly unlocked;
         CriticalErrorsOff quiet;
         ok = GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr);
     }

@@ -346,7 +346,8 @@ TEST(MakeNewFile, ListsTheEmptyFileFirstThenTheUsableRegistryTypes)
 TEST(MakeNewFile, AnEmptyTypeMakesAZeroLengthFileWithTheCaretOnIt)
 {
     TempFolder dir;
-    dir.MakeFile(L"other.txt");
+    // The caret starts on a.txt, before the new name.
+    dir.MakeFile(L"a.txt");
     TWindowThread window(dir.Path());
     PostNewFile(window, kEmptyCaption);
     TNameDialog seen = AnswerNameDialog(window, L"made.nimbratest");
@@ -374,6 +375,7 @@ TEST(MakeNewFile, ATemplateFromTheUsersTemplatesIsCopied)
         WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     }
     TempFolder dir;
+    dir.MakeFile(L"a.txt");
     TWindowThread window(dir.Path());
     PostNewFile(window, kTemplateCaption);
     TNameDialog seen = AnswerNameDialog(window, L"copy.nimbratpl");

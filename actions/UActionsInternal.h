@@ -16,7 +16,9 @@
 #include "lw/LActions.h"
 
 // Standard library
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace actionsinternal {
 
@@ -94,6 +96,45 @@ bool CanMakeDirectory(TFilerView* view);
 void MakeDirectory(TFilerView* view);
 // "MakeNewFile", the types the registry says can be made new.
 T0Action* NewMakeNewFileAction();
+
+// How a new file of a type is made.
+constexpr uint8_t kNewFileEmpty = 0;
+constexpr uint8_t kNewFileFromTemplate = 1;
+
+// A type that can be made new, as the registry describes it.
+struct TNewFileType {
+    std::wstring Caption;
+    // With its leading ".".
+    std::wstring Extension;
+    uint8_t Kind = kNewFileEmpty;
+    // The template's file name, for kNewFileFromTemplate.
+    std::wstring Template;
+};
+
+// Every extension under HKEY_CLASSES_ROOT with a usable "ShellNew"
+// description, in the registry's order. Entries that cannot be read are
+// left out; the walk takes no lock.
+std::vector<TNewFileType> ReadNewFileTypes();
+
+// One choice of "MakeNewFile".
+class TMakeNewFileActionItem : public TActionItem {
+public:
+    TMakeNewFileActionItem(TActionItems* list, std::wstring caption, std::wstring extension, uint8_t kind,
+                           std::wstring templateName);
+
+    const std::wstring& Extension() const noexcept { return FExtension; }
+    uint8_t Kind() const noexcept { return FKind; }
+    const std::wstring& Template() const noexcept { return FTemplate; }
+
+private:
+    std::wstring FExtension;
+    uint8_t FKind;
+    std::wstring FTemplate;
+};
+
+// Asks for a name and makes a file of the type in the view's folder;
+// actionCaption titles the dialog and the messages.
+void MakeNewFile(TFilerView* view, const std::wstring& actionCaption, const TMakeNewFileActionItem& type);
 } // namespace actionsinternal
 
 // Window, help and version (UActionMenus.cpp)

@@ -143,6 +143,12 @@ void BrowsePage(TFilerView* view);
 void HelpContents(TFilerView* view);
 void HelpOnHelp(TFilerView* view);
 void HelpTopicSearch(TFilerView* view);
+// The help page beside the program, and its address for the shell: a file
+// URL with every character outside the plain ones escaped (UTF-8), and the
+// anchor after "#" when one is given.
+inline constexpr const wchar_t* kHelpPageName = L"Nimbra.html";
+std::wstring HelpPagePath();
+std::wstring HelpPageUrl(std::wstring_view path, std::wstring_view anchor);
 T0Action* NewWindowMenuAction();
 T0Action* NewVersionInfoAction();
 T0Action* NewHelpMenuAction();

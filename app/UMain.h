@@ -88,6 +88,9 @@ public:
     const std::wstring& InitialFilter() const { return FSettings.InitialFilter; }
     const std::wstring& Editor() const { return FSettings.Editor; }
     size_t ModuleCount() const { return FModuleHandles.size(); }
+    // The loaded modules in load order; fixed once start-up has read the
+    // settings.
+    const std::vector<HMODULE>& ModuleHandles() const { return FModuleHandles; }
     size_t ExtensionCount() const { return FExtensions.size(); }
 
     // Serves a hand-off command; true when it was an "open".

@@ -300,6 +300,11 @@ void TFilerWindow::ViewFocused(TFilerView* view)
 {
     if (view == FCurrentView || !IsWindowVisible(Handle()))
         return;
+    MakeCurrent(view);
+}
+
+void TFilerWindow::MakeCurrent(TFilerView* view)
+{
     TFilerView* old = FCurrentView;
     FCurrentView = view;
     if (old != nullptr)
@@ -307,6 +312,28 @@ void TFilerWindow::ViewFocused(TFilerView* view)
     view->InvalidateHeader();
     LayoutViews();
     PostViewChanged();
+}
+
+void TFilerWindow::FocusViewRequested(HWND target)
+{
+    if (IsIconic(Handle()))
+        ShowWindow(Handle(), SW_RESTORE);
+    SetForegroundWindow(Handle());
+    // The request comes from another thread and may be older than the
+    // view: only a view of this window is focused, a handle that meanwhile
+    // went away (or came back as some other window) is left alone.
+    if (target == nullptr)
+        return;
+    for (TFilerView* view = FFirstView; view != nullptr; view = view->FNextView) {
+        if (view->Handle() != target)
+            continue;
+        view->FocusView();
+        // The focus reaches the view only while its thread is the active
+        // one; it is the current view all the same.
+        if (view != FCurrentView)
+            MakeCurrent(view);
+        return;
+    }
 }
 
 void TFilerWindow::Navigate(const TPath& location)
@@ -582,13 +609,9 @@ LRESULT TFilerWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_VIEW_CHANGED:
         ViewChanged();
         return 0;
-    case WM_FOCUS_VIEW: {
-        SetForegroundWindow(Handle());
-        auto target = reinterpret_cast<HWND>(wParam);
-        if (target != nullptr && IsWindow(target))
-            SetFocus(target);
+    case WM_FOCUS_VIEW:
+        FocusViewRequested(reinterpret_cast<HWND>(wParam));
         return 0;
-    }
     case WM_NIMBRA_NAVIGATE:
         NavigateQueued();
         return 0;

@@ -36,6 +36,8 @@ inline constexpr const wchar_t* kFilerWindowClass = L"QZ_Nimbra_Window_2";
 
 // Messages of the filer window.
 inline constexpr UINT WM_VIEW_CHANGED = WM_APP + 1;
+// wParam: a view's window handle. Brings the window to the front and makes
+// that view current (a handle that is no view of the window is ignored).
 inline constexpr UINT WM_FOCUS_VIEW = WM_APP + 2;
 // Asks a filer window (on its own thread) to show the folders queued for it
 // with QueueNavigation.
@@ -322,6 +324,9 @@ private:
     void LinkView(TFilerView* view, TFilerView* after);
     void UnlinkView(TFilerView* view);
     void ViewChanged();
+    // Makes view the current view and repaints both headers.
+    void MakeCurrent(TFilerView* view);
+    void FocusViewRequested(HWND target);
     void Activated(bool active, bool minimized);
     void ForceForeground();
     void MinMaxInfo(MINMAXINFO& info);

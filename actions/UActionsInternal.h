@@ -71,6 +71,19 @@ bool CanClipFileData(TFilerView* view);
 void ClipFileData(TFilerView* view);
 // "ClipboardPaste", an action with a choice list.
 T0Action* NewClipboardPasteAction();
+// One choice of the paste list: the effect and its caption.
+struct TPasteChoice {
+    DWORD Effect;
+    std::wstring Caption;
+};
+// The paste list for the effects the clipboard prefers: copy, move and link
+// (in this order) that it prefers first, then the others with the long
+// prefix that says they are forced.
+std::vector<TPasteChoice> PasteChoices(DWORD preferred);
+// The largest file "ClipFileData" puts on the clipboard: the clipboard holds
+// it twice, and a 32-bit process must find each copy in one piece.
+inline constexpr uint64_t kMaxFileDataBytes = uint64_t{256} << 20;
+bool FileDataFits(uint64_t size);
 } // namespace actionsinternal
 
 // Opening files and the shell (UActionOpen.cpp)

@@ -456,6 +456,13 @@ void TApplication::Serve(const TCommandLine& commandLine, const TPath& start)
 {
     try {
         FOleInitialized = SUCCEEDED(OleInitialize(nullptr));
+        // Some OLE implementations keep one clipboard window for the whole
+        // process, made by the first thread that needs it; it dies with that
+        // thread and the clipboard cannot be set any more. This thread lives
+        // as long as the process and serves its messages: it makes it.
+        // (Nothing of ours is on the clipboard yet: nothing is flushed.)
+        if (FOleInitialized)
+            OleFlushClipboard();
         NimbraSetMain(this);
         FServing = true;
         FFolderManager = new TFolderManager(static_cast<IExtensionHost*>(this));

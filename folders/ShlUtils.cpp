@@ -455,6 +455,86 @@ ComPtr<IDataObject> FileDataObject(HWND owner, std::wstring_view directory, cons
     return data;
 }
 
+bool ReadDroppedFiles(IDataObject* data, TDroppedFiles& files)
+{
+    files = {};
+    if (data == nullptr)
+        return false;
+    FORMATETC format{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium{};
+    if (data->GetData(&format, &medium) != S_OK)
+        return false;
+    if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal != nullptr) {
+        // The file list functions take the global handle itself.
+        auto drop = static_cast<HDROP>(medium.hGlobal);
+        UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+        bool first = true;
+        for (UINT i = 0; i < count; ++i) {
+            UINT length = DragQueryFileW(drop, i, nullptr, 0);
+            std::wstring path(length + 1, L'\0');
+            path.resize(DragQueryFileW(drop, i, path.data(), length + 1));
+            wchar_t longPath[MAX_PATH * 4];
+            DWORD longLength = GetLongPathNameW(path.c_str(), longPath, MAX_PATH * 4);
+            if (longLength > 0 && longLength < MAX_PATH * 4)
+                path.assign(longPath, longLength);
+            std::wstring name = ExtractFileName(path);
+            // A drive root or a path ending in a separator names no entry
+            // of a folder: handed on, it would stand for the whole folder.
+            if (name.empty())
+                continue;
+            std::wstring directory = ExtractFileDir(path);
+            if (first)
+                files.Directory = directory;
+            else if (SameText(directory, files.Directory) != 0)
+                files.Scattered = true;
+            first = false;
+            files.Names.push_back(std::move(name));
+        }
+    }
+    ReleaseStgMedium(&medium);
+    return !files.Names.empty();
+}
+
+void SetDropEffectFormat(IDataObject* data, const wchar_t* formatName, DWORD effect)
+{
+    if (data == nullptr)
+        return;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD));
+    if (memory == nullptr)
+        return;
+    if (auto* value = static_cast<DWORD*>(GlobalLock(memory))) {
+        *value = effect;
+        GlobalUnlock(memory);
+    }
+    FORMATETC format{static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(formatName)), nullptr, DVASPECT_CONTENT, -1,
+                     TYMED_HGLOBAL};
+    STGMEDIUM medium{};
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = memory;
+    // With release set the data object owns the memory once it took it.
+    if (data->SetData(&format, &medium, TRUE) != S_OK)
+        GlobalFree(memory);
+}
+
+std::optional<DWORD> DropEffectFormat(IDataObject* data, const wchar_t* formatName)
+{
+    if (data == nullptr)
+        return std::nullopt;
+    FORMATETC format{static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(formatName)), nullptr, DVASPECT_CONTENT, -1,
+                     TYMED_HGLOBAL};
+    STGMEDIUM medium{};
+    if (data->GetData(&format, &medium) != S_OK)
+        return std::nullopt;
+    std::optional<DWORD> effect;
+    if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal != nullptr && GlobalSize(medium.hGlobal) >= sizeof(DWORD))
+        if (const auto* value = static_cast<const DWORD*>(GlobalLock(medium.hGlobal))) {
+            effect = *value;
+            GlobalUnlock(medium.hGlobal);
+        }
+    ReleaseStgMedium(&medium);
+    return effect;
+}
+
 bool ShowPropertySheet(std::wstring_view fileName, HWND owner)
 {
     if (fileName.empty() || fileName.find(L'\0') != std::wstring_view::npos)

@@ -13,6 +13,7 @@
 #include <shlobj.h>
 
 // Standard library
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +72,25 @@ ComPtr<IContextMenu> FileContextMenu(HWND owner, std::wstring_view fileName);
 // FileContextMenu.
 ComPtr<IDataObject> FileDataObject(HWND owner, std::wstring_view directory, const std::vector<std::wstring>& names,
                                    DWORD effect);
+
+// The files of a file list (CF_HDROP) handed over by drag and drop or the
+// clipboard: the directory of the first one, and each one's name in its
+// long form. Scattered when they do not all lie in that directory.
+struct TDroppedFiles {
+    std::wstring Directory;
+    std::vector<std::wstring> Names;
+    bool Scattered = false;
+};
+// Reads the file list of data; false when it offers none or an empty one.
+// Entries without a name of their own (a drive root) are left out.
+bool ReadDroppedFiles(IDataObject* data, TDroppedFiles& files);
+// Hands a drop effect to the data object under one of the shell's formats
+// ("Preferred DropEffect", "Performed DropEffect" and the like); quietly
+// nothing when the object does not take it.
+void SetDropEffectFormat(IDataObject* data, const wchar_t* formatName, DWORD effect);
+// The drop effect the data object holds under a format; none when it has
+// no such format or less than four bytes of it.
+std::optional<DWORD> DropEffectFormat(IDataObject* data, const wchar_t* formatName);
 
 // Opens the shell's property sheet; false when the shell could not.
 bool ShowPropertySheet(std::wstring_view fileName, HWND owner = nullptr);

@@ -30,6 +30,7 @@
 
 class TFilerWindow;
 class TFilerView;
+struct TDroppedFiles;
 
 // The window class by which a second start finds the running instance.
 inline constexpr const wchar_t* kFilerWindowClass = L"QZ_Nimbra_Window_2";
@@ -179,6 +180,11 @@ public:
     // IDropSource
     HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escapePressed, DWORD keyState) override;
     HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD effect) override;
+    // Hands files of one directory to a new copy (DROPEFFECT_COPY), move
+    // (DROPEFFECT_MOVE) or link (DROPEFFECT_LINK) job into the view's
+    // directory, as a drop does. Files from several directories are refused
+    // with a message. False when no job was started.
+    bool TransferFiles(const TDroppedFiles& files, DWORD effect);
 
     bool KeyDown(int shift, UINT key) override;
     void DrawItem(int index, HDC dc, const RECT& rect) override;

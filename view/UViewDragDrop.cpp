@@ -25,30 +25,6 @@
 
 using namespace viewinternal;
 
-namespace {
-
-// Hands a drop effect to the data object under one of the shell's formats.
-void SetDropEffectFormat(IDataObject* data, const wchar_t* formatName, DWORD effect)
-{
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD));
-    if (memory == nullptr)
-        return;
-    if (auto* value = static_cast<DWORD*>(GlobalLock(memory))) {
-        *value = effect;
-        GlobalUnlock(memory);
-    }
-    FORMATETC format{static_cast<CLIPFORMAT>(RegisterClipboardFormatW(formatName)), nullptr, DVASPECT_CONTENT, -1,
-                     TYMED_HGLOBAL};
-    STGMEDIUM medium{};
-    medium.tymed = TYMED_HGLOBAL;
-    medium.hGlobal = memory;
-    // With release set the data object owns the memory once it took it.
-    if (data->SetData(&format, &medium, TRUE) != S_OK)
-        GlobalFree(memory);
-}
-
-} // namespace
-
 // Drag and drop
 
 DWORD TFilerView::DropEffect(DWORD keyState, DWORD allowed) const
@@ -113,46 +89,27 @@ HRESULT STDMETHODCALLTYPE TFilerView::Drop(IDataObject* data, DWORD keyState, PO
 
 bool TFilerView::PerformDrop(IDataObject* data, DWORD effect)
 {
-    FORMATETC format{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium{};
-    if (data->GetData(&format, &medium) != S_OK)
+    TDroppedFiles files;
+    if (!ReadDroppedFiles(data, files))
         return false;
-    std::wstring directory;
-    std::vector<std::wstring> names;
-    bool scattered = false;
-    if (auto drop = static_cast<HDROP>(GlobalLock(medium.hGlobal))) {
-        UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-        for (UINT i = 0; i < count; ++i) {
-            UINT length = DragQueryFileW(drop, i, nullptr, 0);
-            std::wstring path(length + 1, L'\0');
-            path.resize(DragQueryFileW(drop, i, path.data(), length + 1));
-            wchar_t longPath[MAX_PATH * 4];
-            DWORD longLength = GetLongPathNameW(path.c_str(), longPath, MAX_PATH * 4);
-            if (longLength > 0 && longLength < MAX_PATH * 4)
-                path.assign(longPath, longLength);
-            std::wstring dir = ExtractFileDir(path);
-            if (i == 0)
-                directory = dir;
-            else if (SameText(dir, directory) != 0)
-                scattered = true;
-            names.push_back(ExtractFileName(path));
-        }
-        GlobalUnlock(medium.hGlobal);
-    }
-    ReleaseStgMedium(&medium);
-    if (scattered) {
+    return TransferFiles(files, effect);
+}
+
+bool TFilerView::TransferFiles(const TDroppedFiles& files, DWORD effect)
+{
+    if (files.Scattered) {
         TMessageBox::Show(FWindow->Handle(), L"記録されているファイルの存在位置がばらばらです",
                           L"OLE DataObject によるファイルの受渡し", MB_ICONWARNING);
         return false;
     }
-    if (names.empty())
+    if (files.Names.empty() || !IsDirectoryFolder(FFolder.get()))
         return false;
     TFileOperationKind kind = (effect & DROPEFFECT_MOVE) != 0   ? TFileOperationKind::Move
                               : (effect & DROPEFFECT_LINK) != 0 ? TFileOperationKind::Link
                                                                 : TFileOperationKind::Copy;
     TPath destination;
     FFolder->GetPath(&destination);
-    StartFileOperation(kind, std::move(names), destination, TPath::FromPath(directory));
+    StartFileOperation(kind, files.Names, destination, TPath::FromPath(files.Directory));
     return true;
 }
 

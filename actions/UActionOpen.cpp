@@ -540,23 +540,29 @@ void ShowProperty(TFilerView* view)
         ShowMessage(owner, name + kNoPropertySheet);
 }
 
+std::wstring ConsoleProgram()
+{
+    wchar_t comspec[kComspecLength + 1] = {};
+    DWORD length = GetEnvironmentVariableW(L"COMSPEC", comspec, kComspecLength + 1);
+    return length > 0 && length <= kComspecLength ? std::wstring(comspec, length) : std::wstring();
+}
+
 void Console(TFilerView* view)
 {
     std::wstring directory = DirectoryPath(view);
     HWND owner = OwnerWindow(view);
-    wchar_t comspec[kComspecLength + 1] = {};
-    DWORD length = GetEnvironmentVariableW(L"COMSPEC", comspec, kComspecLength + 1);
-    if (length == 0 || length > kComspecLength) {
+    std::wstring comspec = ConsoleProgram();
+    if (comspec.empty()) {
         ShowMessage(owner, kNoComspec);
         return;
     }
     INT_PTR result;
     {
         TSuspendShared unlocked;
-        result = ExecuteResult(ShellExecuteW(owner, nullptr, comspec, nullptr, directory.c_str(), SW_SHOW));
+        result = ExecuteResult(ShellExecuteW(owner, nullptr, comspec.c_str(), nullptr, directory.c_str(), SW_SHOW));
     }
     if (result <= 32)
-        ShowMessage(owner, comspec + std::wstring(kCannotStart) + ShellExecuteError(result));
+        ShowMessage(owner, comspec + kCannotStart + ShellExecuteError(result));
 }
 
 namespace {

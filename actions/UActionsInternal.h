@@ -97,6 +97,9 @@ bool OpenWithCommandLine(std::wstring_view command, std::wstring_view fileName, 
 bool IsShellLinkName(std::wstring_view name);
 // The message of a shortcut that could not be followed, with its details.
 std::wstring ShellLinkFailureText(const std::vector<std::wstring>& details);
+// The program COMSPEC names; empty when it is unset or longer than 1024
+// characters (never cut short into another program's name).
+std::wstring ConsoleProgram();
 } // namespace actionsinternal
 
 // New directories and files (UActionNewFile.cpp)

@@ -94,8 +94,16 @@ public:
     ~TRegisteredType()
     {
         Remove();
-        if (FRoot == HKEY_LOCAL_MACHINE && FPreviousOpenAs)
+        if (FRoot != HKEY_LOCAL_MACHINE)
+            return;
+        if (FPreviousOpenAs) {
             SetDefaultValue(FRoot, Classes(kOpenAs), *FPreviousOpenAs);
+            return;
+        }
+        // The keys made for the command go again, each only when nothing
+        // else is left in it.
+        for (const wchar_t* key : {kOpenAs, L"Unknown\\Shell\\OpenAs", L"Unknown\\Shell", L"Unknown"})
+            RegDeleteKeyW(FRoot, Classes(key).c_str());
     }
 
 private:
@@ -411,6 +419,21 @@ TEST(OpenActions, OpenWithGetsTheNameAsItIsInTheFilesFolder)
     // The editor read the file by its bare name: it ran in the file's folder.
     EXPECT_EQ(*seen, Utf8(name) + "\npercent");
     EXPECT_EQ(report.Starts(), 1);
+}
+
+// Without a registered open-with command (this system has none of its
+// own) the user is told so.
+TEST(OpenActions, OpenWithWithoutARegisteredCommandSaysSo)
+{
+    std::optional<std::wstring> registered = ClassesValue(kOpenAs);
+    if (registered && !registered->empty())
+        GTEST_SKIP() << "this system has an open-with command of its own";
+    TempFolder dir;
+    dir.MakeFile(L"a.txt");
+    TWindowThread window(dir.Path());
+    Press(window, "OpenFileAs");
+    std::wstring text = TakeMessageBox(window);
+    EXPECT_NE(text.find(L"Unknown\\Shell\\OpenAs\\Command"), std::wstring::npos) << Utf8(text);
 }
 
 // "OpenFile" lists the shell's verbs by their captions without the access

@@ -18,6 +18,7 @@
 // Standard library
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace actionsinternal {
@@ -101,6 +102,18 @@ void ExplorerFind(TFilerView* view);
 void ToChosen(TFilerView* view);
 // "OpenFile", the shell's verbs for the caret item.
 T0Action* NewOpenFileAction();
+// The open-with command line for a file name without folder: every "%1" of
+// command replaced by the name (the name itself is not searched again).
+// False for a name with a double quote, which would end the quotes the
+// command puts around it.
+bool OpenWithCommandLine(std::wstring_view command, std::wstring_view fileName, std::wstring& line);
+// The name ends in ".lnk", in any letter case.
+bool IsShellLinkName(std::wstring_view name);
+// The message of a shortcut that could not be followed, with its details.
+std::wstring ShellLinkFailureText(const std::vector<std::wstring>& details);
+// The program COMSPEC names; empty when it is unset or longer than 1024
+// characters (never cut short into another program's name).
+std::wstring ConsoleProgram();
 } // namespace actionsinternal
 
 // New directories and files (UActionNewFile.cpp)

@@ -1,6 +1,7 @@
 // A stand-in for the external editor: writes the path it was given and what
 // the file holds to the file named by NIMBRA_EDITOR_SEEN, then stays open
-// until the file named by NIMBRA_EDITOR_GO exists (20 seconds at most).
+// until the file named by NIMBRA_EDITOR_GO exists (20 seconds at most);
+// with NIMBRA_EDITOR_LOG set it also appends the path to that file.
 // Started with "--args" first, it writes each further argument as it
 // received it, in UTF-8, one to a line, to its standard output instead.
 
@@ -56,6 +57,20 @@ int wmain(int argc, wchar_t** argv)
     std::string path(static_cast<size_t>(length > 0 ? length - 1 : 0), '\0');
     WideCharToMultiByte(CP_UTF8, 0, argv[1], -1, path.data(), length, nullptr, nullptr);
     report = path + "\n" + ReadAll(argv[1]);
+
+    // Every start leaves a line in the log, when one is asked for: a test
+    // can count how often it was started.
+    std::wstring log = Variable(L"NIMBRA_EDITOR_LOG");
+    if (!log.empty()) {
+        HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            std::string line = path + "\n";
+            DWORD appended = 0;
+            WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &appended, nullptr);
+            CloseHandle(file);
+        }
+    }
 
     std::wstring seen = Variable(L"NIMBRA_EDITOR_SEEN");
     std::wstring partial = seen + L".part";

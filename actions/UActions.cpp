@@ -434,6 +434,10 @@ public:
     {
         ResolveChain();
         for (const ComPtr<IAction>& candidate : FChain) {
+            // Each candidate's own state may be from an idle step before the
+            // caret moved (a key typed ahead): brought up to date first.
+            if (auto* action = dynamic_cast<T0Action*>(candidate.get()))
+                action->Idle();
             if (candidate->GetEnabled()) {
                 FDelegate = candidate;
                 CopyLooks(candidate.get());

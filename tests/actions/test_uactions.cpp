@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/PumpUntil.h"
 #include "tests/view/WindowThread.h"
 
 namespace {
@@ -108,4 +109,48 @@ TEST(ActionManagers, MakeTheirActionsInTheirOrderWithTheirCaptionsAndHints)
         compare(LooksOf(*window.Thread()->ActionManager()), threadExpected);
         compare(LooksOf(*dynamic_cast<T0ActionManager*>(GlobalActionManager())), globalExpected);
     });
+}
+
+namespace {
+
+BOOL CALLBACK CloseOtherWindow(HWND window, LPARAM filer)
+{
+    if (window != reinterpret_cast<HWND>(filer) && IsWindowVisible(window))
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+} // namespace
+
+TEST(DefaultAction, AKeyTypedAheadOfTheIdleStepFollowsTheCaretItLandsOn)
+{
+    TempFolder dir;
+    dir.MakeDir(L"inner");
+    dir.MakeFile(L"b.txt");
+    TWindowThread window(dir.Path());
+    HWND view = window.Locked([&](TFilerView* v) {
+        v->SetCaretByNameText(L"b.txt");
+        ComPtr<IAction> action = window.Thread()->ActionManager()->Find("Default");
+        window.Window()->KeyAssignment()->Assign(0, VK_F24, action.get());
+        return v->Handle();
+    });
+    // Let the window settle on the file: "Default" then means opening it.
+    ASSERT_TRUE(PumpUntil([&] {
+        // The application's idle step wakes the window's own.
+        Application()->IdleStep();
+        return window.Locked([&](TFilerView*) {
+            ComPtr<IAction> action = window.Thread()->ActionManager()->Find("Default");
+            return ItemCaption(action.get()) == L"開く";
+        });
+    }));
+    {
+        // Up and Enter arrive together: no idle step runs between them.
+        TExclusiveLock lock;
+        PostMessageW(view, WM_KEYDOWN, VK_UP, 0);
+        PostMessageW(view, WM_KEYDOWN, VK_F24, 0);
+    }
+    bool entered = PumpUntil([&] { return window.FolderPath() == dir / L"inner"; }, 5000);
+    EnumThreadWindows(GetWindowThreadProcessId(window.Window()->Handle(), nullptr), CloseOtherWindow,
+                      reinterpret_cast<LPARAM>(window.Window()->Handle()));
+    EXPECT_TRUE(entered) << "Enter acted on the entry the caret had left";
 }

@@ -41,11 +41,6 @@ void Display(const std::wstring& message, HWND owner) noexcept
 
 } // namespace
 
-Exception::Exception(std::wstring message)
-    : FMessage(std::move(message)), FNarrow(UnicodeToUtf8(FMessage))
-{
-}
-
 EOSError::EOSError(DWORD errorCode) : Exception(SysErrorMessage(errorCode)), FErrorCode(errorCode) {}
 
 EOSError::EOSError(DWORD errorCode, std::wstring_view context)

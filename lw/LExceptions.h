@@ -1,6 +1,9 @@
 // Exceptions of the program and the unit-naming assertion.
 #pragma once
 
+// Toolkit
+#include "lw/LExceptionBase.h"
+
 // Platform
 #include <windows.h>
 
@@ -9,20 +12,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-// Base of every exception the program raises: carries the wide message text
-// that is shown to the user.
-class Exception : public std::exception {
-public:
-    explicit Exception(std::wstring message);
-    const std::wstring& Message() const noexcept { return FMessage; }
-    // Narrow (UTF-8) form of the message, for diagnostics only.
-    const char* what() const noexcept override { return FNarrow.c_str(); }
-
-private:
-    std::wstring FMessage;
-    std::string FNarrow;
-};
 
 // The silent abort: ends long-running work without any message.
 class EAbort : public Exception {

@@ -4,7 +4,7 @@
 #pragma once
 
 // Toolkit
-#include "lw/LExceptions.h"
+#include "lw/LExceptionBase.h"
 
 // Standard library
 #include <cstddef>

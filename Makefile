@@ -1,5 +1,6 @@
 # The two commands of the README: `make run` and `make test`.
 # `make bench` runs the benchmarks (not part of `make test`).
+# `make fuzz SECONDS=N` fuzzes each parser N seconds (natively, no Wine).
 
 BUILD := build
 ARGS ?=
@@ -8,8 +9,10 @@ ARGS ?=
 # else x86_64; `make test` then runs every architecture that runs here.
 ARCH ?=
 export ARCH
+# Seconds per target of `make fuzz`.
+SECONDS ?= 60
 
-.PHONY: all build run test deps bench clean
+.PHONY: all build run test deps bench fuzz clean
 
 all: build
 
@@ -27,6 +30,9 @@ run: deps
 
 bench: deps
 	@tools/bench.sh
+
+fuzz: deps
+	@tools/fuzz.sh $(SECONDS)
 
 clean:
 	rm -rf $(BUILD)

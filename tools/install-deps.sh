@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the cross build and the Wine test run need.
+# Installs the Debian packages the cross build and the Wine test run need,
+# and clang with its sanitizer and fuzzer runtime for the native fuzz
+# targets of the parsers.
 # Does nothing when everything is already there; when not root, prints the
 # exact command to run and fails.
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make wine wine32:i386 wine64 xvfb xauth
-          libz-mingw-w64-dev fonts-ipafont-gothic googletest locales x11-utils imagemagick xdotool)
+          libz-mingw-w64-dev fonts-ipafont-gothic googletest locales x11-utils imagemagick xdotool
+          clang libclang-rt-dev)
 
 missing=()
 for p in "${packages[@]}"; do

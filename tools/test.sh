@@ -4,6 +4,11 @@
 # 32-bit code runs), on a private Xvfb display with one persistent
 # wineserver per prefix; stops all it started. ARCH=i686 or ARCH=x86_64
 # runs only that one. Extra arguments go to ctest.
+#
+# Without extra arguments (the whole of `make test`) it also runs the native
+# fuzz targets of the parsers (tools/fuzz.sh --test: every committed finding
+# and corpus input, then a few seconds of fuzzing each); NIMBRA_FUZZ_SECONDS
+# sets those seconds, 0 leaves the fuzz part out.
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
@@ -61,7 +66,21 @@ for a in "${arches[@]}"; do
     fi
     wineserver -k >/dev/null 2>&1 || true
 done
+# The fuzz part needs no Wine, so it runs wherever the suites run.
+fuzz_note="fuzz: not run (ctest arguments were given)"
+fuzz_seconds=${NIMBRA_FUZZ_SECONDS:-5}
+if [ $# -eq 0 ] && [ "$fuzz_seconds" != 0 ]; then
+    if "$top/tools/fuzz.sh" --test "$fuzz_seconds"; then
+        fuzz_note="fuzz: native parser targets passed"
+    else
+        fuzz_note="fuzz: native parser targets FAILED"
+        failed+=("fuzz")
+    fi
+elif [ $# -eq 0 ]; then
+    fuzz_note="fuzz: not run (NIMBRA_FUZZ_SECONDS=0)"
+fi
 echo "$summary"
+echo "$fuzz_note"
 if [ ${#failed[@]} -gt 0 ]; then
     echo "FAILED: ${failed[*]}"
     exit 1

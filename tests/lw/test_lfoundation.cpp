@@ -42,6 +42,20 @@ TEST(Exceptions, AssertNamesTheUnit)
     }
 }
 
+TEST(Exceptions, NarrowMessageIsUtf8OfWholeCharacters)
+{
+    // A character outside the basic plane comes out as one character, as the
+    // system's own conversion gives it.
+    std::wstring text = L"𠮷野家: ファイル\x00E9";
+    EXPECT_EQ(std::string(Exception(text).what()), UnicodeToUtf8(text));
+    EXPECT_STREQ(Exception(text).what(), "\xF0\xA0\xAE\xB7\xE9\x87\x8E\xE5\xAE\xB6: \xE3\x83\x95\xE3\x82\xA1"
+                                         "\xE3\x82\xA4\xE3\x83\xAB\xC3\xA9");
+    // Half a pair is no character: the replacement character stands for it,
+    // at the end of the text as well as before another character.
+    std::wstring halves{L'a', wchar_t(0xD842), L'b', wchar_t(0xDFB7), wchar_t(0xD842)};
+    EXPECT_STREQ(Exception(halves).what(), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
 TEST(Exceptions, MessageSurvivesTheTripThroughAnHResult)
 {
     HRESULT hr = GuardedCall([] { throw Exception(L"ファイルがありません"); });

@@ -590,13 +590,13 @@ TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
     (new TCommandLineAction)->SetOwner(this);
     NewOpenFileAction()->SetOwner(this);
     (new TAttributeAction)->SetOwner(this);
-    // "IncrementalSearch" comes here with the search.
+    NewIncrementalSearchAction()->SetOwner(this);
     NewClipboardPasteAction()->SetOwner(this);
     // "FindFile" comes here with the search.
     (new TRenameAction)->SetOwner(this);
     // "Unpack" and "Pack" come here with the archive modules.
     (new TDeleteAction)->SetOwner(this);
-    // "CompareView" comes here with the search.
+    NewCompareViewAction()->SetOwner(this);
     (new TDefaultAction(false))->SetOwner(this);
     (new TDefaultAction(true))->SetOwner(this);
 }

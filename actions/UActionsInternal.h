@@ -179,3 +179,101 @@ T0Action* NewWindowMenuAction();
 T0Action* NewVersionInfoAction();
 T0Action* NewHelpMenuAction();
 } // namespace actionsinternal
+
+// Folder comparison (UActionCompareView.cpp)
+namespace actionsinternal {
+// "CompareView": selects in the current view what another view of the
+// window lacks, holds newer, holds too or holds older.
+T0Action* NewCompareViewAction();
+
+// The conditions of the comparison, in the order of the dialog's buttons.
+enum class TCompareMode : int {
+    Missing = 0, // no item there has the name
+    Newer = 1,   // no item there has the name with the same or a later time
+    Present = 2, // an item there has the name
+    Older = 3,   // an item there has the name with a strictly later time
+};
+
+// An item as the comparison sees it: its name and last-write time.
+struct TCompareEntry {
+    std::wstring_view Name;
+    FILETIME Time;
+};
+
+// For each entry of here, whether it meets the condition against there.
+// Names are equal as CompareStringW (system locale, ignoring case) says.
+std::vector<bool> CompareEntries(const std::vector<TCompareEntry>& here, const std::vector<TCompareEntry>& there,
+                                 TCompareMode mode);
+} // namespace actionsinternal
+
+// Incremental search (UActionIncrementalSearch.cpp)
+namespace actionsinternal {
+// "IncrementalSearch": the search window over the current view's caret.
+T0Action* NewIncrementalSearchAction();
+
+// The window class of the search window.
+inline constexpr const wchar_t* kIncrementalSearchClass = L"NimbraIncrementalSearch";
+
+// A borderless line over the caret item of a view: what is typed moves the
+// caret to the entry whose name begins with the most of it; a few keys and
+// characters go up, to the root, to the network, into the matched folder or
+// to a pasted path. Enter, Tab or a second Escape close it. It runs modally
+// on the view's thread, its owner window disabled meanwhile.
+class TIncrementalSearchDialog : public T0DialogWindow {
+public:
+    TIncrementalSearchDialog(TFilerView* view, std::wstring caption);
+
+    // Shows the window and runs it until it is closed; the view keeps the
+    // folder and the caret reached.
+    void Execute();
+    // The text typed so far (read on the window's thread, or under the
+    // exclusive hold).
+    const std::wstring& SearchText() const { return FSearchText; }
+
+    std::wstring WindowClassName() const override { return kIncrementalSearchClass; }
+    bool KeyDown(int shift, UINT key) override;
+    void Paint(HDC dc) override;
+    void Idle() override;
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+protected:
+    void FillWindowClass(WNDCLASSEXW& windowClass) override;
+
+private:
+    // The view, while it is still one of its window's.
+    TFilerView* View() const;
+    void CharTyped(wchar_t character);
+    void Paste();
+    void Backspace();
+    void Escape();
+    void Backslash();
+    // Redraws, runs the name search when asked and moves over the caret.
+    void Changed(bool search);
+    void PlaceOverCaret();
+    // Performs an action of the window's thread by name; whether it ran.
+    bool PerformThreadAction(const char* name);
+    // Shows the location in the view when it is a folder that exists.
+    bool NavigateIfFolder(const TPath& location);
+    void SetTextFromCaret();
+    void Close() { SetTerminated(true); }
+
+    TFilerWindow* FWindow;
+    TFilerView* FView;
+    std::wstring FCaption;
+    std::wstring FSearchText;
+    TPath FStartLocation;
+    HFONT FFont = nullptr;
+    int FFontHeight = 0;
+    // The last key was an Escape that went back towards the start: the next
+    // one closes even when the start folder could not be shown again.
+    bool FReturned = false;
+    bool FQuit = false;
+    WPARAM FQuitCode = 0;
+};
+
+// The location a typed or pasted path names, when it can name one: an
+// existing directory, or a place of the shell namespace ("\\server", a
+// special folder's parsing name). False for anything else (a missing path,
+// a file, a device), which must not turn into some other folder.
+bool LocationOfText(std::wstring_view text, TPath& location);
+} // namespace actionsinternal

@@ -18,6 +18,8 @@ constexpr UINT kFieldId = 100;
 constexpr UINT kListId = 101;
 constexpr UINT kCheckId = 102;
 constexpr UINT kTreeId = 103;
+// The radio buttons of a selection dialog: this one and those after it.
+constexpr UINT kFirstRadioId = 110;
 
 // Rows a list shows without scrolling, at least and at most.
 constexpr int kMinListRows = 4;
@@ -448,6 +450,60 @@ void TSelectDialog::SetChecked(bool checked)
         FChecked = checked;
 }
 
+void TSelectDialog::SetRadioButtons(std::vector<std::wstring> captions, int checked)
+{
+    Assert(FRadios.empty(), kUnit, L"the radio buttons are made with the dialog");
+    FRadioCaptions = std::move(captions);
+    FRadioIndex = FRadioCaptions.empty() ? -1 : std::clamp(checked, 0, static_cast<int>(FRadioCaptions.size()) - 1);
+}
+
+int TSelectDialog::RadioIndex() const
+{
+    if (Running() && !FRadios.empty()) {
+        for (size_t i = 0; i < FRadios.size(); ++i)
+            if (FRadios[i]->Handle() != nullptr && FRadios[i]->Checked())
+                return static_cast<int>(i);
+        return -1;
+    }
+    return FRadioIndex;
+}
+
+void TSelectDialog::SetRadioIndex(int index)
+{
+    if (index < 0 || index >= static_cast<int>(FRadioCaptions.size()))
+        return;
+    if (Running() && !FRadios.empty()) {
+        for (size_t i = 0; i < FRadios.size(); ++i)
+            FRadios[i]->SetChecked(static_cast<int>(i) == index);
+    } else {
+        FRadioIndex = index;
+    }
+}
+
+int TSelectDialog::FocusedRadio() const
+{
+    HWND focused = GetFocus();
+    for (size_t i = 0; i < FRadios.size(); ++i)
+        if (FRadios[i]->Handle() == focused)
+            return static_cast<int>(i);
+    return -1;
+}
+
+bool TSelectDialog::NavigateKey(UINT key, int shift)
+{
+    // The arrows move the choice within the group, as in the system's
+    // dialogs; the list and the check box keep theirs.
+    int focused = FocusedRadio();
+    if (focused >= 0 && (key == VK_UP || key == VK_LEFT || key == VK_DOWN || key == VK_RIGHT)) {
+        int count = static_cast<int>(FRadios.size());
+        int next = (focused + (key == VK_UP || key == VK_LEFT ? count - 1 : 1)) % count;
+        SetRadioIndex(next);
+        FRadios[static_cast<size_t>(next)]->Focus();
+        return true;
+    }
+    return TModalDialog::NavigateKey(key, shift);
+}
+
 T0Control* TSelectDialog::CreateControls()
 {
     FList = new TListBox(this, kListId);
@@ -455,6 +511,8 @@ T0Control* TSelectDialog::CreateControls()
         FList->Add(entry.Text);
     if (!FCheckCaption.empty())
         FCheck = new TCheckBox(this, FCheckCaption, kCheckId);
+    for (size_t i = 0; i < FRadioCaptions.size(); ++i)
+        FRadios.push_back(new TRadioButton(this, FRadioCaptions[i], kFirstRadioId + static_cast<UINT>(i), i == 0));
     return FList;
 }
 
@@ -463,11 +521,15 @@ void TSelectDialog::Load()
     FList->SetItemIndex(FItemIndex < 0 && Count() > 0 ? 0 : FItemIndex);
     if (FCheck != nullptr)
         FCheck->SetChecked(FChecked);
+    for (size_t i = 0; i < FRadios.size(); ++i)
+        FRadios[i]->SetChecked(static_cast<int>(i) == FRadioIndex);
 }
 
 int TSelectDialog::ContentWidth() const
 {
     int widest = FCheckCaption.empty() ? 0 : TextWidth(FCheckCaption) + kCheckBoxExtra;
+    for (const std::wstring& caption : FRadioCaptions)
+        widest = std::max(widest, TextWidth(caption) + kCheckBoxExtra);
     for (const TSelectEntry& entry : FEntries)
         widest = std::max(widest, TextWidth(entry.Text) + kListExtra);
     return widest;
@@ -484,6 +546,15 @@ int TSelectDialog::LayoutControls(int left, int top, int width)
         FCheck->SetBounds(left, y, width, LineHeight() + 6);
         y += LineHeight() + 6;
     }
+    if (!FRadios.empty()) {
+        // Each button takes the height of the first.
+        int height = LineHeight() + 6;
+        y += Margin() / 2;
+        for (TRadioButton* radio : FRadios) {
+            radio->SetBounds(left, y, width, height);
+            y += height;
+        }
+    }
     return y;
 }
 
@@ -492,6 +563,8 @@ void TSelectDialog::Collect()
     FItemIndex = FList->ItemIndex();
     if (FCheck != nullptr)
         FChecked = FCheck->Checked();
+    if (!FRadios.empty())
+        FRadioIndex = RadioIndex();
 }
 
 void TSelectDialog::HandleNotify(TAnyWindow* sender, NMHDR& header, LRESULT& result)

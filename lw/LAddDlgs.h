@@ -152,6 +152,13 @@ public:
     bool Checked() const;
     void SetChecked(bool checked);
 
+    // One group of radio buttons below the list and the check box, stacked
+    // one under another; RadioIndex is the checked one (also after the run;
+    // -1 without buttons). The arrow keys move the choice among them.
+    void SetRadioButtons(std::vector<std::wstring> captions, int checked = 0);
+    int RadioIndex() const;
+    void SetRadioIndex(int index);
+
 protected:
     T0Control* CreateControls() override;
     int LayoutControls(int left, int top, int width) override;
@@ -159,14 +166,21 @@ protected:
     void Load() override;
     void Collect() override;
     void HandleNotify(TAnyWindow* sender, NMHDR& header, LRESULT& result) override;
+    bool NavigateKey(UINT key, int shift) override;
 
 private:
+    // The radio button that has the focus, or -1.
+    int FocusedRadio() const;
+
     std::vector<TSelectEntry> FEntries;
     int FItemIndex = -1;
     std::wstring FCheckCaption;
     bool FChecked = false;
+    std::vector<std::wstring> FRadioCaptions;
+    int FRadioIndex = -1;
     TListBox* FList = nullptr;
     TCheckBox* FCheck = nullptr;
+    std::vector<TRadioButton*> FRadios;
 };
 
 // Chooses one entry of a tree.

@@ -310,6 +310,35 @@ void TFilerView::SetCaretByNameText(std::wstring_view name)
     }
 }
 
+int TFilerView::FindByPrefix(std::wstring_view text) const
+{
+    CheckItemAccess();
+    // The longest prefix first: the first entry that matches at a length
+    // wins, so the earlier entry takes a tie.
+    for (size_t length = text.size(); length > 0; --length) {
+        for (size_t i = 0; i < FItems.size(); ++i) {
+            const TFileItem& item = *FItems[i];
+            // A module's record never lets the search read past the name.
+            int available = std::clamp<int32_t>(item.DisplayNameLen, 0, static_cast<int32_t>(std::size(item.DisplayName)));
+            if (static_cast<size_t>(available) < length)
+                continue;
+            if (CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, item.DisplayName, static_cast<int>(length),
+                               text.data(), static_cast<int>(length)) == CSTR_EQUAL)
+                return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+bool TFilerView::SearchByName(std::wstring_view text)
+{
+    int found = FindByPrefix(text);
+    if (found < 0)
+        return false;
+    SetCaret(found);
+    return true;
+}
+
 // IFilerView
 
 void STDMETHODCALLTYPE TFilerView::GetFolder(IFolder** result)

@@ -152,6 +152,13 @@ public:
     void InvalidateHeader();
     // Puts the caret on the first entry named name (ignoring case).
     void SetCaretByNameText(std::wstring_view name);
+    // The entry whose display name begins with the longest prefix of text
+    // (ignoring case), the earlier one in list order on a tie; -1 when text
+    // is empty or no name begins with its first character.
+    int FindByPrefix(std::wstring_view text) const;
+    // Puts the caret on FindByPrefix(text); the caret stays where it is when
+    // nothing matches. Whether an entry matched.
+    bool SearchByName(std::wstring_view text);
     // The folder's display path.
     std::wstring DisplayPath() const;
 

@@ -72,9 +72,11 @@ TEST(ActionManagers, MakeTheirActionsInTheirOrderWithTheirCaptionsAndHints)
         {"CommandLine", L"*", L"*"},
         {"OpenFile", L"開く", L"ファイルを開きます"},
         {"Attribute", L"*", L"*"},
+        {"IncrementalSearch", L"インクリメンタルサーチ", L"現在のビューから名前でファイルを探します"},
         {"ClipboardPaste", L"クリップボードから貼り付け", L"クリップボードに記録されたファイルを貼り付けます"},
         {"Rename", L"*", L"*"},
         {"Delete", L"*", L"*"},
+        {"CompareView", L"フォルダを比較...", L"ふたつのビューを比較し結果のファイルを選択します"},
         {"Default", L"*", L"*"},
         {"DefaultShort", L"*", L"*"},
     };

@@ -60,6 +60,10 @@ key:
   K: MakeDirectory
   N: MakeNewFile
   F12: VersionInfo
+  C-F: FindFile
+  G: ToFound
+  I: IncrementalSearch
+  D: CompareView
 menu:
   - F: "ファイル"
     *:
@@ -1000,4 +1004,65 @@ TEST_F(Browse, TheWindowMenuSwitchesViewsAndTheVersionBoxShows)
     Screenshot(L"version-box");
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+}
+
+TEST_F(Browse, FindFilesByContentAndJumpToAResult)
+{
+    FSandbox->Write(L"tree\\alpha\\needle.txt", "hay hay NeEdLe hay");
+    FSandbox->Write(L"tree\\beta\\other.txt", "hay only");
+    Keys(L"ctrl+f");
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = WindowCaptioned(FProcessId, L"ファイル検索")) != nullptr; }));
+    FocusWindow(dialog);
+    // The name field keeps "*.*"; the content is a pattern, letters of
+    // either case.
+    Keys(L"Tab");
+    Type(L"needle");
+    Sleep(300);
+    Screenshot(L"find-dialog");
+    Keys(L"Return");
+    const std::wstring found = FTree + L"\\alpha\\needle.txt";
+    EXPECT_TRUE(StateIs(L"Names", found + L"\r\n")) << UnicodeToUtf8(State(L"Names"));
+    Sleep(300);
+    Screenshot(L"find-results");
+    Keys(L"g");
+    EXPECT_TRUE(StateIs(L"Folder", FTree + L"\\alpha")) << UnicodeToUtf8(State(L"Folder"));
+    EXPECT_TRUE(StateIs(L"Caret", L"needle.txt")) << UnicodeToUtf8(State(L"Caret"));
+}
+
+TEST_F(Browse, IncrementalSearchFindsByPrefixAndEscapeReturnsThenCloses)
+{
+    Keys(L"i");
+    Sleep(500);
+    Type(L"b.");
+    EXPECT_TRUE(StateIs(L"Caret", L"b.log")) << UnicodeToUtf8(State(L"Caret"));
+    Screenshot(L"incremental-search");
+    // A backslash on an empty text goes to the root; Escape comes back,
+    // a second Escape closes.
+    Keys(L"BackSpace BackSpace backslash");
+    EXPECT_TRUE(StateIs(L"Folder", FTree.substr(0, 3))) << UnicodeToUtf8(State(L"Folder"));
+    Keys(L"Escape");
+    EXPECT_TRUE(StateIs(L"Folder", FTree)) << UnicodeToUtf8(State(L"Folder"));
+    Keys(L"Escape");
+    Sleep(500);
+    Keys(L"Down");
+    EXPECT_TRUE(StateIs(L"Caret", L"beta")) << "the search window did not close: " << UnicodeToUtf8(State(L"Caret"));
+}
+
+TEST_F(Browse, CompareTwoViewsMarksWhatTheOtherLacks)
+{
+    FSandbox->Write(L"tree\\alpha\\c.txt", "same name");
+    Keys(L"ctrl+t");
+    ASSERT_TRUE(StateIs(L"Views", L"2 1"));
+    Keys(L"Return");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\alpha"));
+    Keys(L"Tab");
+    ASSERT_TRUE(StateIs(L"Views", L"2 0"));
+    Keys(L"d");
+    Sleep(800);
+    Screenshot(L"compare-dialog");
+    // The other view is the one choice; "無い" is preset.
+    Keys(L"Return");
+    EXPECT_TRUE(StateIs(L"Marked", L"alpha\r\nbeta\r\n日本語フォルダ\r\na.txt\r\nb.log\r\n"))
+        << UnicodeToUtf8(State(L"Marked"));
 }

@@ -179,3 +179,13 @@ T0Action* NewWindowMenuAction();
 T0Action* NewVersionInfoAction();
 T0Action* NewHelpMenuAction();
 } // namespace actionsinternal
+
+// Finding files (UActionFindFile.cpp)
+namespace actionsinternal {
+// "ToFound": in a list of search results with a caret item.
+bool CanGoToFound(TFilerView* view);
+// Opens the directory that holds the caret result, with the caret on it.
+void ToFound(TFilerView* view);
+// "FindFile", the search dialog; the results replace the view's folder.
+T0Action* NewFindFileAction();
+} // namespace actionsinternal

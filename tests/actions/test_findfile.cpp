@@ -195,7 +195,7 @@ TEST(Grep, SelectsByNameAndContentBelowEveryDirectory)
     // Names only: directories that pass are results too, and the files
     // below a directory whose name fails are found.
     ComPtr<IFounds> names = Search(dir.Path(), L"\"*.txt\"");
-    EXPECT_EQ(Names(names.get()), (std::set<std::wstring>{dir / L"a.txt", dir / L"sub.txt", dir / L"other\\deep.txt",
+    ASSERT_EQ(Names(names.get()), (std::set<std::wstring>{dir / L"a.txt", dir / L"sub.txt", dir / L"other\\deep.txt",
                                                           dir / L"other\\sjis.txt", dir / L"other\\wide.txt",
                                                           dir / L"sub.txt\\empty.txt", locked}));
     auto records = Records(names.get());

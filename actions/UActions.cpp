@@ -381,7 +381,7 @@ const TActionEntry kThreadActions[] = {
     {"Sort", L"並びかえ...", L"表示順を並びかえます", CanSort, Sort},
     {"ToChosen", L"選んで移動", L"フォルダをブラウズして移動", Always, ToChosen},
     {"ToDesktop", L"デスクトップに移動", L"デスクトップに移動します", CanGoToDesktop, ToDesktop},
-    // "ToFound" comes here with the search results.
+    {"ToFound", L"存在位置へ移動", L"検索結果のファイルの存在位置に移動します", CanGoToFound, ToFound},
     {"ToMyComputer", L"マイコンピュータに移動", L"マイコンピュータに移動します", Always, ToMyComputer},
     {"ToParent", L"上へ", L"ひとつ上のフォルダに移動します", CanGoToParent, ToParent},
     {"ToRoot", L"ルートディレクトリに移動", L"ルートディレクトリに移動します", CanGoToRoot, ToRoot},
@@ -592,7 +592,7 @@ TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
     (new TAttributeAction)->SetOwner(this);
     NewIncrementalSearchAction()->SetOwner(this);
     NewClipboardPasteAction()->SetOwner(this);
-    // "FindFile" comes here with the search.
+    NewFindFileAction()->SetOwner(this);
     (new TRenameAction)->SetOwner(this);
     // "Unpack" and "Pack" come here with the archive modules.
     (new TDeleteAction)->SetOwner(this);

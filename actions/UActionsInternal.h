@@ -277,3 +277,13 @@ private:
 // a file, a device), which must not turn into some other folder.
 bool LocationOfText(std::wstring_view text, TPath& location);
 } // namespace actionsinternal
+
+// Finding files (UActionFindFile.cpp)
+namespace actionsinternal {
+// "ToFound": in a list of search results with a caret item.
+bool CanGoToFound(TFilerView* view);
+// Opens the directory that holds the caret result, with the caret on it.
+void ToFound(TFilerView* view);
+// "FindFile", the search dialog; the results replace the view's folder.
+T0Action* NewFindFileAction();
+} // namespace actionsinternal

@@ -551,6 +551,8 @@ void TFilerView::ApplySkin()
     FKindBitmap = nullptr;
     if (IsNameSpaceFolder(FFolder.get()))
         FKindBitmap = static_cast<HBITMAP>(FKindBitmaps[0].get());
+    else if (IsFoundsFolder(FFolder.get()))
+        FKindBitmap = static_cast<HBITMAP>(FKindBitmaps[1].get());
     else if (IsArchiveFolder(FFolder.get()))
         FKindBitmap = static_cast<HBITMAP>(FKindBitmaps[2].get());
     const TSkin& skin = CurrentSkin();

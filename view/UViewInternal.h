@@ -11,6 +11,9 @@
 // Folders
 #include "folders/UFolders.h"
 
+// Search
+#include "search/UFounds.h"
+
 // Platform
 #include <windows.h>
 
@@ -149,11 +152,11 @@ inline bool IsNameSpaceFolder(IFolder* folder)
     return folder != nullptr && ComPtr<IFolder>(folder).as<INameSpace>() != nullptr;
 }
 
-// Archive contents are the folders that are neither directories nor shell
-// namespace folders (the modules serve them).
+// Archive contents are the folders that are neither directories, shell
+// namespace folders nor search results (the modules serve them).
 inline bool IsArchiveFolder(IFolder* folder)
 {
-    return folder != nullptr && !IsDirectoryFolder(folder) && !IsNameSpaceFolder(folder);
+    return folder != nullptr && !IsDirectoryFolder(folder) && !IsNameSpaceFolder(folder) && !IsFoundsFolder(folder);
 }
 
 

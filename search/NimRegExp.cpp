@@ -836,6 +836,102 @@ std::string LiteralBytes(const TNode& node)
     return BytesOf(node.Char);
 }
 
+inline bool IsAsciiLetter(uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Adds the first bytes of the characters from low to high as the node
+// compares them (a superset is fine).
+void AddFirstBytes(const TNode& node, const TChar& low, const TChar& high, bool* first)
+{
+    bool fold = node.Compare == TCompare::Fold;
+    uint32_t from, to;
+    if (IsWide(node.Mode)) {
+        from = low.Value;
+        to = high.Value;
+    } else {
+        from = low.Value >> (8 * (low.Length - 1));
+        to = high.Value >> (8 * (high.Length - 1));
+    }
+    // Folding compares upper case: a range from "a" reaches down to "A".
+    if (fold && from >= 'a' && from <= 'z' && (IsWide(node.Mode) || low.Length == 1))
+        from -= 32;
+    if (node.Mode == kModeW && (to < from || to - from >= 0xFF)) {
+        std::fill(first, first + 256, true);
+        return;
+    }
+    for (uint32_t c = from; c <= to && c <= 0xFFFF; ++c) {
+        uint32_t byte = node.Mode == kModeW ? (c & 0xFF) : node.Mode == kModeS ? (c >> 8) : c;
+        if (byte > 0xFF)
+            break;
+        first[byte] = true;
+        if (fold && c < 0x80 && IsAsciiLetter(c))
+            first[byte ^ 0x20] = true;
+    }
+}
+
+// The bytes a match can start with; false when any byte may (a match can be
+// empty, or starts with "." or a locale comparison), or the pattern has too
+// many ways to its first character to follow.
+bool FindFirstBytes(const TNode* root, bool* first)
+{
+    // A node, with the nodes that follow the sub-matches it stands in.
+    struct TItem {
+        const TNode* Node;
+        std::vector<const TNode*> After;
+    };
+    std::vector<TItem> work{{root, {}}};
+    int budget = 10000;
+    while (!work.empty()) {
+        if (--budget == 0)
+            return false;
+        TItem item = std::move(work.back());
+        work.pop_back();
+        const TNode* node = item.Node;
+        if (!node) {
+            if (item.After.empty())
+                return false;  // the match can be empty
+            node = item.After.back();
+            item.After.pop_back();
+            work.push_back({node, std::move(item.After)});
+            continue;
+        }
+        switch (node->Kind) {
+        case TKind::Literal:
+            if (node->Compare == TCompare::Locale)
+                return false;
+            AddFirstBytes(*node, node->Char, node->Char, first);
+            break;
+        case TKind::Class:
+            if (node->Negative || node->Compare == TCompare::Locale)
+                return false;
+            for (const TClassItem& range : node->Items) {
+                if (SortKey(range.Low, node->Mode) <= SortKey(range.High, node->Mode) ||
+                    node->Compare != TCompare::Exact)
+                    AddFirstBytes(*node, range.Low, range.High, first);
+            }
+            break;
+        case TKind::Any:
+            return false;
+        case TKind::Alt:
+            work.push_back({node->First, item.After});
+            work.push_back({node->Second, std::move(item.After)});
+            break;
+        case TKind::Quant: {
+            bool optional = node->Quant != TQuant::Plus && node->Quant != TQuant::PlusPossessive &&
+                            node->Quant != TQuant::PlusLazy;
+            if (optional)
+                work.push_back({node->Next, item.After});
+            item.After.push_back(node->Next);
+            work.push_back({node->Body, std::move(item.After)});
+            break;
+        }
+        default:  // takes nothing from the text
+            work.push_back({node->Next, std::move(item.After)});
+            break;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::unique_ptr<TProgram> TProgram::Compile(std::string_view pattern, uint8_t flags, uint8_t mode,
@@ -879,6 +975,8 @@ std::unique_ptr<TProgram> TProgram::Compile(std::string_view pattern, uint8_t fl
     }
     if (program->FRequired.empty())
         program->FRequired = program->FPrefix;
+    if (program->FRoot)
+        program->FFirstKnown = FindFirstBytes(program->FRoot, program->FFirst);
     program->FState = std::make_unique<TMatchState>();
     return program;
 }
@@ -1275,6 +1373,8 @@ bool TProgram::Search(const char* text, size_t length) const
         return false;
     }
     for (const char* at = text; at < end && at <= lastStart; at += CharLength(at, end)) {
+        if (FFirstKnown && !FFirst[static_cast<unsigned char>(*at)])
+            continue;
         if (!FPrefix.empty() && (static_cast<size_t>(end - at) < FPrefix.size() ||
                                  std::memcmp(at, FPrefix.data(), FPrefix.size()) != 0))
             continue;

@@ -101,6 +101,8 @@ private:
     // Search shortcuts, each only a necessary condition for a match:
     std::string FPrefix;       // bytes every match starts with
     std::string FRequired;     // bytes every match holds at or after its start
+    bool FFirstKnown = false;  // FFirst holds every byte a match can start with
+    bool FFirst[256] = {};
     std::unique_ptr<TMatchState> FState;  // working stacks, kept between matches
 
     friend class TCompiler;

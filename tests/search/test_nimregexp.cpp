@@ -593,6 +593,31 @@ TEST(NimRegExp, ModesFlagsAndCodes)
     EXPECT_EQ(EngineMatch(*program, "x", 0).Caps, (std::vector<TCap>{{31, 0, 1}}));
 }
 
+// The search skips ahead by the pattern's literal front and its possible
+// first bytes; it must find exactly what trying every start finds.
+TEST(NimRegExp, SearchShortcutsKeepResults)
+{
+    auto search = [](std::string_view pattern, uint8_t mode, std::string_view text) {
+        return TProgram::Compile(pattern, 0, mode)->Search(text.data(), text.size());
+    };
+    EXPECT_TRUE(search("(?i:[a-~])", kModeA, "["));  // folded range reaches below "a"
+    EXPECT_TRUE(search("(?i:[a-~])", kModeW, std::string("[\0", 2)));
+    EXPECT_TRUE(search("(?i:b)", kModeL, "xB"));
+    EXPECT_TRUE(search("(?i:b)x", kModeE, "\xA4\xA2" "Bx"));
+    EXPECT_FALSE(search("#$6200", kModeW, std::string("a\0b\0", 4)));  // "00 62" stands at an odd offset
+    EXPECT_TRUE(search("#$6200", kModeW, std::string("a\0\0b", 4)));
+    EXPECT_FALSE(search("#$0062", kModeS, std::string("a\0b\0", 4)));
+    EXPECT_FALSE(search("#$A2", kModeE, "\xA4\xA2"));  // a trail byte is no start
+    EXPECT_TRUE(search("#$A2", kModeA, "\xA4\xA2"));
+    EXPECT_TRUE(search("ab", kModeA, "aab"));
+    EXPECT_FALSE(search("ab", kModeA, "a"));
+    EXPECT_TRUE(search("(|x)y", kModeA, "zy"));
+    EXPECT_TRUE(search("a*", kModeA, "zzz"));
+    EXPECT_TRUE(search(".*b", kModeA, "aab"));
+    EXPECT_TRUE(search("", kModeA, ""));
+    EXPECT_FALSE(search("a", kModeA, ""));
+}
+
 TEST(NimRegExp, BadPatternsFailToCompile)
 {
     const char* bad[] = {

@@ -1026,6 +1026,47 @@ const char* TakeLastPosition(std::vector<TRun>& runs, size_t& log)
 
 }  // namespace
 
+// A literal, class or any-character node at p: moves p past the character
+// it takes.
+inline bool TakeOne(const TNode& node, const unsigned char*, const unsigned char* end, const TLocale& locale,
+                    const char*& p)
+{
+    const auto* at = reinterpret_cast<const unsigned char*>(p);
+    if (at >= end)
+        return false;
+    TChar c;
+    if (node.Kind == TKind::Literal) {
+        if (!ReadChar(node.Mode, at, end, locale, c))
+            return false;
+        if (node.Compare == TCompare::Exact ? (c.Value != node.Char.Value || c.Length != node.Char.Length)
+                                            : CompareChars(node, c, node.Char, locale) != 0)
+            return false;
+        p += IsWide(node.Mode) ? 2 : c.Length;
+        return true;
+    }
+    if (node.Kind == TKind::Class) {
+        bool has = ReadChar(node.Mode, at, end, locale, c) && ClassHas(node, c, locale);
+        if (has == node.Negative)
+            return false;
+        if (!node.Negative) {
+            p += IsWide(node.Mode) ? 2 : c.Length;
+            return true;
+        }
+    }
+    // Any character, and what a negated class leaves to it.
+    uint32_t unit;
+    if (node.MultiLine && UnitHere(node.Mode, at, end, unit) && IsBreak(unit))
+        return false;
+    p += StepLength(node.Mode, at, end, locale);
+    return true;
+}
+
+inline bool IsSingleCharacter(const TNode* body)
+{
+    return body && !body->Next &&
+           (body->Kind == TKind::Literal || body->Kind == TKind::Class || body->Kind == TKind::Any);
+}
+
 bool TProgram::MatchAt(const char* textStart, const char* textEnd, const char*& position, TCapture capture,
                        void* data) const
 {
@@ -1128,41 +1169,13 @@ bool TProgram::MatchAt(const char* textStart, const char* textEnd, const char*& 
         case TKind::Empty:
             node = node->Next;
             continue;
-        case TKind::Literal: {
-            TChar c;
-            const auto* at = reinterpret_cast<const unsigned char*>(p);
-            if (!ReadChar(node->Mode, at, end, locale, c))
-                goto fail;
-            if (node->Compare == TCompare::Exact ? (c.Value != node->Char.Value || c.Length != node->Char.Length)
-                                                 : CompareChars(*node, c, node->Char, locale) != 0)
-                goto fail;
-            p += IsWide(node->Mode) ? 2 : c.Length;
-            node = node->Next;
-            continue;
-        }
+        case TKind::Literal:
         case TKind::Class:
-        case TKind::Any: {
-            const auto* at = reinterpret_cast<const unsigned char*>(p);
-            if (at >= end)
+        case TKind::Any:
+            if (!TakeOne(*node, start, end, locale, p))
                 goto fail;
-            if (node->Kind == TKind::Class) {
-                TChar c;
-                bool has = ReadChar(node->Mode, at, end, locale, c) && ClassHas(*node, c, locale);
-                if (has == node->Negative)
-                    goto fail;
-                if (!node->Negative) {
-                    p += IsWide(node->Mode) ? 2 : c.Length;
-                    node = node->Next;
-                    continue;
-                }
-            }
-            uint32_t unit;
-            if (node->MultiLine && UnitHere(node->Mode, at, end, unit) && IsBreak(unit))
-                goto fail;
-            p += StepLength(node->Mode, at, end, locale);
             node = node->Next;
             continue;
-        }
         case TKind::LineStart: {
             uint32_t unit;
             const auto* at = reinterpret_cast<const unsigned char*>(p);
@@ -1201,6 +1214,28 @@ bool TProgram::MatchAt(const char* textStart, const char* textEnd, const char*& 
             continue;
         case TKind::Quant: {
             const TNode* q = node;
+            if (IsSingleCharacter(q->Body) && q->Quant != TQuant::StarLazy && q->Quant != TQuant::PlusLazy &&
+                q->Quant < TQuant::Opt) {
+                // A body of one character has one way to match: repeat it
+                // in place.
+                bool plus = q->Quant == TQuant::Plus || q->Quant == TQuant::PlusPossessive;
+                size_t base = s.Runs.size();
+                bool greedy = q->Quant == TQuant::Star || q->Quant == TQuant::Plus;
+                if (!plus && greedy)
+                    AddRunPosition(s.Runs, base, p, s.Log.size(), false);
+                const char* from = p;
+                while (TakeOne(*q->Body, start, end, locale, p)) {
+                    if (greedy)
+                        AddRunPosition(s.Runs, base, p, s.Log.size(), false);
+                }
+                if (plus && p == from)
+                    goto fail;
+                if (greedy)
+                    giveBack(q, base);
+                else
+                    node = q->Next;
+                continue;
+            }
             switch (q->Quant) {
             case TQuant::Star: {
                 size_t base = s.Runs.size();

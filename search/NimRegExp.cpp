@@ -851,9 +851,12 @@ void AddFirstBytes(const TNode& node, const TChar& low, const TChar& high, bool*
         from = low.Value >> (8 * (low.Length - 1));
         to = high.Value >> (8 * (high.Length - 1));
     }
-    // Folding compares upper case: a range from "a" reaches down to "A".
+    // Folding compares upper case: "a" to "c" is "A" to "C", which the
+    // lower-case partners then join.
     if (fold && from >= 'a' && from <= 'z' && (IsWide(node.Mode) || low.Length == 1))
         from -= 32;
+    if (fold && to >= 'a' && to <= 'z' && (IsWide(node.Mode) || high.Length == 1))
+        to -= 32;
     if (node.Mode == kModeW && (to < from || to - from >= 0xFF)) {
         std::fill(first, first + 256, true);
         return;
@@ -932,6 +935,32 @@ bool FindFirstBytes(const TNode* root, bool* first)
     return true;
 }
 
+class TCachedLocale : public TLocale {
+public:
+    explicit TCachedLocale(const TLocale& locale) : FLocale(locale)
+    {
+        for (int b = 0; b < 256; ++b)
+            FLead[b] = locale.IsLeadByte(static_cast<uint8_t>(b));
+    }
+    int CompareAnsi(bool userDefault, std::string_view a, std::string_view b, uint8_t ignoreFlags) const override
+    {
+        return FLocale.CompareAnsi(userDefault, a, b, ignoreFlags);
+    }
+    int CompareWide(char16_t a, char16_t b, uint8_t ignoreFlags) const override
+    {
+        return FLocale.CompareWide(a, b, ignoreFlags);
+    }
+    bool IsLeadByte(uint8_t byte) const override { return FLead[byte]; }
+    bool AnsiToUtf16(std::string_view character, char16_t& unit) const override
+    {
+        return FLocale.AnsiToUtf16(character, unit);
+    }
+
+private:
+    const TLocale& FLocale;
+    bool FLead[256];
+};
+
 }  // namespace
 
 std::unique_ptr<TProgram> TProgram::Compile(std::string_view pattern, uint8_t flags, uint8_t mode,
@@ -942,7 +971,7 @@ std::unique_ptr<TProgram> TProgram::Compile(std::string_view pattern, uint8_t fl
     std::unique_ptr<TProgram> program(new TProgram());
     program->FMode = mode;
     program->FFlags = flags;
-    program->FLocale = locale ? locale : &TLocale::Default();
+    program->FLocale = std::make_unique<TCachedLocale>(locale ? *locale : TLocale::Default());
     try {
         TCompiler compiler(*program, *program->FLocale);
         TFragment whole = compiler.CompileWhole(pattern, mode, flags, 0);

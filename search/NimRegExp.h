@@ -97,7 +97,9 @@ private:
     int FSlotCount = 0;                          // capture starts
     uint8_t FMode = 0;
     uint8_t FFlags = 0;
-    const TLocale* FLocale = nullptr;
+    // The caller's locale with its lead bytes read once: the matcher asks
+    // for them at every character.
+    std::unique_ptr<TLocale> FLocale;
     // Search shortcuts, each only a necessary condition for a match:
     std::string FPrefix;       // bytes every match starts with
     std::string FRequired;     // bytes every match holds at or after its start

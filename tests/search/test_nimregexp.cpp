@@ -602,6 +602,8 @@ TEST(NimRegExp, SearchShortcutsKeepResults)
     };
     EXPECT_TRUE(search("(?i:[a-~])", kModeA, "["));  // folded range reaches below "a"
     EXPECT_TRUE(search("(?i:[a-~])", kModeW, std::string("[\0", 2)));
+    EXPECT_FALSE(search("(?i:[A-z])", kModeA, "["));  // ... and "z" folds down to "Z"
+    EXPECT_TRUE(search("(?i:[A-z])", kModeA, "z"));
     EXPECT_TRUE(search("(?i:b)", kModeL, "xB"));
     EXPECT_TRUE(search("(?i:b)x", kModeE, "\xA4\xA2" "Bx"));
     EXPECT_FALSE(search("#$6200", kModeW, std::string("a\0b\0", 4)));  // "00 62" stands at an odd offset

@@ -1006,6 +1006,8 @@ std::unique_ptr<TProgram> TProgram::Compile(std::string_view pattern, uint8_t fl
         program->FRequired = program->FPrefix;
     if (program->FRoot)
         program->FFirstKnown = FindFirstBytes(program->FRoot, program->FFirst);
+    for (int b = 0; b < 256; ++b)
+        program->FFirstHasLead |= program->FFirst[b] && program->FLocale->IsLeadByte(static_cast<uint8_t>(b));
     program->FState = std::make_unique<TMatchState>();
     return program;
 }
@@ -1433,6 +1435,31 @@ bool TProgram::Search(const char* text, size_t length) const
             if (MatchAt(text, end, position))
                 return true;
             from = found + (wide ? 2 : 1);
+        }
+        return false;
+    }
+    if (FMode == kModeL && FFirstKnown && !FFirstHasLead) {
+        // The double-byte code page without stepping character by character:
+        // a byte that may start a match is looked for anywhere, and taken
+        // only when it starts a character. It does not when the bytes of
+        // lead-byte value right before it are odd in number (the last of
+        // them is then its lead byte), which is what stepping from the
+        // first byte on would find.
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+        for (const char* at = text; at < end && at <= lastStart; ++at) {
+            if (!FFirst[static_cast<unsigned char>(*at)])
+                continue;
+            size_t leads = 0;
+            for (size_t back = static_cast<size_t>(at - text); back > 0 && FLocale->IsLeadByte(bytes[back - 1]); --back)
+                ++leads;
+            if (leads % 2 != 0)
+                continue;
+            if (!FPrefix.empty() && (static_cast<size_t>(end - at) < FPrefix.size() ||
+                                     std::memcmp(at, FPrefix.data(), FPrefix.size()) != 0))
+                continue;
+            const char* position = at;
+            if (MatchAt(text, end, position))
+                return true;
         }
         return false;
     }

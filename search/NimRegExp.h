@@ -105,6 +105,7 @@ private:
     std::string FRequired;     // bytes every match holds at or after its start
     bool FFirstKnown = false;  // FFirst holds every byte a match can start with
     bool FFirst[256] = {};
+    bool FFirstHasLead = false;  // a lead byte is among FFirst
     std::unique_ptr<TMatchState> FState;  // working stacks, kept between matches
 
     friend class TCompiler;

@@ -60,6 +60,62 @@ make_copy_files() {
     fi
 }
 
+# The file search benchmark's tree: about 200 MB of text in 2,000 files of
+# 100 KB below 20 folders; one file in 97 holds "NeedLe", one in 89 a word
+# of a letter and four digits.
+make_grep_files() {
+    local dir
+    dir="$(prefix_temp_dir)/nimbra-bench-grep"
+    [ -e "$dir.complete" ] && return 0
+    echo "Creating about 200 MB of text in $dir (once)..."
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    (cd "$dir" && awk 'BEGIN {
+        split("alpha beta gamma delta folder window search pattern copy move file view", w, " ");
+        srand(7);
+        for (i = 0; i < 2000; i++) {
+            d = sprintf("d%02d", i % 20);
+            if (!(d in made)) { system("mkdir -p " d); made[d] = 1 }
+            name = sprintf("%s/text%04d.txt", d, i);
+            line = "";
+            for (n = 0; n < 1600; n++) {
+                line = "";
+                for (k = 0; k < 10; k++) line = line w[int(rand() * 12) + 1] " ";
+                if (n == 800 && i % 97 == 0) line = line "NeedLe";
+                if (n == 900 && i % 89 == 0) line = line "q" (1000 + i);
+                print line > name
+            }
+            close(name)
+        } }')
+    touch "$dir.complete"
+}
+
+# Seconds a command takes, from the shell.
+seconds_of() {
+    local start end
+    start=$(date +%s.%N)
+    "$@" >/tmp/nimbra-bench-grep.out 2>&1 || true
+    end=$(date +%s.%N)
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+}
+
+# The program's file search (bench_grep.exe, Wine's start included) against
+# GNU grep -r -l -i with the same pattern, both timed from the shell, after
+# one untimed run each so that both read the tree from the page cache.
+grep_ratio() {
+    local label=$1 pattern=$2 dir ours theirs ours_files theirs_files
+    dir="$(prefix_temp_dir)/nimbra-bench-grep"
+    "$wine" "$build/bench/bench_grep.exe" "$(winepath -w "$dir")" "$pattern" >/dev/null 2>&1 || true
+    grep -r -l -i -e "$pattern" "$dir" >/dev/null 2>&1 || true
+    ours=$(seconds_of "$wine" "$build/bench/bench_grep.exe" "$(winepath -w "$dir")" "$pattern")
+    ours_files=$(sed -n 's/^files \([0-9]*\).*/\1/p' /tmp/nimbra-bench-grep.out | tr -d '\r')
+    theirs=$(seconds_of grep -r -l -i -e "$pattern" "$dir")
+    theirs_files=$(wc -l </tmp/nimbra-bench-grep.out)
+    echo "grep $label: nimbra $ours s ($ours_files files), GNU grep $theirs s ($theirs_files files), timed from the shell"
+    [ "$ours_files" = "$theirs_files" ] || echo "grep $label: the two found different files" >&2
+    awk -v a="$ours" -v b="$theirs" -v l="$label" 'BEGIN { printf "ratio grep-%s %.2f\n", l, a / b }'
+}
+
 # The view benchmark makes windows: without a display, a private Xvfb.
 xvfb_pid=""
 cleanup() {
@@ -73,9 +129,16 @@ for a in "${arches[@]}"; do
     start_wineserver
     make_bench_files
     make_copy_files
+    make_grep_files
     for bench in "$build"/bench/*.exe; do
+        # The file search takes its tree and pattern: timed below.
+        [ "$(basename "$bench")" = bench_grep.exe ] && continue
         echo "== $arch: $(basename "$bench")"
         "$wine" "$bench"
     done
+    echo "== $arch: file search against GNU grep"
+    grep_ratio literal needle
+    grep_ratio class '[q-z][0-9][0-9][0-9][0-9]'
+
     wineserver -k >/dev/null 2>&1 || true
 done

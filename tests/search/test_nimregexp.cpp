@@ -7,6 +7,7 @@
 // Own
 #include "search/NimRegExp.h"
 #include "search/RegExp.h"
+#include "search/UFounds.h"
 
 // Standard library
 #include <chrono>
@@ -875,3 +876,44 @@ TEST(RegExp, DoubleByteCodePage)
 }
 
 }  // namespace
+
+// The file search's own settings (the double-byte code page, letters of
+// either case) through the real engine, over files read whole and read in
+// small overlapping windows: a trail byte that looks like a letter never
+// starts a match, a UTF-8 text is not the same bytes, and a match across a
+// window boundary is found.
+TEST(RegExp, FileContentsInTheDoubleByteCodePage)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring path = std::wstring(temp) + L"nimbra-regexp-contents-" + std::to_wstring(GetCurrentProcessId());
+    auto searchFile = [&](const std::string& bytes, const char* pattern, const TContentWindows& windows) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  0, nullptr);
+        EXPECT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+        bool found = SearchFileContents(file, CreateRegExp(pattern, kRegExpIgnoreCase, TRegExpMode::DoubleByte).get(),
+                                        windows, nullptr);
+        CloseHandle(file);
+        return found;
+    };
+    const TContentWindows whole = DefaultContentWindows();
+    const TContentWindows small{0, 64, 16};
+    // "ア" is 0x83 0x41 in code page 932: its second byte is an "A".
+    std::string katakana;
+    for (int i = 0; i < 100; ++i)
+        katakana += "\x83\x41";
+    for (const TContentWindows& windows : {whole, small}) {
+        EXPECT_FALSE(searchFile(katakana, "a", windows)) << "a trail byte started a match";
+        EXPECT_TRUE(searchFile(katakana + "xa", "a", windows));
+        EXPECT_TRUE(searchFile(katakana, "\x83\x41\x83\x41", windows));
+        // "検索" in code page 932, and the same text in UTF-8.
+        EXPECT_TRUE(searchFile(std::string(70, 'z') + "\x8C\x9F\x8D\xF5", "\x8C\x9F\x8D\xF5", windows));
+        EXPECT_FALSE(searchFile(std::string(70, 'z') + "\xE6\xA4\x9C\xE7\xB4\xA2", "\x8C\x9F\x8D\xF5", windows));
+        // Across the boundary of the first window (64 bytes).
+        EXPECT_TRUE(searchFile(std::string(60, '.') + "NeEdLe" + std::string(60, '.'), "needle", windows));
+    }
+    DeleteFileW(path.c_str());
+}

@@ -1008,6 +1008,13 @@ std::unique_ptr<TProgram> TProgram::Compile(std::string_view pattern, uint8_t fl
         program->FFirstKnown = FindFirstBytes(program->FRoot, program->FFirst);
     for (int b = 0; b < 256; ++b)
         program->FFirstHasLead |= program->FFirst[b] && program->FLocale->IsLeadByte(static_cast<uint8_t>(b));
+    // A pattern that starts with one single-byte character (no lead byte can
+    // start it) of the double-byte code page: the bytes the character after
+    // it can start with, so that most starts are refused without matching.
+    const TNode* root = program->FRoot;
+    if (program->FFirstKnown && !program->FFirstHasLead && root && root->Mode == kModeL && root->Next &&
+        (root->Kind == TKind::Literal || root->Kind == TKind::Class))
+        program->FSecondKnown = FindFirstBytes(root->Next, program->FSecond);
     program->FState = std::make_unique<TMatchState>();
     return program;
 }
@@ -1448,6 +1455,8 @@ bool TProgram::Search(const char* text, size_t length) const
         const auto* bytes = reinterpret_cast<const unsigned char*>(text);
         for (const char* at = text; at < end && at <= lastStart; ++at) {
             if (!FFirst[static_cast<unsigned char>(*at)])
+                continue;
+            if (FSecondKnown && (end - at < 2 || !FSecond[static_cast<unsigned char>(at[1])]))
                 continue;
             size_t leads = 0;
             for (size_t back = static_cast<size_t>(at - text); back > 0 && FLocale->IsLeadByte(bytes[back - 1]); --back)

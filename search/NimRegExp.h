@@ -106,6 +106,8 @@ private:
     bool FFirstKnown = false;  // FFirst holds every byte a match can start with
     bool FFirst[256] = {};
     bool FFirstHasLead = false;  // a lead byte is among FFirst
+    bool FSecondKnown = false;   // FSecond holds every byte the second character can start with
+    bool FSecond[256] = {};
     std::unique_ptr<TMatchState> FState;  // working stacks, kept between matches
 
     friend class TCompiler;

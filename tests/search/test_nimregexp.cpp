@@ -917,3 +917,34 @@ TEST(RegExp, FileContentsInTheDoubleByteCodePage)
     }
     DeleteFileW(path.c_str());
 }
+
+// The double-byte search's shortcuts (a first byte looked for anywhere, the
+// second character's bytes checked before matching) find exactly what
+// trying every character start finds, over texts full of trail bytes that
+// look like letters and digits.
+TEST(RegExp, DoubleByteSearchAgreesWithEveryCharacterStart)
+{
+    ASSERT_EQ(GetACP(), 932u) << "run the tests with LC_ALL=ja_JP.UTF-8";
+    const char* const patterns[] = {"[q-z][0-9]", "a1", "[a-c]b", "x[0-9]*!y", "qa", "[p-r]"};
+    // Pieces: "ア" (83 41, trail "A"), "ー" (81 5B), "１" (82 50), letters, digits.
+    const std::string pieces[] = {"\x83\x41", "\x81\x5B", "\x82\x50", "q", "1", "a", "b", "x", "y", "Z9", "\x82"};
+    std::mt19937 random(11);
+    for (const char* pattern : patterns) {
+        ComPtr<IRegExp> regExp = CreateRegExp(pattern, kRegExpIgnoreCase, TRegExpMode::DoubleByte);
+        for (int round = 0; round < 400; ++round) {
+            std::string text;
+            for (int i = static_cast<int>(random() % 12); i > 0; --i)
+                text += pieces[random() % std::size(pieces)];
+            // Every character start, stepping as the search must.
+            bool expected = false;
+            TRegExpContext context{text.data(), text.data() + text.size(), nullptr, nullptr};
+            for (size_t at = 0; at < text.size() && !expected;) {
+                const char* position = text.data() + at;
+                expected = regExp->MatchAt(&context, &position);
+                at += IsDBCSLeadByte(static_cast<BYTE>(text[at])) ? 2 : 1;
+            }
+            EXPECT_EQ(SearchRegExp(regExp.get(), text.data(), text.size()), expected)
+                << pattern << " in " << testing::PrintToString(text);
+        }
+    }
+}

@@ -1445,6 +1445,14 @@ bool TProgram::Search(const char* text, size_t length) const
         }
         return false;
     }
+    // A start that passed the byte tables: the front literal, then the matcher.
+    auto matchesFrom = [&](const char* at) {
+        if (!FPrefix.empty() && (static_cast<size_t>(end - at) < FPrefix.size() ||
+                                 std::memcmp(at, FPrefix.data(), FPrefix.size()) != 0))
+            return false;
+        const char* position = at;
+        return MatchAt(text, end, position);
+    };
     if (FMode == kModeL && FFirstKnown && !FFirstHasLead) {
         // The double-byte code page without stepping character by character:
         // a byte that may start a match is looked for anywhere, and taken
@@ -1463,11 +1471,7 @@ bool TProgram::Search(const char* text, size_t length) const
                 ++leads;
             if (leads % 2 != 0)
                 continue;
-            if (!FPrefix.empty() && (static_cast<size_t>(end - at) < FPrefix.size() ||
-                                     std::memcmp(at, FPrefix.data(), FPrefix.size()) != 0))
-                continue;
-            const char* position = at;
-            if (MatchAt(text, end, position))
+            if (matchesFrom(at))
                 return true;
         }
         return false;
@@ -1475,11 +1479,7 @@ bool TProgram::Search(const char* text, size_t length) const
     for (const char* at = text; at < end && at <= lastStart; at += CharLength(at, end)) {
         if (FFirstKnown && !FFirst[static_cast<unsigned char>(*at)])
             continue;
-        if (!FPrefix.empty() && (static_cast<size_t>(end - at) < FPrefix.size() ||
-                                 std::memcmp(at, FPrefix.data(), FPrefix.size()) != 0))
-            continue;
-        const char* position = at;
-        if (MatchAt(text, end, position))
+        if (matchesFrom(at))
             return true;
     }
     return false;

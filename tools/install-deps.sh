@@ -8,7 +8,8 @@ set -euo pipefail
 
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make wine wine32:i386 wine64 xvfb xauth
           libz-mingw-w64-dev fonts-ipafont-gothic googletest locales x11-utils imagemagick xdotool
-          clang libclang-rt-dev)
+          clang libclang-rt-dev
+          zip unzip tar gzip ncompress lhasa jlha-utils default-jre-headless libarchive-tools)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,198 @@
+// The parts every archiver library shares: command lines with response
+// files, entry names that must not leave the destination, handles, and files
+// that appear under their final name only when complete.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <map>
+
+#include "archivers/common/ArcCommand.h"
+#include "archivers/common/ArcDll.h"
+
+using namespace arccmd;
+
+namespace {
+
+TResponseReader FilesIn(std::map<std::wstring, std::wstring> files)
+{
+    return [files](const std::wstring& path) -> std::optional<std::wstring> {
+        auto it = files.find(path);
+        if (it == files.end()) return std::nullopt;
+        return it->second;
+    };
+}
+
+std::wstring TemporaryFolder(const wchar_t* name)
+{
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    std::wstring folder = std::wstring(base) + name;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+}  // namespace
+
+TEST(ArcCommand, TheModulesLinesParseIntoArchiveFolderAndNames)
+{
+    TCommand zip = ParseCommand(LR"(e -hide -aoa "C:\a b\x.zip" "C:\out dir\" "sub/f 1.txt")", true, nullptr);
+    EXPECT_EQ(zip.Command, L"e");
+    EXPECT_EQ(zip.Switches, (std::vector<std::wstring>{L"-hide", L"-aoa"}));
+    EXPECT_EQ(zip.Archive, LR"(C:\a b\x.zip)");
+    EXPECT_EQ(zip.Folder, LR"(C:\out dir\)");
+    EXPECT_EQ(zip.Names, (std::vector<std::wstring>{L"sub/f 1.txt"}));
+
+    TCommand tar = ParseCommand(LR"(-x --use-directory=0 --display-dialog=0 "C:\t.tgz" "C:\o\" "a/b")", false, nullptr);
+    EXPECT_TRUE(tar.Command.empty());
+    EXPECT_EQ(tar.SwitchValue(L"use-directory"), L"0");
+    EXPECT_FALSE(tar.SwitchValue(L"use"));
+    EXPECT_EQ(tar.Archive, LR"(C:\t.tgz)");
+    EXPECT_EQ(tar.Folder, LR"(C:\o\)");
+
+    // Both response forms: a short path after "@", and "@" before a quoted
+    // full path. Lines keep their quotes' grouping; a quoted "-x" or "@y" is a name.
+    auto files = FilesIn({{LR"(C:\TEMP\LIST~1.LST)", L"\"a b\\*\"\r\n\"-x\"\r\n\"@y\"\r\n\r\n"},
+                          {LR"(C:\Temp Dir\list.lst)", L"\"one\"\r\n"}});
+    TCommand zipPack = ParseCommand(LR"(a -r0 -tzip "C:\n.zip" "C:\base\" @C:\TEMP\LIST~1.LST)", true, files);
+    EXPECT_EQ(zipPack.Folder, LR"(C:\base\)");
+    EXPECT_EQ(zipPack.Names, (std::vector<std::wstring>{LR"(a b\*)", L"-x", L"@y"}));
+    TCommand lzhPack = ParseCommand(LR"(u -d1 "C:\n.lzh" "C:\base\" @"C:\Temp Dir\list.lst")", true, files);
+    EXPECT_EQ(lzhPack.Names, (std::vector<std::wstring>{L"one"}));
+    EXPECT_EQ(ParseCommand(LR"(x "C:\a.zip" "-not a switch")", true, nullptr).Names,
+              (std::vector<std::wstring>{L"-not a switch"}));
+
+    EXPECT_THROW(ParseCommand(LR"(x "C:\a.zip)", true, nullptr), ECommandError);
+    EXPECT_THROW(ParseCommand(LR"(a "C:\a.zip" "C:\b\" @C:\missing.lst)", true, files), ECommandError);
+    EXPECT_THROW(ParseCommand(L"x", true, nullptr), ECommandError);
+    EXPECT_THROW(ParseCommand(L"-x", true, nullptr), ECommandError);
+}
+
+TEST(ArcCommand, EntryNamesNeverLeaveTheDestination)
+{
+    struct Case {
+        const wchar_t* name;
+        const wchar_t* expected;  // nullptr: refused
+    } cases[] = {
+        {L"a/b/c.txt", LR"(a\b\c.txt)"},
+        {L"./a//b/./c", LR"(a\b\c)"},
+        {L"dir/", L"dir"},
+        {L"../x", nullptr},
+        {LR"(a\..\..\x)", nullptr},
+        {L"a/../b", nullptr},
+        {L"/etc/passwd", nullptr},
+        {LR"(\x)", nullptr},
+        {LR"(C:\x)", nullptr},
+        {L"C:x", nullptr},
+        {LR"(\\server\share\x)", nullptr},
+        {LR"(\\?\C:\x)", nullptr},
+        {L"file.txt:stream", nullptr},
+        {L"a\x01" L"b", nullptr},
+        {L"a?b", nullptr},
+        {L"name. . ", L"name"},
+        {L"dir./file", LR"(dir\file)"},
+        {L"...", nullptr},
+        {L"./", nullptr},
+        {L"", nullptr},
+        {L"CON", L"_CON"},
+        {L"sub/nul.txt", LR"(sub\_nul.txt)"},
+        {L"com1", L"_com1"},
+        {L"com0", L"com0"},
+        {L"lpt9.log", L"_lpt9.log"},
+        {L"console", L"console"},
+        {L"日本語/名前.txt", LR"(日本語\名前.txt)"},
+    };
+    for (const Case& c : cases) {
+        std::optional<std::wstring> safe = SafeRelativePath(c.name);
+        if (c.expected)
+            EXPECT_EQ(safe.value_or(L"<refused>"), c.expected) << "name: " << testing::PrintToString(std::wstring(c.name));
+        else
+            EXPECT_FALSE(safe) << "name: " << testing::PrintToString(std::wstring(c.name));
+    }
+    // A component of exactly 255 characters is allowed, one more is not.
+    EXPECT_TRUE(SafeRelativePath(std::wstring(255, L'x')));
+    EXPECT_FALSE(SafeRelativePath(std::wstring(256, L'x')));
+}
+
+TEST(ArcCommand, NamesSelectTheirEntriesAndWhatLiesBelowFolders)
+{
+    std::vector<std::wstring> names{L"docs", L"sub/*.txt", L"Exact.BIN"};
+    EXPECT_TRUE(IsSelected(names, LR"(docs\a\b.c)"));
+    EXPECT_TRUE(IsSelected(names, L"docs/"));
+    EXPECT_FALSE(IsSelected(names, L"docsx/a"));
+    EXPECT_TRUE(IsSelected(names, LR"(sub\x.txt)"));
+    EXPECT_FALSE(IsSelected(names, LR"(sub\x.txt2)"));
+    EXPECT_TRUE(IsSelected(names, L"exact.bin"));
+    EXPECT_FALSE(IsSelected(names, L"exact.bi"));
+    EXPECT_TRUE(IsSelected({LR"(dir\*)"}, LR"(dir\deep\x)"));
+    EXPECT_TRUE(IsSelected({}, L"anything"));
+}
+
+TEST(ArcDll, StaleHandlesAreRefusedAndLongNamesAreCutBetweenCharacters)
+{
+    // One byte and 300 double-byte characters: 601 bytes in code page 932,
+    // cut to the record's 512 would split the 256th character.
+    std::vector<arcdll::TListedEntry> entries(2);
+    entries[0].Name = L"a" + std::wstring(300, L'漢');
+    entries[1].Name = LR"(dir\a.txt)";
+    entries[1].Size = 7;
+    HANDLE handle = arcdll::OpenHandle(entries);
+    arcdll::TIndividualInfo info;
+    ASSERT_EQ(arcdll::FindFirst(handle, "*", &info), 0);
+    size_t length = strlen(info.szFileName);
+    if (GetACP() == 932) {
+        EXPECT_EQ(length, 511u);
+        EXPECT_EQ(arcdll::AnsiToWide(info.szFileName), L"a" + std::wstring(255, L'漢'));
+    }
+    EXPECT_EQ(GetACP(), 932u) << "the tests run under code page 932";
+    ASSERT_EQ(arcdll::FindNext(handle, &info), 0);
+    EXPECT_STREQ(info.szFileName, R"(dir\a.txt)");
+    EXPECT_EQ(info.dwOriginalSize, 7u);
+    EXPECT_EQ(arcdll::FindNext(handle, &info), arcerr::FindEnd);
+    EXPECT_FALSE(arcdll::WithCurrentEntry(handle, [](const arcdll::TListedEntry&) {}));
+    // A pattern selects what lies below a folder.
+    ASSERT_EQ(arcdll::FindFirst(handle, "dir", &info), 0);
+    EXPECT_STREQ(info.szFileName, R"(dir\a.txt)");
+    EXPECT_TRUE(arcdll::CloseHandle(handle));
+    EXPECT_FALSE(arcdll::CloseHandle(handle));
+    EXPECT_EQ(arcdll::FindFirst(handle, "*", &info), arcerr::HarcIsNotOpened);
+}
+
+TEST(ArcDll, AFileAppearsUnderItsNameOnlyWhenComplete)
+{
+    std::wstring folder = TemporaryFolder(L"arccommon-out");
+    std::wstring target = folder + L"\\sub\\f.txt";
+    DeleteFileW(target.c_str());
+    {
+        arcdll::TOutputFile file(target);
+        file.Write("half", 4);
+        // Destroyed without Commit, as when the entry's data turns out broken.
+    }
+    EXPECT_EQ(GetFileAttributesW(target.c_str()), INVALID_FILE_ATTRIBUTES);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\sub\\*.tmp").c_str(), &data);
+    EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "a temporary file was left behind";
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+
+    // A read-only file of that name is replaced, and the new one keeps its time.
+    { std::ofstream(target.c_str()) << "old"; }
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
+    const int64_t time = arccmd::UnixToFileTime(1700000000);
+    {
+        arcdll::TOutputFile file(target);
+        file.Write("new", 3);
+        file.Commit(time, 0, 0, FILE_ATTRIBUTE_ARCHIVE);
+    }
+    std::ifstream in(target.c_str());
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(text, "new");
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    ASSERT_TRUE(GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &attributes));
+    EXPECT_EQ((int64_t(attributes.ftLastWriteTime.dwHighDateTime) << 32) | attributes.ftLastWriteTime.dwLowDateTime, time);
+    EXPECT_FALSE(attributes.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+
+    // An unsafe name never reaches the disk.
+    EXPECT_THROW(arcdll::ExtractionPath(folder, L"../escape", true), arcio::EArchiveError);
+    EXPECT_EQ(arcdll::ExtractionPath(folder + L"\\", L"a/b/c", false), folder + L"\\c");
+}

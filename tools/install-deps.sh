@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the cross build and the Wine test run need,
-# and clang with its sanitizer and fuzzer runtime for the native fuzz
-# targets of the parsers.
+# clang with its sanitizer and fuzzer runtime (and zlib) for the native fuzz
+# targets of the parsers, and the archive tools the tests of our archiver
+# libraries compare them with.
 # Does nothing when everything is already there; when not root, prints the
 # exact command to run and fails.
 set -euo pipefail
@@ -9,7 +10,7 @@ set -euo pipefail
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make wine wine32:i386 wine64 xvfb xauth
           libz-mingw-w64-dev fonts-ipafont-gothic googletest locales x11-utils imagemagick xdotool
           clang libclang-rt-dev
-          zip unzip tar gzip ncompress lhasa jlha-utils default-jre-headless libarchive-tools)
+          zlib1g-dev zip unzip tar gzip ncompress lhasa jlha-utils default-jre-headless libarchive-tools)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 namespace nimregexp {
@@ -99,6 +100,9 @@ struct TNode {
     std::vector<TClassItem> Items;  // Class
     int Slot = 0;             // CapStart, CapEnd
     int32_t Number = 0;       // CapEnd
+    // A node outside every body where ways join (after a repetition, after
+    // alternatives): the places already tried from it are remembered.
+    int MemoIndex = -1;
 };
 
 namespace {
@@ -810,7 +814,59 @@ struct TUndo {
 
 }  // namespace
 
+// The places a join node of the top level was already reached from. Outside
+// every body, what happens after a node depends on nothing but the node and
+// the place: the first visit either matched (and matching ended) or failed
+// with everything after it, and no way leads back to the same node and
+// place before that visit ends. So a second visit fails at once, which keeps
+// patterns such as ".+.+.+$" from trying the same continuations over and
+// over (the number of tries grows with a power of the text's length
+// otherwise). One bit per node and text position, allocated when the node is
+// first reached, within a budget; past it nothing more is remembered, which
+// costs time but never changes a result.
+class TMemo {
+public:
+    void Reset(const char* textStart, const char* textEnd, size_t nodes)
+    {
+        for (int index : FUsed)
+            FBits[static_cast<size_t>(index)].clear();
+        FUsed.clear();
+        FBits.resize(nodes);
+        FStart = textStart;
+        FEnd = textEnd;
+        FWords = (static_cast<size_t>(textEnd - textStart) + 1 + 63) / 64;
+    }
+    bool Holds(const char* textStart, const char* textEnd) const { return FStart == textStart && FEnd == textEnd; }
+    // Whether the node was reached at the position before; records it.
+    bool Seen(int index, const char* position)
+    {
+        std::vector<uint64_t>& bits = FBits[static_cast<size_t>(index)];
+        if (bits.empty()) {
+            if ((FUsed.size() + 1) * FWords > kBudgetWords)
+                return false;
+            bits.assign(FWords, 0);
+            FUsed.push_back(index);
+        }
+        size_t offset = static_cast<size_t>(position - FStart);
+        uint64_t mask = uint64_t{1} << (offset % 64);
+        uint64_t& word = bits[offset / 64];
+        bool seen = (word & mask) != 0;
+        word |= mask;
+        return seen;
+    }
+    bool Kept = false;  // a search keeps what it learned from one start for the next
+
+private:
+    static constexpr size_t kBudgetWords = (size_t{64} << 20) / 8;  // 64 MB
+    std::vector<std::vector<uint64_t>> FBits;
+    std::vector<int> FUsed;
+    const char* FStart = nullptr;
+    const char* FEnd = nullptr;
+    size_t FWords = 0;
+};
+
 struct TMatchState {
+    TMemo Memo;
     std::vector<TChoice> Choices;
     std::vector<TFrame> Frames;
     std::vector<TRun> Runs;
@@ -963,6 +1019,45 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Gives a memo index to every node of the top level (outside every body)
+// that more than one way leads to: the node after a repetition (its
+// give-backs reach it from many places) and a node two links point at (the
+// end of alternatives). Returns how many there are.
+int MarkJoins(TNode* root)
+{
+    std::vector<TNode*> order, work;
+    std::unordered_map<TNode*, int> incoming;
+    auto reach = [&](TNode* node, bool join) {
+        if (!node)
+            return;
+        auto [it, first] = incoming.try_emplace(node, 0);
+        it->second += join ? 2 : 1;
+        if (first) {
+            order.push_back(node);
+            work.push_back(node);
+        }
+    };
+    reach(root, false);
+    while (!work.empty()) {
+        TNode* node = work.back();
+        work.pop_back();
+        reach(node->Next, node->Kind == TKind::Quant);
+        if (node->Kind == TKind::Alt) {
+            reach(node->First, false);
+            reach(node->Second, false);
+        }
+    }
+    int count = 0;
+    for (TNode* node : order)
+        if (incoming[node] >= 2)
+            node->MemoIndex = count++;
+    return count;
+}
+
+}  // namespace
+
 std::unique_ptr<TProgram> TProgram::Compile(std::string_view pattern, uint8_t flags, uint8_t mode,
                                             const TLocale* locale)
 {
@@ -1015,6 +1110,7 @@ std::unique_ptr<TProgram> TProgram::Compile(std::string_view pattern, uint8_t fl
     if (program->FFirstKnown && !program->FFirstHasLead && root && root->Mode == kModeL && root->Next &&
         (root->Kind == TKind::Literal || root->Kind == TKind::Class))
         program->FSecondKnown = FindFirstBytes(root->Next, program->FSecond);
+    program->FMemoCount = MarkJoins(program->FRoot);
     program->FState = std::make_unique<TMatchState>();
     return program;
 }
@@ -1117,6 +1213,8 @@ bool TProgram::MatchAt(const char* textStart, const char* textEnd, const char*& 
     s.Log.clear();
     s.Trail.clear();
     s.Slots.assign(static_cast<size_t>(FSlotCount), nullptr);
+    if (!s.Memo.Kept || !s.Memo.Holds(textStart, textEnd))
+        s.Memo.Reset(textStart, textEnd, static_cast<size_t>(FMemoCount));
     const TLocale& locale = *FLocale;
     const auto* start = reinterpret_cast<const unsigned char*>(textStart);
     const auto* end = reinterpret_cast<const unsigned char*>(textEnd);
@@ -1150,6 +1248,8 @@ bool TProgram::MatchAt(const char* textStart, const char* textEnd, const char*& 
     };
 
     for (;;) {
+        if (node && node->MemoIndex >= 0 && s.Frames.empty() && s.Memo.Seen(node->MemoIndex, p))
+            goto fail;
         if (!node) {
             if (s.Frames.empty())
                 break;
@@ -1410,6 +1510,13 @@ bool TProgram::MatchAt(const char* textStart, const char* textEnd, const char*& 
 
 bool TProgram::Search(const char* text, size_t length) const
 {
+    // What failed from one start fails from every other: the tries share it.
+    struct TKeep {
+        TMemo& Memo;
+        ~TKeep() { Memo.Kept = false; }
+    } keep{FState->Memo};
+    FState->Memo.Reset(text, text + length, static_cast<size_t>(FMemoCount));
+    FState->Memo.Kept = true;
     const char* end = text + length;
     if (!FRoot || length == 0) {
         const char* position = text;

@@ -95,6 +95,7 @@ private:
     std::vector<std::unique_ptr<TNode>> FNodes;  // every node; freed with the program
     TNode* FRoot = nullptr;                      // null: the empty pattern, matching everywhere
     int FSlotCount = 0;                          // capture starts
+    int FMemoCount = 0;                          // join nodes of the top level
     uint8_t FMode = 0;
     uint8_t FFlags = 0;
     // The caller's locale with its lead bytes read once: the matcher asks

@@ -783,6 +783,28 @@ TEST(NimRegExp, HugeTextsEndWithAResult)
     }));
 }
 
+// Repetitions in a row try every split of the text between them; from each
+// start of a search that is a power of the text's length, unless what
+// failed once is not tried again. Without that, these run for hours.
+TEST(NimRegExp, RepetitionsInARowDoNotRetryWhatFailed)
+{
+    std::string text(3000, 'a');
+    auto splits = TProgram::Compile(".+.+.+.+[x]$", 0, kModeA);
+    EXPECT_FALSE(splits->Search(text.data(), text.size()));
+    auto choices = TProgram::Compile("(a|aa)*(a|aa)*(a|aa)*[x]", 0, kModeN);
+    EXPECT_FALSE(choices->Search(text.data(), text.size()));
+    // The same programs still find what is there, at the tie of the last
+    // position too, and an anchored try after a search starts afresh.
+    text.back() = 'x';
+    EXPECT_TRUE(splits->Search(text.data(), text.size()));
+    const char* position = text.data();
+    EXPECT_TRUE(choices->MatchAt(text.data(), text.data() + text.size(), position));
+    EXPECT_EQ(position, text.data() + text.size());
+    EXPECT_TRUE(choices->Search(text.data(), text.size()));
+    position = text.data() + text.size() - 1;
+    EXPECT_TRUE(choices->MatchAt(text.data(), text.data() + text.size(), position));
+}
+
 TEST(NimRegExp, EmptyRepetitionsMakeProgressOrStop)
 {
     struct {

@@ -7,6 +7,7 @@
 #include "folders/ShlUtils.h"
 #include "folders/SysUtilsW.h"
 #include "folders/UFolders.h"
+#include "search/UFounds.h"
 
 // Toolkit
 #include "lw/LAddDlgs.h"
@@ -92,8 +93,9 @@ DWORD DeleteForGood(const std::wstring& path)
     return DeleteExact(exact, attributes);
 }
 
-TDeleteThread::TDeleteThread(std::wstring folder, FILEOP_FLAGS flags, std::vector<std::wstring> names)
-    : FFolder(std::move(folder)), FNames(std::move(names)), FFlags(flags)
+TDeleteThread::TDeleteThread(std::wstring folder, FILEOP_FLAGS flags, std::vector<std::wstring> names,
+                             ComPtr<IFolder> results)
+    : FFolder(std::move(folder)), FNames(std::move(names)), FFlags(flags), FResults(std::move(results))
 {
 }
 
@@ -136,6 +138,8 @@ void TDeleteThread::Execute()
             manager->RefreshFolders(&location, true);
         }
     }
+    if (FResults)
+        FResults->Refresh();
 }
 
 TDeleteAction::TDeleteAction() : T0Action(false)
@@ -164,6 +168,8 @@ void TDeleteAction::Execute()
     std::vector<std::wstring> names;
     for (const TFileItem* item : view->GetSelection())
         names.emplace_back(item->Name, static_cast<size_t>(item->NameLen));
+    ComPtr<IFolder> results = IsFoundsFolder(view->Folder()) ? ComPtr<IFolder>(view->Folder()) : nullptr;
     T0Thread::StartThread<TDeleteThread>(IncludeTrailingBackslash(location.PathView()),
-                                         static_cast<FILEOP_FLAGS>(dialog->ItemData()), std::move(names));
+                                         static_cast<FILEOP_FLAGS>(dialog->ItemData()), std::move(names),
+                                         std::move(results));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 // Toolkit
+#include "folders/UFolders.h"
 #include "lw/LActions.h"
 #include "lw/LWindows.h"
 
@@ -42,8 +43,11 @@ DWORD DeleteForGood(const std::wstring& path);
 // refreshes every open folder at or below each name.
 class TDeleteThread : public T0Thread {
 public:
-    // folder: with its trailing backslash.
-    TDeleteThread(std::wstring folder, FILEOP_FLAGS flags, std::vector<std::wstring> names);
+    // folder: with its trailing backslash. results: the results list the
+    // names were chosen in, or null; it does not watch its files, so it is
+    // refreshed when the deleting is over.
+    TDeleteThread(std::wstring folder, FILEOP_FLAGS flags, std::vector<std::wstring> names,
+                  ComPtr<IFolder> results = nullptr);
 
 protected:
     void Execute() override;
@@ -52,6 +56,7 @@ private:
     std::wstring FFolder;
     std::vector<std::wstring> FNames;
     FILEOP_FLAGS FFlags;
+    ComPtr<IFolder> FResults;
 };
 
 // "Delete": enabled when the current view has files to delete; asks

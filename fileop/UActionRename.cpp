@@ -6,6 +6,7 @@
 // Folders
 #include "folders/SysUtilsW.h"
 #include "folders/UFolders.h"
+#include "search/UFounds.h"
 
 // Toolkit
 #include "lw/LCmmDlgs.h"
@@ -41,8 +42,11 @@ std::wstring ItemName(const TFileItem& item)
 }
 
 // Asks the folder manager to move open folders inside a renamed directory.
-void RenameOpenFolders(const std::wstring& oldPath, const std::wstring& newPath)
+// A file renamed in a results list keeps its place there under its new name.
+void RenameOpenFolders(IFolder* shown, const std::wstring& oldPath, const std::wstring& newPath)
 {
+    if (TFounds* founds = AsFounds(shown))
+        founds->RecordRenamed(oldPath, newPath);
     TFolderManager* manager = FolderManager();
     if (manager == nullptr)
         return;
@@ -115,8 +119,8 @@ void RenameOne(TFilerView* view, const std::wstring& folder, const std::wstring&
         ShowFailure(owner, kFailed);
         return;
     }
+    RenameOpenFolders(view->Folder(), source.Folder + source.Name, source.Folder + renamed);
     view->SetCaretByNameText(name.find(L'\\') == std::wstring::npos ? renamed : source.Folder + renamed);
-    RenameOpenFolders(source.Folder + source.Name, source.Folder + renamed);
 }
 
 void RenameSeveral(TFilerView* view, const std::wstring& folder, const std::vector<std::wstring>& names)
@@ -151,7 +155,7 @@ void RenameSeveral(TFilerView* view, const std::wstring& folder, const std::vect
         const TRenameSource& source = sources[i];
         const std::wstring& renamed = newNames[i];
         if (RenameFile(source.Folder, source.Name, renamed))
-            RenameOpenFolders(source.Folder + source.Name, source.Folder + renamed);
+            RenameOpenFolders(shown.get(), source.Folder + source.Name, source.Folder + renamed);
         else
             ShowFailure(owner, kFailed);
     }

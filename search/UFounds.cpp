@@ -100,6 +100,9 @@ bool TFounds::Finished() const
 int32_t TFounds::FoundCount() const
 {
     CheckLockHeld(L"the state of a search");
+    // Once the search is over its records are the shown ones.
+    if (FFinished)
+        return FItems ? static_cast<int32_t>(FItems->size()) : 0;
     return static_cast<int32_t>(FFound.size());
 }
 
@@ -129,6 +132,106 @@ void TFounds::Finish()
     Publish();
     // The working records are all shown now; their room is not needed.
     TItems().swap(FFound);
+}
+
+namespace {
+
+// Brings a found record up to date with its file; false when the file is gone.
+bool Restated(TFileItem& item, const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND;
+    item.Attributes = data.dwFileAttributes;
+    item.File.CreationTime = data.ftCreationTime;
+    item.File.LastWriteTime = data.ftLastWriteTime;
+    item.File.LastAccessTime = data.ftLastAccessTime;
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        item.Size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+}  // namespace
+
+void TFounds::Load()
+{
+    CheckLockExclusive(L"the records of a search (refreshed)");
+    auto restate = [&](TItems& records) {
+        TItems kept;
+        kept.reserve(records.size());
+        for (TFileItem& item : records) {
+            TPath path;
+            GetItemPath(&item, &path);
+            // A file that cannot be asked about (a drive gone for a moment,
+            // no access) keeps its record: only what is surely gone goes.
+            if (Restated(item, std::wstring(path.PathView())))
+                kept.push_back(item);
+        }
+        records.swap(kept);
+    };
+    if (!FFinished) {
+        // The search goes on adding to the working records: they are brought
+        // up to date, and the views get a copy.
+        restate(FFound);
+        ReplaceItems(std::make_shared<TItems>(FFound.begin(), FFound.end()));
+        return;
+    }
+    // The views still read the records they hold: a new array replaces them.
+    std::shared_ptr<const TItems> shown = FItems;
+    if (!shown)
+        return;
+    auto records = std::make_shared<TItems>(shown->begin(), shown->end());
+    restate(*records);
+    ReplaceItems(std::move(records));
+}
+
+TFounds* AsFounds(IFolder* folder)
+{
+    if (folder == nullptr)
+        return nullptr;
+    ComPtr<IFounds> founds = ComPtr<IFolder>(folder).as<IFounds>();
+    return dynamic_cast<TFounds*>(founds.get());
+}
+
+void TFounds::RecordRenamed(std::wstring_view oldPath, std::wstring_view newPath)
+{
+    TExclusiveLock lock;
+    size_t slash = newPath.find_last_of(L'\\');
+    std::wstring_view bareName = slash == std::wstring_view::npos ? newPath : newPath.substr(slash + 1);
+    if (newPath.size() >= std::size(TFileItem{}.Name) || bareName.size() >= std::size(TFileItem{}.DisplayName))
+        return;
+    auto rename = [&](TItems& records) {
+        bool found = false;
+        for (TFileItem& item : records) {
+            TPath path;
+            GetItemPath(&item, &path);
+            if (SameText(path.PathView(), oldPath) != 0)
+                continue;
+            std::copy(newPath.begin(), newPath.end(), item.Name);
+            item.Name[newPath.size()] = 0;
+            item.NameLen = static_cast<int32_t>(newPath.size());
+            std::copy(bareName.begin(), bareName.end(), item.DisplayName);
+            item.DisplayName[bareName.size()] = 0;
+            item.DisplayNameLen = static_cast<int32_t>(bareName.size());
+            item.File.ShortNameLen = 0;
+            item.File.ShortName[0] = 0;
+            found = true;
+        }
+        return found;
+    };
+    bool found = false;
+    if (!FFinished) {
+        found = rename(FFound);
+        if (found)
+            ReplaceItems(std::make_shared<TItems>(FFound.begin(), FFound.end()));
+    } else if (FItems) {
+        auto records = std::make_shared<TItems>(FItems->begin(), FItems->end());
+        found = rename(*records);
+        if (found)
+            ReplaceItems(std::move(records));
+    }
+    if (found)
+        FObservable->Notify();
 }
 
 void TFounds::Publish()

@@ -30,6 +30,10 @@ inline bool IsFoundsFolder(IFolder* folder)
     return folder != nullptr && ComPtr<IFolder>(folder).as<IFounds>() != nullptr;
 }
 
+class TFounds;
+// The results folder behind a folder, or null when it is another kind.
+TFounds* AsFounds(IFolder* folder);
+
 // The views are shown new results at most once in this many milliseconds
 // while the search runs: a fast walk must not flood them with repaints.
 inline constexpr DWORD kPublishInterval = 1000;
@@ -70,6 +74,10 @@ public:
     void Add(const TFileItem& item);
     // The search is over: every result is shown. Takes the lock exclusively.
     void Finish();
+    // A found file was renamed (by the rename action on the results): its
+    // record takes the new name, so the results keep showing it. Takes the
+    // lock exclusively.
+    void RecordRenamed(std::wstring_view oldPath, std::wstring_view newPath);
 
     // Set when the results are no longer wanted (SetPath, the last view
     // left); the search ends at its next entry.
@@ -85,8 +93,10 @@ public:
 
 protected:
     ~TFounds() override;
-    // The records come from the search thread; a refresh shows them again.
-    void Load() override {}
+    // The records come from the search thread. A refresh (after a file
+    // operation on the results) drops the records whose files are gone and
+    // takes up the sizes, times and attributes of the others.
+    void Load() override;
     void LastObserverDetached() override;
 
 private:

@@ -551,3 +551,66 @@ TEST(Grep, LeavingTheResultsStopsTheWalk)
     }
     g_blocked = g_release = nullptr;
 }
+
+// Results follow their files: a file deleted leaves the list, one that
+// changed shows its new size, and one renamed through the list stays in it
+// under its new name with the caret on it.
+TEST(Grep, ResultsFollowTheirFilesThroughDeleteAndRename)
+{
+    TempFolder dir;
+    std::wstring gone = dir.MakeFile(L"a.txt", "a");
+    dir.MakeDir(L"sub");
+    std::wstring renamed = dir.MakeFile(L"sub\\b.txt", "bb");
+    std::wstring grown = dir.MakeFile(L"sub\\c.txt", "ccc");
+    ComPtr<IFounds> founds = Search(dir.Path(), L"\"*.txt\"");
+    ASSERT_EQ(Names(founds.get()), (std::set<std::wstring>{gone, renamed, grown}));
+    TWindowThread window(dir.Path());
+    window.Locked([&](TFilerView* v) { v->ChangeFolder(founds.get()); });
+
+    // Deleted for good through the action, while another file grows.
+    dir.MakeFile(L"sub\\c.txt", "cccccc");
+    window.Locked([&](TFilerView* view) { view->SetCaretByNameText(gone); });
+    window.PostAction("Delete");
+    HWND choice = WaitForWindow(window.Thread()->ThreadId(), L"削除");
+    ASSERT_NE(choice, nullptr);
+    HWND list = FindWindowExW(choice, nullptr, L"ListBox", nullptr);
+    ASSERT_NE(list, nullptr);
+    SendMessageW(list, LB_SETCURSEL, 1, 0);  // the second entry, for good
+    Press(choice, IDOK);
+    HWND confirm = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        confirm = FindWindowW(L"#32770", L"削除");
+        return confirm != nullptr && confirm != choice;
+    }));
+    PostMessageW(confirm, WM_COMMAND, IDYES, 0);
+    ASSERT_TRUE(PumpUntil([&] { return GetFileAttributesW(gone.c_str()) == INVALID_FILE_ATTRIBUTES; }));
+    ASSERT_TRUE(PumpUntil([&] { return Records(founds.get()).size() == 2; }));
+    std::map<std::wstring, TFileItem> records = Records(founds.get());
+    EXPECT_EQ(records.size(), 2u);
+    EXPECT_EQ(records.count(gone), 0u);
+    ASSERT_EQ(records.count(grown), 1u);
+    EXPECT_EQ(records[grown].Size, 6);
+    {
+        TExclusiveLock lock;
+        EXPECT_EQ(FoundsOf(founds.get())->FoundCount(), 2);
+    }
+
+    window.Locked([&](TFilerView* view) { view->SetCaretByNameText(renamed); });
+    window.PostAction("Rename");
+    HWND dialog = WaitForWindow(window.Thread()->ThreadId(), L"名前の変更");
+    ASSERT_NE(dialog, nullptr);
+    HWND field = FindWindowExW(dialog, nullptr, L"Edit", nullptr);
+    ASSERT_NE(field, nullptr);
+    SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"d.txt"));
+    Press(dialog, IDOK);
+    std::wstring now = dir / L"sub\\d.txt";
+    ASSERT_TRUE(PumpUntil([&] { return Names(founds.get()) == std::set<std::wstring>{grown, now}; }));
+    EXPECT_NE(GetFileAttributesW(now.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(std::wstring(Records(founds.get())[now].DisplayName), L"d.txt");
+    EXPECT_TRUE(PumpUntil([&] {
+        return window.Locked([&](TFilerView* view) {
+            TFileItem* caret = view->CaretItem();
+            return caret != nullptr && std::wstring(caret->Name) == now;
+        });
+    }));
+}

@@ -109,6 +109,7 @@ private:
     bool FFirstHasLead = false;  // a lead byte is among FFirst
     bool FSecondKnown = false;   // FSecond holds every byte the second character can start with
     bool FSecond[256] = {};
+    std::vector<uint64_t> FPairs;  // bit first * 256 + second: FFirst and FSecond together
     std::unique_ptr<TMatchState> FState;  // working stacks, kept between matches
 
     friend class TCompiler;

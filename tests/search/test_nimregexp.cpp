@@ -950,11 +950,19 @@ TEST(RegExp, DoubleByteSearchAgreesWithEveryCharacterStart)
     const char* const patterns[] = {"[q-z][0-9]", "a1", "[a-c]b", "x[0-9]*!y", "qa", "[p-r]"};
     // Pieces: "ア" (83 41, trail "A"), "ー" (81 5B), "１" (82 50), letters, digits.
     const std::string pieces[] = {"\x83\x41", "\x81\x5B", "\x82\x50", "q", "1", "a", "b", "x", "y", "Z9", "\x82"};
+    const std::string run[] = {"q", "\x83\x41", "\x81\x5B", "y"};
     std::mt19937 random(11);
     for (const char* pattern : patterns) {
         ComPtr<IRegExp> regExp = CreateRegExp(pattern, kRegExpIgnoreCase, TRegExpMode::DoubleByte);
-        for (int round = 0; round < 400; ++round) {
+        for (int round = 0; round < 410; ++round) {
             std::string text;
+            // The last rounds: a long run where the first character is common
+            // and the pattern cannot end (the search then looks at two bytes at
+            // once), then a short random tail that may hold a match, up to
+            // its very last two bytes.
+            if (round >= 400)
+                for (int i = 0; i < 3000; ++i)
+                    text += run[random() % std::size(run)];
             for (int i = static_cast<int>(random() % 12); i > 0; --i)
                 text += pieces[random() % std::size(pieces)];
             // Every character start, stepping as the search must.

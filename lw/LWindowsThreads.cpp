@@ -115,17 +115,24 @@ void T0Thread::Start()
     FStartEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!FStartEvent)
         RaiseLastOSError();
-    TSectionLock guard(app->FThreadListLock);
-    // The creation handle is the thread's handle: kept before the thread
-    // runs, so that even a thread whose start fails can be waited for.
-    UniqueHandle created(CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, nullptr));
-    if (!created)
-        RaiseLastOSError();
-    FThreadHandle = std::move(created);
+    {
+        // The creation handle is the thread's handle: kept before the thread
+        // runs, so that even a thread whose start fails can be waited for.
+        // The thread is listed before it runs, so that nobody waiting for
+        // the application's threads misses it.
+        TSectionLock guard(app->FThreadListLock);
+        UniqueHandle created(CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, nullptr));
+        if (!created)
+            RaiseLastOSError();
+        FThreadHandle = std::move(created);
+        app->AddThread(this);
+    }
+    // Waited for without the list's lock: the new thread's start may need a
+    // thread that is walking the list (one holding the application lock
+    // while it lists the windows, say).
     ResumeThread(FThreadHandle.get());
     WaitForSingleObject(FStartEvent.get(), INFINITE);
     FStartEvent.reset();
-    app->AddThread(this);
 }
 
 DWORD WINAPI T0Thread::ThreadProc(void* param)

@@ -275,6 +275,48 @@ TEST(Threads, StartReturnsAfterInitializeWithAValidThreadId)
     EXPECT_FALSE(Application()->HasThreads());
 }
 
+namespace {
+
+// A thread whose start takes the application lock, as a window thread's
+// start does when it makes its window.
+class TLockedStartThread : public T0Thread {
+protected:
+    void Initialize() override
+    {
+        T0Thread::Initialize();
+        TExclusiveLock lock;
+    }
+    void Execute() override {}
+};
+
+} // namespace
+
+// A thread whose start needs the lock starts while another thread, holding
+// the lock, walks the list of threads (the window menu does): the starting
+// thread does not keep the list to itself while it waits.
+TEST(Threads, AStartThatNeedsTheLockDoesNotBlockAWalkOfTheThreadList)
+{
+    UniqueHandle holding = NewEvent();
+    HANDLE holdingHandle = holding.get();
+    std::atomic<int> walked{-1};
+    auto* walker = T0Thread::StartThread<TBodyThread>([&](TBodyThread*) {
+        TExclusiveLock lock;
+        SetEvent(holdingHandle);
+        // Meanwhile the test's thread starts the other one.
+        Sleep(300);
+        int listed = 0;
+        Application()->ForEachThread([&](T0Thread*) { ++listed; });
+        walked = listed;
+    });
+    ASSERT_EQ(WaitForSingleObject(holding.get(), 10000), WAIT_OBJECT_0);
+    auto* started = T0Thread::StartThread<TLockedStartThread>();
+    EXPECT_EQ(WaitForSingleObject(walker->ThreadHandle(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(started->ThreadHandle(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(walked, 2) << "both threads are listed, the one starting included";
+    Application()->FreeFinishedThreads();
+    EXPECT_FALSE(Application()->HasThreads());
+}
+
 TEST(Threads, IdleStepIsSkippedWhileAGUIThreadIsBusy)
 {
     UniqueHandle holding = NewEvent(), release = NewEvent();

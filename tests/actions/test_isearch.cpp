@@ -347,3 +347,28 @@ TEST(CompareView, SelectsInTheCurrentViewAgainstTheChosenOne)
             << "mode " << mode << ": " << testing::PrintToString(window.Marked());
     }
 }
+
+// Two backslashes go to the network neighbourhood; a server name typed
+// there that nobody answers beeps and keeps the text and the folder, and
+// Backspace takes the name back character by character.
+TEST(IncrementalSearch, TwoBackslashesGoToTheNetworkAndAServerThatIsNotThereKeepsTheText)
+{
+    TempFolder dir;
+    TWindowThread window(dir.Path());
+    TSearchWindow search(window);
+    search.Type(L"\\\\");
+    ASSERT_TRUE(search.WaitForText(L"\\\\"));
+    bool network = window.Locked([](TFilerView* view) {
+        TPath location;
+        view->Folder()->GetPath(&location);
+        return location.IDList != nullptr;
+    });
+    EXPECT_TRUE(network) << "the view shows " << testing::PrintToString(window.FolderPath());
+    std::wstring shown = window.FolderPath();
+    search.Type(L"nimbra-no-such-server\\");
+    ASSERT_TRUE(search.WaitForText(L"\\\\nimbra-no-such-server"));
+    // The window has handled the backslash when it handles what follows.
+    search.Type(L"\b");
+    ASSERT_TRUE(search.WaitForText(L"\\\\nimbra-no-such-serve"));
+    EXPECT_EQ(window.FolderPath(), shown);
+}

@@ -372,3 +372,26 @@ TEST(IncrementalSearch, TwoBackslashesGoToTheNetworkAndAServerThatIsNotThereKeep
     ASSERT_TRUE(search.WaitForText(L"\\\\nimbra-no-such-serve"));
     EXPECT_EQ(window.FolderPath(), shown);
 }
+
+// The search window sits over the caret's row; a caret scrolled out of
+// sight puts it at the edge of the list it lies beyond, never outside the
+// view.
+TEST(IncrementalSearch, TheWindowStaysInsideTheViewWhenTheCaretIsScrolledAway)
+{
+    TempFolder dir;
+    for (int i = 0; i < 300; ++i)
+        dir.MakeFile(L"f" + std::to_wstring(1000 + i) + L".txt");
+    TWindowThread window(dir.Path());
+    SetCaret(window, L"f1299.txt");
+    HWND list = window.Locked([](TFilerView* view) { return view->Handle(); });
+    SendMessageW(list, WM_VSCROLL, SB_TOP, 0);
+    RECT view{};
+    GetWindowRect(list, &view);
+    TSearchWindow search(window);
+    RECT placed{};
+    GetWindowRect(search.Handle(), &placed);
+    EXPECT_GE(placed.top, view.top);
+    EXPECT_LE(placed.bottom, view.bottom);
+    EXPECT_GT(placed.top, (view.top + view.bottom) / 2) << "the caret lies below: the window is at the bottom";
+    search.Type(L"\x1b\x1b");
+}

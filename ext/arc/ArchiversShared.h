@@ -1,0 +1,179 @@
+// What the archiver modules share besides the folder bridge: their
+// exceptions, the outside library bound by name at first use, and the
+// command-line pieces (quoted paths, response files, temporary folders).
+#pragma once
+
+// Platform
+#include <windows.h>
+
+// Standard library
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Toolkit
+#include "lw/LExceptionBase.h"
+
+// Shared interfaces
+#include "ext/NimbraIntf.h"
+
+// The base of every module's exception; each module raises its own class.
+class EArchiverError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// The response file of a pack could not be written.
+class EInOutError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Raises the module's exception with a message; each module passes its own.
+using TRaiseArchiverError = void (*)(const std::wstring& message);
+
+// The outside archiver library of a module. Its functions are bound by
+// name when first called: the library is loaded then (with the system's
+// "cannot open" boxes off, as the host loads modules), and stays loaded
+// until the module is unloaded. Safe to call from several threads.
+class TArchiverLibrary {
+public:
+    TArchiverLibrary(std::wstring fileName, TRaiseArchiverError raise);
+    ~TArchiverLibrary();
+    TArchiverLibrary(const TArchiverLibrary&) = delete;
+    TArchiverLibrary& operator=(const TArchiverLibrary&) = delete;
+
+    const std::wstring& FileName() const { return FFileName; }
+    // Loads the library unless it is loaded; raises "...の読み込みに失敗しました.".
+    void Load();
+    // The function's address; raises the load failure or "...には...APIは存在しません.".
+    FARPROC Function(const char* name);
+    template <class F>
+    F Bind(const char* name)
+    {
+        return reinterpret_cast<F>(reinterpret_cast<void (*)()>(Function(name)));
+    }
+    [[noreturn]] void Raise(const std::wstring& message) const;
+
+private:
+    std::wstring FFileName;
+    TRaiseArchiverError FRaise;
+    std::mutex FLock;
+    HMODULE FModule = nullptr;
+    std::vector<std::pair<std::string, FARPROC>> FBound;
+};
+
+// The entry record the libraries fill in FindFirst/FindNext.
+struct TArcIndividualInfo {
+    DWORD dwOriginalSize;
+    DWORD dwCompressedSize;
+    DWORD dwCRC;
+    UINT uFlag;
+    UINT uOSType;
+    WORD wRatio;
+    WORD wDate;
+    WORD wTime;
+    char szFileName[513];
+    char dummy1[3];
+    char szAttribute[8];
+    char szMode[8];
+};
+static_assert(sizeof(TArcIndividualInfo) == 560);
+
+// The library calls of the common convention; Prefix + suffix names each.
+using TArcCommandProc = int(WINAPI*)(HWND, LPCSTR, LPSTR, DWORD);
+using TArcConfigProc = BOOL(WINAPI*)(HWND, LPSTR, int);
+using TArcOpenProc = HANDLE(WINAPI*)(HWND, LPCSTR, DWORD);
+using TArcCloseProc = int(WINAPI*)(HANDLE);
+using TArcFindFirstProc = int(WINAPI*)(HANDLE, LPCSTR, TArcIndividualInfo*);
+using TArcFindNextProc = int(WINAPI*)(HANDLE, TArcIndividualInfo*);
+using TArcAttributeProc = int(WINAPI*)(HANDLE);
+using TArcUnixTimeProc = DWORD(WINAPI*)(HANDLE);
+using TArcFileTimeProc = BOOL(WINAPI*)(HANDLE, FILETIME*);
+using TArcTypeProc = int(WINAPI*)(LPCSTR);
+using TArcExtractMemProc = int(WINAPI*)(HWND, LPCSTR, LPBYTE, DWORD, void*, LPWORD, LPDWORD);
+
+// Text in the system code page and back.
+std::string ToAnsi(std::wstring_view text);
+std::wstring FromAnsi(std::string_view text);
+
+// A path in double quotes; a folder with its trailing "\" ensured first.
+std::wstring Quoted(std::wstring_view path);
+std::wstring QuotedFolder(std::wstring_view folder);
+// The item's path inside the archive: SubPath + "/" + name, or the name at the root.
+std::wstring ItemPathInArchive(std::wstring_view subPath, std::wstring_view name);
+// Unix seconds as FILETIME ticks.
+FILETIME UnixTimeToFileTime(DWORD seconds);
+
+// A response file of its own for one call: a fresh name in the temporary
+// folder (two packs at once never share one), written in the system code
+// page with CR LF after each line, deleted when the object goes.
+class TResponseFile {
+public:
+    explicit TResponseFile(const std::vector<std::wstring>& lines);  // raises EInOutError
+    ~TResponseFile();
+    TResponseFile(const TResponseFile&) = delete;
+    TResponseFile& operator=(const TResponseFile&) = delete;
+    const std::wstring& Path() const { return FPath; }
+    // The short form of the path (8.3), for callers that pass it unquoted.
+    std::wstring ShortPath() const;
+
+private:
+    std::wstring FPath;
+};
+
+// A folder of its own in the temporary folder for one extraction, removed
+// with what it holds when the object goes.
+class TScratchFolder {
+public:
+    TScratchFolder();
+    ~TScratchFolder();
+    TScratchFolder(const TScratchFolder&) = delete;
+    TScratchFolder& operator=(const TScratchFolder&) = delete;
+    const std::wstring& Path() const { return FPath; }  // with its trailing "\"
+
+private:
+    std::wstring FPath;
+};
+
+// The calling thread gives up its shared hold of the application lock while
+// it lives (a long library call), and takes it back when it goes, also when
+// the call fails.
+class THostLockSuspended {
+public:
+    THostLockSuspended();
+    ~THostLockSuspended();
+    THostLockSuspended(const THostLockSuspended&) = delete;
+    THostLockSuspended& operator=(const THostLockSuspended&) = delete;
+
+private:
+    IApplication* FApplication = nullptr;
+    int32_t FState = 0;
+};
+
+// The calling thread holds the application lock exclusively while it lives.
+class THostLockExclusive {
+public:
+    THostLockExclusive();
+    ~THostLockExclusive();
+    THostLockExclusive(const THostLockExclusive&) = delete;
+    THostLockExclusive& operator=(const THostLockExclusive&) = delete;
+
+private:
+    IApplication* FApplication = nullptr;
+    int32_t FState = 0;
+};
+
+// The names of a pack as the command line ends with them: one name quoted
+// after a blank, several through a response file passed after " @" (by its
+// short path, or by its full path in quotes). With folderStars a name that
+// is a folder below the base gets "\*" inside its quotes.
+enum class TResponsePath { Short, QuotedFull };
+std::wstring PackNames(const std::wstring& baseFolder, const std::vector<std::wstring>& names, bool folderStars,
+                       TResponsePath responsePath, std::unique_ptr<TResponseFile>& response);
+
+// Whether the byte string's first bytes equal prefix, letter case aside,
+// as the system code page compares.
+bool AnsiStartsWithIgnoringCase(std::string_view text, std::string_view prefix);

@@ -1,0 +1,565 @@
+// The bridge every archiver module is built from.
+#include "ext/arc/UnifyArc.h"
+
+// Shared interfaces
+#include "ext/core/nimbracore.h"
+
+// Toolkit
+#include "lw/LExceptions.h"
+
+// Standard library
+#include <algorithm>
+
+namespace {
+
+constexpr DWORD kOpenMode = 0x402206;
+
+// The wait cursor while an archive is listed; the window under the pointer
+// gets its own cursor back afterwards when it belongs to this thread.
+class TWaitCursor {
+public:
+    TWaitCursor() : FPrevious(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~TWaitCursor()
+    {
+        SetCursor(FPrevious);
+        POINT at{};
+        if (!GetCursorPos(&at))
+            return;
+        HWND window = WindowFromPoint(at);
+        if (window == nullptr || GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId())
+            return;
+        LRESULT hit = SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(at.x, at.y));
+        SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MAKELPARAM(hit, WM_MOUSEMOVE));
+    }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+
+private:
+    HCURSOR FPrevious;
+};
+
+void AssignBStr(BSTR* target, std::wstring_view text)
+{
+    *target = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+int CompareIgnoringCase(std::wstring_view a, std::wstring_view b)
+{
+    return CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+                          static_cast<int>(b.size())) - CSTR_EQUAL;
+}
+
+bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix)
+{
+    return text.size() >= prefix.size() && CompareIgnoringCase(text.substr(0, prefix.size()), prefix) == 0;
+}
+
+void SetRecordName(TFileItem& item, std::wstring_view name)
+{
+    size_t length = std::min(name.size(), std::size(item.Name) - 1);
+    std::copy_n(name.data(), length, item.Name);
+    item.Name[length] = 0;
+    item.NameLen = static_cast<int32_t>(length);
+    std::copy_n(name.data(), length, item.DisplayName);
+    item.DisplayName[length] = 0;
+    item.DisplayNameLen = static_cast<int32_t>(length);
+}
+
+TFileItem NewRecord(std::wstring_view name)
+{
+    TFileItem item{};
+    SetRecordName(item, name);
+    item.Kind = kKindFile;
+    item.AuxNumber = kNoAuxNumber;
+    return item;
+}
+
+// ---------------------------------------------------------------------------
+// The archive folder
+
+class TArchiveFolder final : public IArchiveFolder {
+public:
+    TArchiveFolder(TArchiverModule& module, const TPath& location) : FModule(module), FLocation(location)
+    {
+        FItems = List();
+    }
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == __uuidof(IObservable) || iid == __uuidof(IFolder) ||
+            iid == __uuidof(IArchiveFolder)) {
+            *object = static_cast<IArchiveFolder*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++FCount); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        long count = --FCount;
+        if (count == 0)
+            delete this;
+        return static_cast<ULONG>(count);
+    }
+
+    // IObservable
+    void STDMETHODCALLTYPE Attach(IObserver* observer) override { FObservers.emplace_back(observer); }
+    void STDMETHODCALLTYPE Detach(IObserver* observer) override
+    {
+        for (size_t i = FObservers.size(); i > 0; --i)
+            if (FObservers[i - 1].get() == observer) {
+                FObservers.erase(FObservers.begin() + static_cast<ptrdiff_t>(i - 1));
+                return;
+            }
+    }
+    bool STDMETHODCALLTYPE HasObservers() override { return !FObservers.empty(); }
+
+    // IFolder
+    void STDMETHODCALLTYPE GetPath(TPath* result) override { *result = FLocation; }
+    TFileItem* STDMETHODCALLTYPE GetItem(int32_t index) override
+    {
+        if (index < 0 || static_cast<size_t>(index) >= FItems->size())
+            return nullptr;
+        return &(*FItems)[static_cast<size_t>(index)];
+    }
+    int32_t STDMETHODCALLTYPE GetCount() override { return static_cast<int32_t>(FItems->size()); }
+    bool STDMETHODCALLTYPE IsReady() override { return FReady; }
+    void STDMETHODCALLTYPE GetDisplayPath(BSTR* result) override
+    {
+        std::wstring text(FLocation.PathView());
+        if (!FLocation.SubPathView().empty())
+            text += L"/" + std::wstring(FLocation.SubPathView());
+        AssignBStr(result, text);
+    }
+    uint8_t STDMETHODCALLTYPE GetCapabilities() override { return kCanSort | kHasParent; }
+    HRESULT STDMETHODCALLTYPE Refresh() override;
+    HRESULT STDMETHODCALLTYPE SetPath(BSTR newPath) override
+    {
+        FLocation.SetPath(std::wstring_view(newPath ? newPath : L"", SysStringLen(newPath)));
+        return S_OK;
+    }
+    void STDMETHODCALLTYPE SuspendWatching() override {}
+    void STDMETHODCALLTYPE ResumeWatching(bool) override {}
+    void STDMETHODCALLTYPE GetParentPath(TPath* result) override;
+    bool STDMETHODCALLTYPE IsWithin(const TPath* path) override;
+    void STDMETHODCALLTYPE GetItemPath(const TFileItem* item, TPath* result) override
+    {
+        result->Clear();
+        result->SetPath(FLocation.PathView());
+        result->SetSubPath(ItemPathInArchive(FLocation.SubPathView(), NameOf(item)));
+    }
+    void STDMETHODCALLTYPE GetStatusText(const TFileItem*, BSTR* result) override
+    {
+        AssignBStr(result, FModule.StatusText(FArchiveType));
+    }
+
+    // IArchiveFolder
+    HRESULT STDMETHODCALLTYPE ReadItem(const TFileItem* item, BSTR* data) override
+    {
+        return GuardedCall([&] {
+            *data = nullptr;
+            std::string bytes = FModule.ReadItem(std::wstring(FLocation.PathView()), ItemPath(item),
+                                                 NameOf(item), static_cast<uint64_t>(std::max<int64_t>(item->Size, 0)));
+            *data = SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size()));
+            if (*data == nullptr)
+                throw std::bad_alloc();
+        });
+    }
+    HRESULT STDMETHODCALLTYPE ExtractItem(const TFileItem* item, BSTR destinationFolder) override
+    {
+        return GuardedCall([&] {
+            std::wstring destination(destinationFolder ? destinationFolder : L"", SysStringLen(destinationFolder));
+            FModule.RunCommand(
+                FModule.ExtractItemCommand(std::wstring(FLocation.PathView()), destination, ItemPath(item)));
+        });
+    }
+
+private:
+    ~TArchiveFolder() = default;
+
+    static std::wstring NameOf(const TFileItem* item)
+    {
+        return std::wstring(item->Name, static_cast<size_t>(std::clamp<int32_t>(item->NameLen, 0, 259)));
+    }
+    std::wstring ItemPath(const TFileItem* item) const
+    {
+        return ItemPathInArchive(FLocation.SubPathView(), NameOf(item));
+    }
+
+    using TItems = std::vector<TFileItem>;
+    std::shared_ptr<TItems> List();
+    void Notify();
+
+    TArchiverModule& FModule;
+    std::atomic<long> FCount{0};
+    TPath FLocation;
+    std::shared_ptr<TItems> FItems;
+    std::vector<ComPtr<IObserver>> FObservers;
+    bool FReady = false;
+    uint8_t FArchiveType = 0;
+};
+
+std::shared_ptr<TArchiveFolder::TItems> TArchiveFolder::List()
+{
+    TWaitCursor wait;
+    FReady = false;
+    auto items = std::make_shared<TItems>();
+    items->reserve(1024);
+    std::wstring archive(FLocation.PathView());
+    FArchiveType = FModule.ArchiveType(archive);
+    HANDLE handle = FModule.Call<TArcOpenProc>("OpenArchive")(nullptr, ToAnsi(archive).c_str(), kOpenMode);
+    if (handle == nullptr)
+        return items;
+    // The archive is closed however the listing ends.
+    struct TClose {
+        TArchiverModule& Module;
+        HANDLE Handle;
+        ~TClose() { Module.Call<TArcCloseProc>("CloseArchive")(Handle); }
+    } close{FModule, handle};
+
+    const bool tar = FModule.Listing() == TListingStyle::Tar;
+    std::wstring subPath(FLocation.SubPathView());
+    std::wstring prefix;
+    if (!subPath.empty()) {
+        prefix = subPath + L"/";
+        if (!tar)
+            std::replace(prefix.begin(), prefix.end(), L'/', L'\\');
+    }
+    const std::string ansiPrefix = ToAnsi(prefix);
+    auto findNext = FModule.Call<TArcFindNextProc>("FindNext");
+    auto attributeOf = FModule.Call<TArcAttributeProc>("GetAttribute");
+    TArcIndividualInfo info{};
+    for (int found = FModule.Call<TArcFindFirstProc>("FindFirst")(handle, "*", &info); found == 0;
+         found = findNext(handle, &info)) {
+        info.szFileName[sizeof info.szFileName - 1] = 0;
+        std::string raw(info.szFileName);
+        std::wstring rest;
+        if (tar) {
+            std::wstring name = FromAnsi(raw);
+            std::replace(name.begin(), name.end(), L'\\', L'/');
+            if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+                continue;
+            rest = name.substr(prefix.size());
+        } else {
+            if (raw.size() <= ansiPrefix.size() || !AnsiStartsWithIgnoringCase(raw, ansiPrefix))
+                continue;
+            rest = FromAnsi(raw.substr(ansiPrefix.size()));
+            std::replace(rest.begin(), rest.end(), L'\\', L'/');
+        }
+        // The record holds 259 characters; a longer name is cut there.
+        if (rest.size() > 259)
+            rest.resize(259);
+        size_t slash = rest.find(L'/');
+        if (slash != std::wstring::npos && slash + 1 == rest.size()) {
+            rest.pop_back();  // an explicit folder entry: a direct child
+        } else if (slash != std::wstring::npos) {
+            // An entry further down: its first folder is shown once.
+            std::wstring folder = rest.substr(0, slash);
+            bool known = std::any_of(items->rbegin(), items->rend(), [&](const TFileItem& item) {
+                return std::wstring_view(item.Name, static_cast<size_t>(item.NameLen)) == folder;
+            });
+            if (known)
+                continue;
+            TFileItem item = NewRecord(folder);
+            item.Attributes = FILE_ATTRIBUTE_DIRECTORY;
+            item.Caps = kCanEnter;
+            items->push_back(item);
+            continue;
+        }
+        if (rest.empty())
+            continue;
+        TFileItem item = NewRecord(rest);
+        FILETIME time{};
+        switch (FModule.Times()) {
+        case TTimeStyle::WriteTimeExOrUnix:
+            if (!FModule.Call<TArcFileTimeProc>("GetWriteTimeEx")(handle, &time))
+                time = UnixTimeToFileTime(FModule.Call<TArcUnixTimeProc>("GetWriteTime")(handle));
+            item.File.LastWriteTime = time;
+            break;
+        case TTimeStyle::ThreeUnix:
+            item.File.LastWriteTime = UnixTimeToFileTime(FModule.Call<TArcUnixTimeProc>("GetWriteTime")(handle));
+            item.File.CreationTime = UnixTimeToFileTime(FModule.Call<TArcUnixTimeProc>("GetCreateTime")(handle));
+            item.File.LastAccessTime = UnixTimeToFileTime(FModule.Call<TArcUnixTimeProc>("GetAccessTime")(handle));
+            break;
+        case TTimeStyle::ThreeFileTimes:
+            FModule.Call<TArcFileTimeProc>("GetWriteTimeEx")(handle, &item.File.LastWriteTime);
+            FModule.Call<TArcFileTimeProc>("GetCreateTimeEx")(handle, &item.File.CreationTime);
+            FModule.Call<TArcFileTimeProc>("GetAccessTimeEx")(handle, &item.File.LastAccessTime);
+            break;
+        case TTimeStyle::WriteTimeEx:
+            FModule.Call<TArcFileTimeProc>("GetWriteTimeEx")(handle, &item.File.LastWriteTime);
+            break;
+        }
+        item.Size = info.dwOriginalSize;
+        item.Attributes = static_cast<uint32_t>(attributeOf(handle));
+        item.Caps = (item.Attributes & FILE_ATTRIBUTE_DIRECTORY) ? kCanEnter : 0;
+        // A folder synthesized just before its own explicit entry takes the
+        // entry's record in its place.
+        if (!tar && !items->empty() &&
+            std::wstring_view(items->back().Name, static_cast<size_t>(items->back().NameLen)) == rest)
+            items->back() = item;
+        else
+            items->push_back(item);
+    }
+    items->shrink_to_fit();
+    FReady = true;
+    return items;
+}
+
+void TArchiveFolder::Notify()
+{
+    // An observer that detaches itself while told does not make the next
+    // one be skipped.
+    std::vector<ComPtr<IObserver>> observers = FObservers;
+    for (const ComPtr<IObserver>& observer : observers)
+        observer->Update();
+}
+
+HRESULT STDMETHODCALLTYPE TArchiveFolder::Refresh()
+{
+    return GuardedCall([&] {
+        if (!FReady)
+            return;
+        THostLockExclusive lock;
+        // Observers still read records of the previous array while they
+        // take up the new one.
+        std::shared_ptr<TItems> previous = FItems;
+        try {
+            FItems = List();
+        } catch (...) {
+            FItems = std::make_shared<TItems>();
+            FReady = false;
+        }
+        Notify();
+    });
+}
+
+void STDMETHODCALLTYPE TArchiveFolder::GetParentPath(TPath* result)
+{
+    *result = FLocation;
+    std::wstring_view subPath = FLocation.SubPathView();
+    if (!subPath.empty()) {
+        size_t slash = subPath.rfind(L'/');
+        result->SetSubPath(slash == std::wstring_view::npos ? std::wstring_view() : subPath.substr(0, slash));
+        return;
+    }
+    std::wstring_view path = FLocation.PathView();
+    size_t delimiter = path.find_last_of(L"\\:");
+    if (delimiter == std::wstring_view::npos) {
+        result->SetPath(L"");
+        return;
+    }
+    // A drive root keeps its delimiter: "C:\x.zip" goes to "C:\".
+    bool root = delimiter <= 2 && (path[delimiter] == L':' || (delimiter == 2 && path[1] == L':'));
+    result->SetPath(path.substr(0, root ? std::min(path.size(), size_t{3}) : delimiter));
+}
+
+bool STDMETHODCALLTYPE TArchiveFolder::IsWithin(const TPath* path)
+{
+    if (path == nullptr)
+        return false;
+    if (path->IDList != nullptr) {
+        IApplication* application = nullptr;
+        NimbraGetApplication(&application);
+        if (application == nullptr)
+            return false;
+        ComPtr<IApplication> owned;
+        *owned.put() = application;
+        ComPtr<IFolderManager> manager = owned.as<IFolderManager>();
+        ComPtr<IFolder> folder;
+        if (!manager || FAILED(manager->GetFolder(path, folder.put())) || !folder)
+            return false;
+        ComPtr<INameSpace> nameSpace = folder.as<INameSpace>();
+        return nameSpace && (nameSpace->IsDesktop() || nameSpace->IsMyComputer());
+    }
+    std::wstring_view own = FLocation.PathView();
+    if (CompareIgnoringCase(path->PathView(), own) == 0)
+        return StartsWithIgnoringCase(std::wstring(FLocation.SubPathView()) + L"/",
+                                      std::wstring(path->SubPathView()) + L"/");
+    std::wstring holder(path->PathView());
+    if (holder.empty() || holder.back() != L'\\')
+        holder += L'\\';
+    return StartsWithIgnoringCase(std::wstring(own) + L"\\", holder);
+}
+
+// ---------------------------------------------------------------------------
+// The archiver
+
+class TUnifiedArchiver final : public IExtension, public IConfigurable, public IArchiver {
+public:
+    explicit TUnifiedArchiver(TArchiverModule& module) : FModule(module) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == __uuidof(IExtension))
+            *object = static_cast<IExtension*>(this);
+        else if (iid == __uuidof(IConfigurable))
+            *object = static_cast<IConfigurable*>(this);
+        else if (iid == __uuidof(IArchiver))
+            *object = static_cast<IArchiver*>(this);
+        else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++FCount); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        long count = --FCount;
+        if (count == 0)
+            delete this;
+        return static_cast<ULONG>(count);
+    }
+
+    // IExtension
+    HRESULT STDMETHODCALLTYPE Initialize() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Finalize() override { return S_OK; }
+
+    // IConfigurable
+    HRESULT STDMETHODCALLTYPE GetCaption(BSTR* caption) override
+    {
+        AssignBStr(caption, FModule.Caption());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Configure() override
+    {
+        return GuardedCall([&] {
+            char buffer[1024] = {};
+            FModule.Call<TArcConfigProc>("ConfigDialog")(nullptr, buffer, 1);
+        });
+    }
+
+    // IArchiver
+    HRESULT STDMETHODCALLTYPE FindExtension(TArchiverExtensionTest test, void* data, BSTR* extension) override
+    {
+        return GuardedCall([&] {
+            *extension = nullptr;
+            for (const std::wstring& offered : FModule.Extensions()) {
+                WideString text(offered);
+                if (test(text.get(), data)) {
+                    AssignBStr(extension, offered);
+                    return;
+                }
+            }
+            AssignBStr(extension, L"");
+        });
+    }
+    HRESULT STDMETHODCALLTYPE OpenArchive(const TPath* location, IFolder** folder) override
+    {
+        return GuardedCall([&] {
+            *folder = nullptr;
+            FModule.Library.Load();
+            *folder = NewArchiveFolder(FModule, *location).detach();
+        });
+    }
+    HRESULT STDMETHODCALLTYPE Pack(BSTR archiveName, BSTR baseFolder, int32_t lastIndex, const BSTR* names) override
+    {
+        return GuardedCall([&] {
+            std::vector<std::wstring> list;
+            for (int32_t i = 0; i <= lastIndex; ++i)
+                list.emplace_back(names[i] ? names[i] : L"", SysStringLen(names[i]));
+            std::wstring archive(archiveName ? archiveName : L"", SysStringLen(archiveName));
+            std::wstring base(baseFolder ? baseFolder : L"", SysStringLen(baseFolder));
+            std::unique_ptr<TResponseFile> response;
+            std::wstring command = FModule.PackCommand(archive, base, list, response);
+            THostLockSuspended unlocked;
+            FModule.RunCommand(command);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE Extract(BSTR archiveName, BSTR destinationFolder) override
+    {
+        return GuardedCall([&] {
+            std::wstring archive(archiveName ? archiveName : L"", SysStringLen(archiveName));
+            std::wstring destination(destinationFolder ? destinationFolder : L"", SysStringLen(destinationFolder));
+            std::wstring command = FModule.ExtractCommand(archive, destination);
+            THostLockSuspended unlocked;
+            FModule.RunCommand(command);
+        });
+    }
+
+private:
+    ~TUnifiedArchiver() = default;
+
+    TArchiverModule& FModule;
+    std::atomic<long> FCount{0};
+};
+
+} // namespace
+
+std::string TArchiverModule::ReadItem(const std::wstring& archive, const std::wstring& itemPath,
+                                      const std::wstring& name, uint64_t)
+{
+    // A folder of its own: a file of the same name in the temporary folder
+    // is neither overwritten nor deleted, and two reads never meet.
+    TScratchFolder scratch;
+    RunCommand(ReadItemCommand(archive, scratch.Path(), itemPath));
+    std::wstring path = scratch.Path() + name;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        RaiseLastOSError();
+    std::string bytes;
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(file, &size) != FALSE;
+    if (ok) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        size_t done = 0;
+        while (ok && done < bytes.size()) {
+            DWORD read = 0;
+            ok = ReadFile(file, bytes.data() + done, static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30)),
+                          &read, nullptr) != FALSE && read > 0;
+            done += read;
+        }
+    }
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!ok)
+        throw EOSError(error);
+    return bytes;
+}
+
+void TArchiverModule::RunCommand(const std::wstring& command)
+{
+    auto entry = Library.Bind<TArcCommandProc>(Prefix.c_str());
+    std::vector<char> output(4096, 0);
+    int result = entry(nullptr, ToAnsi(command).c_str(), output.data(), 4095);
+    if (result == 0)
+        return;
+    output.back() = 0;
+    std::wstring message = FromAnsi(output.data());
+    if (message.empty())
+        message = Library.FileName() + L": error " + std::to_wstring(result);
+    Library.Raise(message);
+}
+
+ComPtr<IFolder> NewArchiveFolder(TArchiverModule& module, const TPath& location)
+{
+    ComPtr<IArchiveFolder> folder(new TArchiveFolder(module, location));
+    return folder.as<IFolder>();
+}
+
+void RegisterArchiverModule(TArchiverModule* module)
+{
+    if (NimbraGetInterfaceVersion() != kInterfaceVersion)
+        return;
+    IApplication* application = nullptr;
+    NimbraGetApplication(&application);
+    if (application == nullptr)
+        return;
+    ComPtr<IApplication> owned;
+    *owned.put() = application;
+    ComPtr<IExtensionHost> host = owned.as<IExtensionHost>();
+    if (!host)
+        return;
+    ComPtr<IExtension> archiver(static_cast<IExtension*>(new TUnifiedArchiver(*module)));
+    host->RegisterExtension(archiver.get());
+}

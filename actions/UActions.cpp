@@ -594,7 +594,8 @@ TThreadActionManager::TThreadActionManager() : T0ActionManager(false)
     NewClipboardPasteAction()->SetOwner(this);
     NewFindFileAction()->SetOwner(this);
     (new TRenameAction)->SetOwner(this);
-    // "Unpack" and "Pack" come here with the archive modules.
+    NewUnpackAction()->SetOwner(this);
+    NewPackAction()->SetOwner(this);
     (new TDeleteAction)->SetOwner(this);
     NewCompareViewAction()->SetOwner(this);
     (new TDefaultAction(false))->SetOwner(this);

@@ -287,3 +287,9 @@ void ToFound(TFilerView* view);
 // "FindFile", the search dialog; the results replace the view's folder.
 T0Action* NewFindFileAction();
 } // namespace actionsinternal
+
+// Archives (UActionPack.cpp)
+namespace actionsinternal {
+T0Action* NewPackAction();
+T0Action* NewUnpackAction();
+} // namespace actionsinternal

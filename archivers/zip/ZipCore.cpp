@@ -47,8 +47,8 @@ void Put64(std::string& s, uint64_t v)
 // Reads exactly count bytes or fails: the archive ends too early.
 void ReadExact(arcio::IInput& input, uint64_t offset, void* buffer, size_t count)
 {
-    if (offset > input.Size() || count > input.Size() - offset || input.ReadAt(offset, buffer, count) != count)
-        Broken("The archive is truncated.");
+    if (offset > input.Size() || count > input.Size() - offset) Broken("The archive is truncated.");
+    if (count > 0 && input.ReadAt(offset, buffer, count) != count) Broken("The archive is truncated.");
 }
 
 // Calls f(tag, data, size) for each well-formed field; a field running past
@@ -117,7 +117,7 @@ void ApplyZip64(TEntry& e, const std::string& extra, bool size32Max, bool packed
 
 void ApplyTimes(TEntry& e, const std::string& extra)
 {
-    bool ntfs = false, unix = false;
+    bool ntfs = false, unixSeen = false;
     ForEachField(extra, [&](uint16_t tag, const uint8_t* data, uint16_t size) {
         if (tag == TagNtfs && !ntfs && size >= 4) {
             // Reserved 4 bytes, then attributes; attribute 1 holds the three times.
@@ -132,8 +132,8 @@ void ApplyTimes(TEntry& e, const std::string& extra)
                 }
                 i += 4 + length;
             }
-        } else if (tag == TagUnixTime && !unix && size >= 5 && (data[0] & 1)) {
-            unix = true;
+        } else if (tag == TagUnixTime && !unixSeen && size >= 5 && (data[0] & 1)) {
+            unixSeen = true;
             if (!ntfs) e.WriteTime = static_cast<int64_t>(static_cast<int32_t>(Get32(data + 1))) * 10000000 + UnixEpochTicks;
         }
     });
@@ -141,7 +141,7 @@ void ApplyTimes(TEntry& e, const std::string& extra)
         e.TimeSource = TTimeSource::Ntfs;
         if (e.AccessTime < 0) e.AccessTime = 0;
         if (e.CreateTime < 0) e.CreateTime = 0;
-    } else if (unix) {
+    } else if (unixSeen) {
         e.TimeSource = TTimeSource::Unix;
         e.CreateTime = e.AccessTime = 0;
     } else {

@@ -279,7 +279,16 @@ TEST(ZipCore, Zip64StartsExactlyAtTheFormatsBounds)
     std::string small = MakeZip({{"f", std::string(99, 'r')}}, limits);
     std::string big = MakeZip({{"f", std::string(100, 'r')}}, limits);
     EXPECT_EQ(small.find(std::string("\x01\x00\x10\x00", 4)), std::string::npos);
-    EXPECT_NE(big.find(std::string("\x01\x00\x10\x00", 4)), std::string::npos);  // both sizes in the local header
+    EXPECT_EQ(Get32(small, 22), 99u);
+    // The local header of the big one gives both sizes in its ZIP64 field.
+    EXPECT_EQ(Get32(big, 18), 0xFFFFFFFFu);
+    EXPECT_EQ(Get32(big, 22), 0xFFFFFFFFu);
+    EXPECT_EQ(big.compare(30 + 1, 4, std::string("\x01\x00\x10\x00", 4)), 0);
+    arcio::TMemoryInput bigInput(big.data(), big.size());
+    zipcore::TReader bigReader(bigInput);
+    arcio::TMemoryOutput bigOut;
+    bigReader.Extract(bigReader.Entries()[0], bigOut);
+    EXPECT_EQ(bigOut.Data(), std::string(100, 'r'));
     // Offsets: the second entry lies at 100 or beyond, the first at 0.
     std::string distant = MakeZip({{"a", Noise(120)}, {"b", "y"}}, limits);
     arcio::TMemoryInput distantInput(distant.data(), distant.size());

@@ -47,6 +47,14 @@ if same_tree "$src/tree" "$work/u2/tree" times && cmp -s "$src/more/new.txt" "$w
     [ "$(unzip -Z1 "$ours" | grep -c '^tree/a.txt$')" = 1 ]; then pass "update replaces and keeps"
 else fail "update lost or doubled entries"; fi
 
+# Several names come in a response file in the system code page, as the
+# file manager writes it: a Japanese folder with all below it, and a file.
+printf '"tree\\sub\\深い\\*"\r\n"tree\\a.txt"\r\n' | iconv -f UTF-8 -t CP932 > "$work/list.lst"
+zip7 run "a -r0 -tzip \"$(W "$work/resp.zip")\" \"$(W "$src")\\\" @$(W "$work/list.lst")" >/dev/null || fail "pack from a response file"
+names=$(unzip -Z1 "$work/resp.zip" | LC_ALL=C sort | tr '\n' ' ')
+[ "$names" = "tree/a.txt tree/sub/深い/ tree/sub/深い/乱数.bin tree/sub/深い/日本語の名前.txt " ] && pass "response file" ||
+    fail "response file gave: $names"
+
 # theirs -> ours: zip -r, listed and extracted identically.
 (cd "$src" && zip -qr "$work/theirs.zip" tree)
 rm -rf "$work/o1" && mkdir "$work/o1"

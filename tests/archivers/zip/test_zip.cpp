@@ -256,7 +256,7 @@ TEST(ZipCore, RoundTripPicksDeflateOrStoredAndStopsAtTheDeclaredSize)
     // inflates to 100,000. Extraction stops there and writes no more.
     size_t cd = CentralStart(zip);
     const zipcore::TEntry& t = reader.Entries()[1];
-    Set32(zip, t.LocalOffset + 22, 1000);
+    Set32(zip, static_cast<size_t>(t.LocalOffset) + 22, 1000);
     Set32(zip, cd + (reader.Entries()[0].Name.size() + 46) + 24, 1000);
     arcio::TMemoryInput bombInput(zip.data(), zip.size());
     zipcore::TReader bomb(bombInput);

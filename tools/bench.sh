@@ -116,6 +116,9 @@ grep_ratio() {
     awk -v a="$ours" -v b="$theirs" -v l="$label" 'BEGIN { printf "ratio grep-%s %.2f\n", l, a / b }'
 }
 
+# The ZIP library against zip and unzip: zip_bench.
+source "$top/bench/bench_zip.sh"
+
 # The view benchmark makes windows: without a display, a private Xvfb.
 xvfb_pid=""
 cleanup() {
@@ -139,6 +142,8 @@ for a in "${arches[@]}"; do
     echo "== $arch: file search against GNU grep"
     grep_ratio literal needle
     grep_ratio class '[q-z][0-9][0-9][0-9][0-9]'
+    echo "== $arch: ZIP library against Info-ZIP zip/unzip"
+    zip_bench
 
     wineserver -k >/dev/null 2>&1 || true
 done

@@ -261,6 +261,14 @@ TOutputFile::TOutputFile(std::wstring finalPath) : FFinal(std::move(finalPath)),
 {
     size_t slash = FFinal.find_last_of(L"\\/");
     if (slash != std::wstring::npos) CreateFolders(FFinal.substr(0, slash));
+    // A name nobody uses yet is written in place: made new, it is deleted
+    // again unless it is complete. A file already there is only replaced
+    // once the new one is complete, so it is written under a temporary name.
+    FHandle = CreateFileW(FFinal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (FHandle != INVALID_HANDLE_VALUE) return;
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+        Fail(arcerr::FileOpen, L"The file " + FFinal + L" cannot be created.");
     std::wstring folder = slash == std::wstring::npos ? std::wstring() : FFinal.substr(0, slash + 1);
     wchar_t name[64];
     swprintf(name, 64, L"~arc%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()), TemporaryCounter.fetch_add(1));
@@ -274,7 +282,7 @@ TOutputFile::~TOutputFile()
 {
     if (FHandle != INVALID_HANDLE_VALUE) {
         ::CloseHandle(FHandle);
-        DeleteFileW(FTemporary.c_str());
+        DeleteFileW(Written().c_str());
     }
 }
 
@@ -304,19 +312,22 @@ void TOutputFile::Commit(int64_t writeTime, int64_t createTime, int64_t accessTi
     bool closed = ::CloseHandle(FHandle) != FALSE;
     FHandle = INVALID_HANDLE_VALUE;
     if (!closed) {
-        DeleteFileW(FTemporary.c_str());
+        DeleteFileW(Written().c_str());
         Fail(arcerr::CannotWrite, L"The file " + FFinal + L" cannot be written.");
     }
-    // A read-only file already there would refuse to be replaced.
-    DWORD existing = GetFileAttributesW(FFinal.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(FFinal.c_str(), existing & ~FILE_ATTRIBUTE_READONLY);
-    if (!MoveFileExW(FTemporary.c_str(), FFinal.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileW(FTemporary.c_str());
-        Fail(arcerr::CannotWrite, L"The file " + FFinal + L" cannot be replaced.");
+    if (!FTemporary.empty()) {
+        // A read-only file already there would refuse to be replaced.
+        DWORD existing = GetFileAttributesW(FFinal.c_str());
+        if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY))
+            SetFileAttributesW(FFinal.c_str(), existing & ~FILE_ATTRIBUTE_READONLY);
+        if (!MoveFileExW(FTemporary.c_str(), FFinal.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            DeleteFileW(FTemporary.c_str());
+            Fail(arcerr::CannotWrite, L"The file " + FFinal + L" cannot be replaced.");
+        }
     }
+    // A new file has the archive bit already; only the others need a call.
     constexpr DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-    if (attributes & kept) SetFileAttributesW(FFinal.c_str(), attributes & kept);
+    if (attributes & (kept & ~FILE_ATTRIBUTE_ARCHIVE)) SetFileAttributesW(FFinal.c_str(), attributes & kept);
 }
 
 std::wstring ExtractionPath(const std::wstring& folder, std::wstring_view entryName, bool keepFolders)

@@ -97,10 +97,10 @@ private:
     uint64_t FSize;
 };
 
-// A file written under a temporary name beside its final one; Commit gives
-// it its final name (replacing what is there), its times and attributes.
-// Destroyed without Commit, it deletes the temporary file: a failure leaves
-// nothing half-written under the final name.
+// A file that appears under its final name only complete. A new name is
+// written in place and deleted again unless Commit comes; a file already
+// there is replaced only by Commit, from a temporary file beside it. Commit
+// also sets the times and attributes.
 class TOutputFile : public arcio::IOutput {
 public:
     explicit TOutputFile(std::wstring finalPath);  // throws FileOpen / MakeDirectory
@@ -112,8 +112,11 @@ public:
     void Commit(int64_t writeTime, int64_t createTime = 0, int64_t accessTime = 0, DWORD attributes = 0);
 
 private:
+    // The file being written: the final one, or the temporary one beside it.
+    const std::wstring& Written() const { return FTemporary.empty() ? FFinal : FTemporary; }
+
     std::wstring FFinal;
-    std::wstring FTemporary;
+    std::wstring FTemporary;  // empty when the final name is written in place
     HANDLE FHandle;
 };
 

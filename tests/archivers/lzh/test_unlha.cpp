@@ -195,6 +195,15 @@ TEST(LzhHeaders, BrokenHeadersAreRefused)
     std::string beyond = Entry("x", data, false, [](lzh::THeaderInfo& h) { h.PackedSize += 1; });
     EXPECT_EQ(ErrorOf([&] { Read(beyond); }), arcerr::HeaderBroken);
 
+    // A level-2 header whose size has a low byte of 0 would read as the
+    // archive's end: it is written one byte longer.
+    for (size_t length = 200; length < 240; ++length) {
+        std::string name(length, 'n');
+        auto padded = Read(Entry(name, "x", false) + Entry("after", "y", false) + '\0');
+        ASSERT_EQ(padded.size(), 2u) << length;
+        EXPECT_EQ(padded[0].FileName, name);
+    }
+
     // Level 3 is refused by name.
     std::string level3 = good;
     level3[20] = 3;
@@ -244,19 +253,21 @@ TEST(LzhCodec, BrokenStreamsStopWithAnError)
     // Packed data cut short: an error, not zeros made up.
     std::string packed = Lh5(data);
     EXPECT_EQ(ErrorOf([&] { Decoded(packed.substr(0, packed.size() / 2), data.size()); }), arcerr::HuffmanCode);
-    // Exactly the packed size is enough.
+    // Exactly the packed size is enough; one byte less is not, even when
+    // only the last symbols are missing.
     EXPECT_EQ(Decoded(packed, data.size()), data);
+    EXPECT_EQ(ErrorOf([&] { Decoded(packed.substr(0, packed.size() - 1), data.size()); }), arcerr::HuffmanCode);
 
     // Code-length tables that are not prefix codes: three codes of one bit,
-    // and a single code of one bit.
-    // 16 bits: one symbol; 5 bits: 3 lengths; 1, 1, 1; 2 bits: no zeros.
-    std::string oversubscribed = {'\x00', '\x01', '\x19', '\x24', '\x00', '\x00', '\x00', '\x00'};
+    // and a single code of one bit (blocks of ten symbols, enough for all).
+    // 16 bits: ten symbols; 5 bits: 3 lengths; 1, 1, 1; 2 bits: no zeros.
+    std::string oversubscribed = {'\x00', '\x0A', '\x19', '\x24', '\x00', '\x00', '\x00', '\x00'};
     EXPECT_EQ(ErrorOf([&] { Decoded(oversubscribed, 10); }), arcerr::HuffmanCode);
     // 5 bits: 1 length; 1.
-    std::string incomplete = {'\x00', '\x01', '\x09', '\x00', '\x00', '\x00', '\x00'};
+    std::string incomplete = {'\x00', '\x0A', '\x09', '\x00', '\x00', '\x00', '\x00'};
     EXPECT_EQ(ErrorOf([&] { Decoded(incomplete, 10); }), arcerr::HuffmanCode);
     // A constant literal table whose symbol lies outside the alphabet (511).
-    std::string outside = {'\x00', '\x01', '\x00', '\x00', '\x1F', '\xF0', '\x00', '\x00', '\x00', '\x00'};
+    std::string outside = {'\x00', '\x0A', '\x00', '\x00', '\x1F', '\xF0', '\x00', '\x00', '\x00', '\x00'};
     EXPECT_EQ(ErrorOf([&] { Decoded(outside, 10); }), arcerr::HuffmanCode);
 
     lzh::TEntry old;

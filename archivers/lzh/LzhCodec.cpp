@@ -89,7 +89,10 @@ private:
     uint64_t FPadding = 0;
 };
 
-// A decoding table: a 16-bit look-ahead gives the symbol directly.
+// A decoding table: codes of up to 12 bits are looked up directly in a
+// 4096-entry table; the few longer ones are found by their canonical order.
+// Every block builds three tables, so building stays small: a stream of
+// tiny blocks cannot make the decoder slow.
 class THuffmanTable {
 public:
     void SetConstant(unsigned symbol)
@@ -111,12 +114,25 @@ public:
         for (int l = 1; l <= MaxCodeLength; ++l)
             start[l + 1] = start[l] + (perLength[l] << (16 - l));
         if (start[MaxCodeLength + 1] != (1u << 16)) BrokenStream("a code table is invalid");
-        FTable.resize(1u << 16);
+        unsigned offset = 0;
+        for (int l = DirectBits + 1; l <= MaxCodeLength; ++l) {
+            FFirstCode[l] = start[l] >> (16 - l);
+            FCount[l] = perLength[l];
+            FOffset[l] = offset;
+            offset += perLength[l];
+        }
+        FLong.assign(offset, 0);
+        std::fill(std::begin(FTable), std::end(FTable), TDirect{0, 0});
         for (int i = 0; i < count; ++i) {
             int l = lengths[i];
             if (l == 0) continue;
             uint32_t width = 1u << (16 - l);
-            std::fill(FTable.begin() + start[l], FTable.begin() + start[l] + width, static_cast<uint16_t>(i));
+            if (l <= DirectBits) {
+                std::fill(FTable + (start[l] >> (16 - DirectBits)), FTable + ((start[l] + width) >> (16 - DirectBits)),
+                          TDirect{static_cast<uint16_t>(i), static_cast<uint8_t>(l)});
+            } else {
+                FLong[FOffset[l] + ((start[l] >> (16 - l)) - FFirstCode[l])] = static_cast<uint16_t>(i);
+            }
             start[l] += width;
         }
     }
@@ -124,15 +140,35 @@ public:
     unsigned Decode(TBitReader& bits)
     {
         if (FConstant) return FSymbol;
-        uint16_t symbol = FTable[bits.Peek()];
-        bits.Skip(FLengths[symbol]);
-        return symbol;
+        uint16_t ahead = bits.Peek();
+        const TDirect& direct = FTable[ahead >> (16 - DirectBits)];
+        if (direct.Length != 0) {
+            bits.Skip(direct.Length);
+            return direct.Symbol;
+        }
+        for (int l = DirectBits + 1; l <= MaxCodeLength; ++l) {
+            uint32_t code = ahead >> (16 - l);
+            if (code - FFirstCode[l] < FCount[l]) {
+                bits.Skip(l);
+                return FLong[FOffset[l] + code - FFirstCode[l]];
+            }
+        }
+        BrokenStream("a code is not in its table");
     }
 
 private:
+    static constexpr int DirectBits = 12;
+    struct TDirect {
+        uint16_t Symbol;
+        uint8_t Length;  // 0: a longer code starts here
+    };
     bool FConstant = true;
     uint16_t FSymbol = 0;
-    std::vector<uint16_t> FTable;
+    TDirect FTable[1u << DirectBits];
+    uint32_t FFirstCode[MaxCodeLength + 1] = {};
+    uint32_t FCount[MaxCodeLength + 1] = {};
+    uint32_t FOffset[MaxCodeLength + 1] = {};
+    std::vector<uint16_t> FLong;
     std::vector<uint8_t> FLengths;
 };
 

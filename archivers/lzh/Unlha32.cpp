@@ -325,7 +325,13 @@ void AddSource(const TSource& source, TArchiveWriter& archive)
         archive.Write(header.data(), header.size());
         return;
     }
-    arcdll::TFileInput input(source.Path);
+    std::unique_ptr<arcdll::TFileInput> opened;
+    try {
+        opened = std::make_unique<arcdll::TFileInput>(source.Path);
+    } catch (const arcio::EArchiveError&) {
+        Fail(arcerr::FileOpen, L"The file " + source.Path + L" cannot be read (is it in use?).");
+    }
+    arcdll::TFileInput& input = *opened;
     const uint64_t size = input.Size();
     if (size > 0xFFFFFFFFu) Fail(arcerr::NotSupport, L"The file " + source.Path + L" is too large for an LZH archive.");
     info.OriginalSize = static_cast<uint32_t>(size);

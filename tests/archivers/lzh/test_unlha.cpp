@@ -222,8 +222,8 @@ TEST(LzhHeaders, ExtendedHeaderChainsCannotLoopOrOverrun)
 
     // Sizes 1 and 2 would not move forward; a chain larger than skip
     // would make the packed size negative.
-    for (uint16_t size : {1, 2})
-        EXPECT_EQ(ErrorOf([&] { Read(Level1("a.txt", "abc", size, unixTime, 3 + 7) + '\0'); }), arcerr::HeaderBroken) << size;
+    for (int size : {1, 2})
+        EXPECT_EQ(ErrorOf([&] { Read(Level1("a.txt", "abc", static_cast<uint16_t>(size), unixTime, 3 + 7) + '\0'); }), arcerr::HeaderBroken) << size;
     EXPECT_EQ(ErrorOf([&] { Read(Level1("a.txt", "abc", 7, unixTime, 6) + '\0'); }), arcerr::HeaderBroken);
     // An extension that points to itself again and again: bounded by skip.
     std::string loop;

@@ -8,7 +8,9 @@
 //   - an archive lists at most 1,000,000 entries;
 //   - decoding holds one dictionary (at most 64 KiB) and its tables, and an
 //     entry's output never exceeds the original size its header declares;
-//   - the decoder never reads past the entry's packed size.
+//   - the decoder never reads past the entry's packed size;
+//   - packing holds under 1 MiB (window, hash chains, one block of
+//     symbols) whatever the file's size.
 #pragma once
 
 // Standard library

@@ -86,6 +86,15 @@ bool AllZero(const unsigned char* block)
     return std::all_of(block, block + BlockSize, [](unsigned char c) { return c == 0; });
 }
 
+// Seconds a time in 100 ns ticks can hold, with room to spare (year 30000).
+constexpr int64_t MaxSeconds = 900000000000LL;
+
+// A header time in ticks; one beyond the range is unknown (0).
+int64_t SecondsToTicks(int64_t seconds)
+{
+    return seconds > MaxSeconds || seconds < -MaxSeconds ? 0 : seconds * TicksPerSecond;
+}
+
 // A pax time: seconds with an optional sign and fraction.
 std::optional<int64_t> PaxTime(const std::string& text)
 {
@@ -95,8 +104,8 @@ std::optional<int64_t> PaxTime(const std::string& text)
     int64_t seconds = 0;
     size_t digits = 0;
     for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, ++digits) {
-        if (seconds > 900000000000LL) return std::nullopt;  // beyond what 100 ns ticks can hold
         seconds = seconds * 10 + (text[i] - '0');
+        if (seconds > MaxSeconds) return std::nullopt;
     }
     if (digits == 0) return std::nullopt;
     int64_t fraction = 0;
@@ -253,12 +262,12 @@ bool TTarReader::Next(TTarEntry& entry)
         }
         entry.LinkName = Field(block, LinkAt, LinkLength);
         entry.Mode = static_cast<uint32_t>(Number(block + ModeAt, 8).value_or(0644) & 07777);
-        entry.WriteTime = Number(block + TimeAt, TimeLength).value_or(0) * TicksPerSecond;
+        entry.WriteTime = SecondsToTicks(Number(block + TimeAt, TimeLength).value_or(0));
         if (IsGnu(block)) {
             int64_t access = Number(block + GnuAccessTimeAt, 12).value_or(0);
             int64_t change = Number(block + GnuChangeTimeAt, 12).value_or(0);
-            if (access > 0) entry.AccessTime = access * TicksPerSecond;
-            if (change > 0) entry.ChangeTime = change * TicksPerSecond;
+            if (access > 0) entry.AccessTime = SecondsToTicks(access);
+            if (change > 0) entry.ChangeTime = SecondsToTicks(change);
         }
         entry.Size = dataSize;
         if (longName) entry.Name = *longName;
@@ -277,8 +286,15 @@ bool TTarReader::Next(TTarEntry& entry)
             entry.Size = 0;
             if (entry.Name.back() != '/') entry.Name += '/';
         }
-        FRemaining = following;
-        FPadding = (BlockSize - following % BlockSize) % BlockSize;
+        uint64_t padding = (BlockSize - following % BlockSize) % BlockSize;
+        if (entry.IsFolder()) {
+            // Not the entry's data: skipped with the padding by the next Next.
+            FRemaining = 0;
+            FPadding = following + padding;
+        } else {
+            FRemaining = following;
+            FPadding = padding;
+        }
         return true;
     }
 }

@@ -169,7 +169,16 @@ std::vector<arcdll::TListedEntry> ListArchive(const std::wstring& path)
     }
     TTarReader tar(reader.Data());
     TTarEntry entry;
-    while (tar.Next(entry)) entries.push_back(Listed(entry, reader.Kind()));
+    // Names are at most 32 KiB each; the listing as a whole is held to
+    // 64 MiB of them, however many entries a small compressed file announces.
+    constexpr size_t MaxListedNames = 64u << 20;
+    size_t namesSize = 0;
+    while (tar.Next(entry)) {
+        namesSize += entry.Name.size() + 64;
+        if (namesSize > MaxListedNames)
+            arcdll::Fail(arcerr::MoreHeapMemory, L"The archive lists more entries than this library holds at once.");
+        entries.push_back(Listed(entry, reader.Kind()));
+    }
     reader.CheckToEnd();
     return entries;
 }

@@ -137,9 +137,9 @@ void ApplyPax(const std::string& records, TTarEntry& entry)
     size_t at = 0;
     while (at < records.size()) {
         size_t blank = at;
-        uint64_t length = 0;
+        size_t length = 0;  // at most 8 digits
         while (blank < records.size() && std::isdigit(static_cast<unsigned char>(records[blank])) && blank - at < 8)
-            length = length * 10 + static_cast<uint64_t>(records[blank++] - '0');
+            length = length * 10 + static_cast<size_t>(records[blank++] - '0');
         if (blank == at || blank >= records.size() || records[blank] != ' ' || length <= blank - at + 1 ||
             length > records.size() - at || records[at + length - 1] != '\n')
             Broken("An extended (pax) header is damaged.");
@@ -245,6 +245,7 @@ bool TTarReader::Next(TTarEntry& entry)
                 data.resize(strnlen(data.c_str(), data.size()));
                 (type == 'L' ? longName : longLink) = data;
             } else if (type == 'x') {
+                if (local && local->size() + data.size() > MaxMetaSize) Broken("The extended headers of an entry are larger than the 1 MiB allowed.");
                 local = local.value_or("") + data;
             } else {
                 if (FGlobal.size() + data.size() > MaxMetaSize) Broken("The global extended headers are larger than the 1 MiB allowed.");
@@ -277,6 +278,8 @@ bool TTarReader::Next(TTarEntry& entry)
         // Old archives mark a folder by the trailing "/" alone.
         if (entry.Type == '0' && !entry.Name.empty() && entry.Name.back() == '/') entry.Type = '5';
         if (entry.Name.empty()) Broken("A tar entry has no name.");
+        if (entry.Name.size() > MaxNameSize || entry.LinkName.size() > MaxNameSize)
+            Broken("A tar entry's name is longer than the 32 KiB allowed.");
 
         // Links, devices and pipes carry no data; a folder's data (some
         // writers list its contents there) is skipped.

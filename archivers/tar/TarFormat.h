@@ -16,7 +16,11 @@ namespace tarfmt {
 // A long name (GNU "L"/"K") or an extended header (pax "x"/"g") larger than
 // this is refused: names are at most a few kilobytes, and the limit bounds
 // the memory a hostile header can take.
-constexpr uint64_t MaxMetaSize = 1u << 20;
+constexpr size_t MaxMetaSize = size_t{1} << 20;
+// An entry's name or link target longer than this is refused: no Windows
+// path is longer, and it bounds what a listing of many entries holds (a
+// long name compresses to almost nothing inside gzip).
+constexpr size_t MaxNameSize = 32768;
 
 // Times are in 100 ns units since 1970-01-01 UTC (pax times carry fractions).
 constexpr int64_t TicksPerSecond = 10000000;

@@ -275,19 +275,24 @@ TEST(TarFormat, ChecksumsSizesAndExtendedHeadersAreReadAsWritersWriteThem)
     EXPECT_THROW(ReadTar(MakeTar({{"x", bad, 'x'}, {"f", "1"}})), arcio::EArchiveError);
 }
 
-TEST(TarFormat, ALongNameOfTheLimitIsReadAndOneByteMoreIsRefusedUnread)
+TEST(TarFormat, NamesAndExtendedHeadersAtTheirLimitsAreReadAndOneByteMoreIsRefused)
 {
-    std::string name(MaxMetaSize, 'a');
-    std::string archive = MakeTar({{"././@LongLink", name, 'L'}, {"short", "z"}});
-    std::vector<TTarEntry> entries = ReadTar(archive);
+    std::string name(MaxNameSize, 'a');
+    std::vector<TTarEntry> entries = ReadTar(MakeTar({{"././@LongLink", name, 'L'}, {"short", "z"}}));
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].Name.size(), MaxMetaSize);
+    EXPECT_EQ(entries[0].Name.size(), MaxNameSize);
+    EXPECT_THROW(ReadTar(MakeTar({{"././@LongLink", name + "a", 'L'}, {"short", "z"}})), arcio::EArchiveError);
+
+    // An extended header of exactly the limit (7 digits of length, the
+    // key, the value, the newline) is read; one byte more is not.
+    std::string comment = PaxRecord("comment", std::string(MaxMetaSize - 17, 'c'));
+    ASSERT_EQ(comment.size(), MaxMetaSize);
+    EXPECT_EQ(ReadTar(MakeTar({{"x", comment, 'x'}, {"f", "1"}})).size(), 1u);
+    comment = PaxRecord("comment", std::string(MaxMetaSize - 16, 'c'));
+    EXPECT_THROW(ReadTar(MakeTar({{"x", comment, 'x'}, {"f", "1"}})), arcio::EArchiveError);
 
     // An absurd announced size is refused before anything is allocated.
-    archive = MakeTar({{"././@LongLink", "", 'L'}, {"short", "z"}});
-    std::snprintf(&archive[124], 12, "%011llo", static_cast<unsigned long long>(MaxMetaSize + 1));
-    Reseal(archive, 0);
-    EXPECT_THROW(ReadTar(archive), arcio::EArchiveError);
+    std::string archive = MakeTar({{"././@LongLink", "", 'L'}, {"short", "z"}});
     std::snprintf(&archive[124], 12, "%011llo", 077777777777ULL);
     Reseal(archive, 0);
     EXPECT_THROW(ReadTar(archive), arcio::EArchiveError);

@@ -41,11 +41,14 @@ bool EndsWith(const std::wstring& lower, const wchar_t* suffix)
     return lower.size() >= length && lower.compare(lower.size() - length, length, suffix) == 0;
 }
 
-// Entry names are UTF-8 when they are valid UTF-8, else in the system code page.
+// Entry names are UTF-8 when they are valid UTF-8, else in the system code
+// page, with "\" separators.
 std::wstring NameToWide(const std::string& bytes)
 {
     std::wstring name = IsValidUtf8(bytes) ? arcdll::Utf8ToWide(bytes) : arcdll::AnsiToWide(bytes);
     std::replace(name.begin(), name.end(), L'/', L'\\');
+    // "tar -C folder ." writes "./name": the "./" says nothing.
+    while (name.size() > 2 && name.compare(0, 2, L".\\") == 0) name.erase(0, 2);
     return name;
 }
 
@@ -149,6 +152,13 @@ arcdll::TListedEntry Listed(const TTarEntry& entry, TArchiveKind kind)
     return listed;
 }
 
+// "./" and the like: the folder an archive was made from, written by
+// "tar -C folder ." as its first entry. It names the destination itself.
+bool IsOnlyDots(const std::string& name)
+{
+    return name.find_first_not_of("./") == std::string::npos;
+}
+
 std::vector<arcdll::TListedEntry> ListArchive(const std::wstring& path)
 {
     TArchiveReader reader(path);
@@ -174,6 +184,7 @@ std::vector<arcdll::TListedEntry> ListArchive(const std::wstring& path)
     constexpr size_t MaxListedNames = 64u << 20;
     size_t namesSize = 0;
     while (tar.Next(entry)) {
+        if (entry.IsFolder() && IsOnlyDots(entry.Name)) continue;
         namesSize += entry.Name.size() + 64;
         if (namesSize > MaxListedNames)
             arcdll::Fail(arcerr::MoreHeapMemory, L"The archive lists more entries than this library holds at once.");
@@ -243,7 +254,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
             if (!arccmd::IsSelected(command.Names, name)) continue;
             anySelected = true;
             if (entry.IsFolder()) {
-                if (!keepFolders) continue;
+                if (!keepFolders || IsOnlyDots(entry.Name)) continue;
                 std::wstring path = arcdll::ExtractionPath(command.Folder, name, true);
                 arcdll::CreateFolders(path);
                 folders.emplace_back(path, ToFileTime(entry.WriteTime));

@@ -81,6 +81,11 @@ cp -p "$src/top/a.txt" "$src/top/readonly.txt" "$work/v7src/top/"
 cp -rp "$src/top/sub" "$work/v7src/top/"
 tar --format=v7 -cf "$work/t-v7.tar" -C "$work/v7src" top
 check_extract "$work/t-v7.tar" 1 "tar --format=v7" "$work/v7src/top"
+# "tar -C folder ." starts with the entry "./": it is the destination itself.
+tar -cf "$work/t-dot.tar" -C "$src" .
+check_extract "$work/t-dot.tar" 1 "a tar of \".\""
+[ "$(tar32 list "$(winpath "$work/t-dot.tar")" | head -n 1 | cut -f 1 | tr -d '\r')" = 'top\' ] \
+    && pass "\"./\" is not listed" || fail "the listing of t-dot.tar starts with $(tar32 list "$(winpath "$work/t-dot.tar")" | head -n 1)"
 tar -czf "$work/t.tgz" -C "$src" top
 check_extract "$work/t.tgz" 2 "tar czf"
 # compress says 2 when its output grew (random data does): not a failure.

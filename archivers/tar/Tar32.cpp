@@ -6,14 +6,15 @@
 // regular copy of its target when that target is an earlier entry of the
 // same archive extracted by the same command, and is skipped otherwise.
 //
-// Limits against hostile archives: memory per call is the decompressor's
-// fixed buffers (gzip about 200 KiB, LZW about 450 KiB), 1 MiB for a long
-// name or the extended headers of one entry, 32 KiB per name and 64 MiB of
-// names in a listing. On disk, a tar entry never gets more than the size its
-// header declares (and the data must be there: a tar inside gzip or LZW
-// cannot declare more than the stream holds); a single .gz or .Z file gets
-// what its stream decodes to, which the stream bounds (deflate expands at
-// most about 1032 times, an LZW code at most 64 KiB), as with any tool.
+// Limits against hostile archives: memory per call is the compressor's
+// fixed buffers (gzip under 400 KiB; LZW 320 KiB to read, 768 KiB to
+// write), 1 MiB for a long name or the extended headers of one entry,
+// 32 KiB per name and 64 MiB of names in a listing. On disk, a tar entry
+// never gets more than the size its header declares (and the data must be
+// there: a tar inside gzip or LZW cannot declare more than the stream
+// holds); a single .gz or .Z file gets what its stream decodes to, which the
+// stream bounds (deflate expands at most about 1032 times, an LZW code at
+// most 64 KiB), as with any tool.
 
 // Platform
 #include <windows.h>

@@ -310,6 +310,12 @@ bool HasFileSystemSelection(TFilerView* view)
     return view != nullptr && view->IsFileSystemSelection();
 }
 
+// Copying also takes items out of an archive.
+bool CanCopyItems(TFilerView* view)
+{
+    return HasFileSystemSelection(view) || (IsArchiveView(view) && !view->GetSelection().empty());
+}
+
 // Asks for the destination and starts the job on the view's selection.
 void StartJob(TFilerView* view, TFileOperationKind kind, const wchar_t* caption)
 {
@@ -361,7 +367,7 @@ const TActionEntry kThreadActions[] = {
      ClipFileData},
     {"CloseView", L"ビューを閉じる", L"現在のビューを閉じます", CanCloseView, CloseView},
     {"Console", L"コンソール", L"コンソールを起動します", IsDirectoryView, Console},
-    {"Copy", L"コピー...", L"ファイルをコピーします", HasFileSystemSelection, CopyItems},
+    {"Copy", L"コピー...", L"ファイルをコピーします", CanCopyItems, CopyItems},
     {"EnterFolder", L"フォルダに入る", L"キャレットが示すフォルダに入ります", CanEnterFolder, EnterFolder},
     {"Explorer", L"エクスプローラ", L"エクスプローラを起動します", IsDirectoryView, Explorer},
     {"ExplorerFind", L"ファイルやフォルダを検索", L"エクスプローラを使ってファイルやフォルダを検索します",

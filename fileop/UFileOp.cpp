@@ -134,6 +134,7 @@ constexpr const wchar_t* kNoRecycleHere = L"同じ場所で作業中にゴミ箱
 constexpr const wchar_t* kLinkDenied = L"ファイルへのアクセスが拒否されました";
 constexpr const wchar_t* kSameFile = L"移動元と移動先は同じファイルです. 何もしません.";
 constexpr const wchar_t* kLinkLoop = L"リンクが自分の親フォルダを指しているので、中はコピーしません.";
+constexpr const wchar_t* kNotFromArchive = L"書庫の中からはコピーだけができます.";
 
 bool IsDotEntry(const wchar_t* name)
 {
@@ -361,6 +362,190 @@ TFileOperationEngine::TFileOperationEngine(TFileOperationKind kind, TPath source
                                            std::vector<std::wstring> names, TFileOperationUI& ui)
     : FKind(kind), FSource(std::move(source)), FDestination(std::move(destination)), FNames(std::move(names)), FUI(ui)
 {
+    if (FSource.IDList == nullptr) {
+        if (!FSource.SubPathView().empty()) {
+            FSourceIsArchive = true;
+        } else if (!FSource.PathView().empty()) {
+            WIN32_FIND_DATAW data;
+            UniqueFindHandle find(FindFirstFileW(ExtendedPath(std::wstring(FSource.PathView())).c_str(), &data));
+            FSourceIsArchive = find && !IsDirectoryEntry(data);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Sources inside an archive
+
+namespace {
+
+// The records of an archive folder, copied under the lock: the folder may
+// be refreshed while the job goes on.
+struct TArchiveSource {
+    ComPtr<IArchiveFolder> Folder;
+    std::vector<TFileItem> Items;
+};
+
+TArchiveSource OpenArchiveSource(const TPath& location)
+{
+    TArchiveSource source;
+    TFolderManager* manager = FolderManager();
+    if (manager == nullptr)
+        return source;
+    TExclusiveLock lock;
+    ComPtr<IFolder> folder = manager->Folder(location);
+    source.Folder = folder.as<IArchiveFolder>();
+    if (source.Folder && folder->IsReady())
+        for (int32_t i = 0; i < folder->GetCount(); ++i)
+            source.Items.push_back(*folder->GetItem(i));
+    return source;
+}
+
+std::wstring ItemName(const TFileItem& item)
+{
+    return std::wstring(item.Name, static_cast<size_t>(std::clamp<int32_t>(item.NameLen, 0, 259)));
+}
+
+TPath ChildLocation(const TPath& location, const std::wstring& name)
+{
+    TPath child = location;
+    std::wstring_view subPath = location.SubPathView();
+    child.SetSubPath(subPath.empty() ? name : std::wstring(subPath) + L"/" + name);
+    return child;
+}
+
+// The place an archive item is shown as: archive, "/", inner path.
+std::wstring ArchiveItemPath(const TPath& location, const std::wstring& name)
+{
+    std::wstring path = std::wstring(location.PathView()) + L"/";
+    if (!location.SubPathView().empty())
+        path += std::wstring(location.SubPathView()) + L"/";
+    return path + name;
+}
+
+// A folder of its own in the temporary folder, removed with its contents.
+class TScratchFolder {
+public:
+    TScratchFolder()
+    {
+        wchar_t temp[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH + 1, temp);
+        std::wstring base = IncludeTrailingBackslash(temp);
+        for (int tries = 0; tries < 100 && FPath.empty(); ++tries) {
+            std::wstring path = TemporaryName(base);
+            if (CreateDirectoryW(path.c_str(), nullptr))
+                FPath = path;
+        }
+        if (FPath.empty())
+            RaiseLastOSError(base);
+    }
+    ~TScratchFolder()
+    {
+        WIN32_FIND_DATAW data;
+        UniqueFindHandle find(FindFirstFileW((FPath + L"\\*").c_str(), &data));
+        if (find) {
+            do {
+                if (IsDotEntry(data.cFileName))
+                    continue;
+                std::wstring path = FPath + L"\\" + data.cFileName;
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            } while (FindNextFileW(find.get(), &data));
+        }
+        find.reset();
+        RemoveDirectoryW(FPath.c_str());
+    }
+    TScratchFolder(const TScratchFolder&) = delete;
+    TScratchFolder& operator=(const TScratchFolder&) = delete;
+    const std::wstring& Path() const { return FPath; }
+
+private:
+    std::wstring FPath;
+};
+
+} // namespace
+
+int32_t TFileOperationEngine::ScanArchive()
+{
+    int32_t total = 0;
+    TArchiveSource root = OpenArchiveSource(FSource);
+    std::vector<TPath> pending;
+    for (const std::wstring& name : FNames) {
+        ++total;
+        for (const TFileItem& item : root.Items)
+            if (SameText(ItemName(item), name) == 0 && (item.Caps & kCanEnter) != 0)
+                pending.push_back(ChildLocation(FSource, name));
+    }
+    // Without recursion: an archive may nest folders deeply.
+    while (!pending.empty()) {
+        TPath location = std::move(pending.back());
+        pending.pop_back();
+        TArchiveSource inner = OpenArchiveSource(location);
+        for (const TFileItem& item : inner.Items) {
+            ++total;
+            if ((item.Caps & kCanEnter) != 0)
+                pending.push_back(ChildLocation(location, ItemName(item)));
+        }
+    }
+    return total;
+}
+
+void TFileOperationEngine::ExecuteArchive()
+{
+    const std::wstring destinationDir(FDestination.PathView());
+    TArchiveSource root = OpenArchiveSource(FSource);
+    for (const std::wstring& name : FNames) {
+        const TFileItem* found = nullptr;
+        for (size_t i = root.Items.size(); i > 0 && found == nullptr; --i)
+            if (SameText(ItemName(root.Items[i - 1]), name) == 0)
+                found = &root.Items[i - 1];
+        if (found == nullptr || !root.Folder) {
+            Failed(ArchiveItemPath(FSource, name));
+            continue;
+        }
+        ProcessArchiveItem(FSource, root.Folder.get(), destinationDir, *found);
+    }
+}
+
+void TFileOperationEngine::ProcessArchiveItem(const TPath& location, IArchiveFolder* folder,
+                                              const std::wstring& destinationDir, const TFileItem& item)
+{
+    std::wstring name = ItemName(item);
+    FUI.ShowCurrentItem(name);
+    std::wstring destinationPath = CombinePath(destinationDir, name);
+    if (!BadFileNameReason(name).empty()) {
+        // A name the archive may hold but no directory can: never written.
+        FUI.ShowWarning(ArchiveItemPath(location, name) + L"\r\n" + BadFileNameReason(name), KindName());
+    } else if ((item.Caps & kCanEnter) != 0) {
+        if (!DirectoryExists(destinationPath) && !CreateDirectoryW(ExtendedPath(destinationPath).c_str(), nullptr)) {
+            Failed(destinationPath);
+        } else {
+            TPath child = ChildLocation(location, name);
+            TArchiveSource inner = OpenArchiveSource(child);
+            for (const TFileItem& innerItem : inner.Items)
+                ProcessArchiveItem(child, inner.Folder.get(), destinationPath, innerItem);
+        }
+    } else {
+        TScratchFolder scratch;
+        HRESULT extracted = folder->ExtractItem(&item, WideString(scratch.Path()).get());
+        std::wstring extractedPath = CombinePath(scratch.Path(), name);
+        WIN32_FIND_DATAW data;
+        UniqueFindHandle find(SUCCEEDED(extracted) ? FindFirstFileW(ExtendedPath(extractedPath).c_str(), &data)
+                                                   : INVALID_HANDLE_VALUE);
+        if (!find) {
+            try {
+                CheckHResult(extracted);
+            } catch (const Exception& error) {
+                FUI.ShowWarning(error.Message(), KindName());
+            }
+            Failed(ArchiveItemPath(location, name));
+        } else {
+            find.reset();
+            ProcessFile(extractedPath, destinationPath, data);
+        }
+    }
+    FUI.Step(true);
+    if (FUI.CloseRequested())
+        throw EAbort();
 }
 
 const wchar_t* TFileOperationEngine::KindName() const
@@ -374,6 +559,8 @@ int32_t TFileOperationEngine::Scan()
     auto total = static_cast<int32_t>(FNames.size());
     if (FKind == TFileOperationKind::Link)
         return total;
+    if (FSourceIsArchive)
+        return ScanArchive();
     // Every entry below each name, walked without recursion: a tree may be
     // deeper than a thread's stack. Links are counted, not entered: the job
     // moves them as links, and a copy that goes through one counts its
@@ -412,6 +599,16 @@ int32_t TFileOperationEngine::Scan()
 
 void TFileOperationEngine::Execute()
 {
+    if (FSourceIsArchive) {
+        // Only copies come out of an archive: the shell cannot move out of
+        // one, nor link to what lies inside.
+        if (FKind != TFileOperationKind::Copy) {
+            FUI.ShowWarning(std::wstring(FSource.PathView()) + L"\r\n" + kNotFromArchive, KindName());
+            return;
+        }
+        ExecuteArchive();
+        return;
+    }
     const std::wstring destinationDir(FDestination.PathView());
     for (const std::wstring& entry : FNames) {
         // A name with a folder in it (a search result) brings its own folder.

@@ -4,6 +4,7 @@
 #pragma once
 
 // Folders
+#include "folders/UFolders.h"
 #include "folders/UPath.h"
 
 // Toolkit
@@ -173,6 +174,13 @@ public:
 
 private:
     void ProcessItem(const std::wstring& sourceDir, const std::wstring& destinationDir, const WIN32_FIND_DATAW& item);
+    // Sources inside an archive: each file is extracted into a scratch
+    // folder and taken from there like any file, so the collision answers,
+    // backups and the safe replacing hold for it too.
+    int32_t ScanArchive();
+    void ExecuteArchive();
+    void ProcessArchiveItem(const TPath& location, IArchiveFolder* folder, const std::wstring& destinationDir,
+                            const TFileItem& item);
     void ProcessFile(const std::wstring& sourcePath, std::wstring destinationPath, const WIN32_FIND_DATAW& item);
     void ProcessDirectory(const std::wstring& sourcePath, const std::wstring& destinationPath,
                           const WIN32_FIND_DATAW& item);
@@ -229,6 +237,9 @@ private:
     TPath FDestination;
     std::vector<std::wstring> FNames;
     TFileOperationUI& FUI;
+    // The source is a place inside an archive (an archive file opened as a
+    // folder, or a folder in it).
+    bool FSourceIsArchive = false;
     // The directories being walked, outermost first, by identity: a link
     // to one of them would lead a copy round for ever.
     std::vector<TFileIdentity> FWalking;

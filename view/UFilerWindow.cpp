@@ -475,6 +475,12 @@ std::wstring TFilerWindow::ViewPaneText() const
 std::wstring TFilerWindow::InfoPaneText() const
 {
     TFilerView* view = FCurrentView;
+    // Inside an archive the pane says what kind of archive it is.
+    if (view != nullptr && viewinternal::IsArchiveFolder(view->Folder())) {
+        WideString text;
+        view->Folder()->GetStatusText(view->CaretItem(), text.put());
+        return text.str();
+    }
     if (view == nullptr || !IsDirectoryFolder(view->Folder()))
         return {};
     if (view->MarkedCount() > 0) {

@@ -261,9 +261,14 @@ protected:
         StopDde(false);
     }
 
+    // What the program of a test reads, and what else lies beside it.
+    virtual std::string Settings() const { return kSettings; }
+    virtual void PrepareSandbox() {}
+
     void SetUp() override
     {
-        FSandbox = std::make_unique<TSandbox>(kSettings);
+        FSandbox = std::make_unique<TSandbox>(Settings());
+        PrepareSandbox();
         FTree = FSandbox->Dir() + L"tree";
         CreateDirectoryW(FTree.c_str(), nullptr);
         CreateDirectoryW((FTree + L"\\alpha").c_str(), nullptr);
@@ -1065,4 +1070,158 @@ TEST_F(Browse, CompareTwoViewsMarksWhatTheOtherLacks)
     Keys(L"Return");
     EXPECT_TRUE(StateIs(L"Marked", L"alpha\r\nbeta\r\n日本語フォルダ\r\na.txt\r\nb.log\r\n"))
         << UnicodeToUtf8(State(L"Marked"));
+}
+
+// ---------------------------------------------------------------------------
+// Archives as folders, with the archive modules and our libraries beside the
+// program.
+
+namespace {
+
+// The Windows form of a Unix path.
+std::wstring FromUnix(const std::wstring& path)
+{
+    std::wstring windows = L"Z:" + path;
+    for (wchar_t& c : windows)
+        if (c == L'/')
+            c = L'\\';
+    return windows;
+}
+
+// Runs a Unix command line in /bin/sh and gives what it printed.
+std::string UnixOutput(const std::wstring& command)
+{
+    std::wstring out = L"/tmp/nimbra-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-out.txt";
+    RunUnix(L"", L"{ " + command + L"; } >" + out + L" 2>&1");
+    std::string text = ReadText(FromUnix(out));
+    DeleteFileW(FromUnix(out).c_str());
+    return text;
+}
+
+} // namespace
+
+class Archives : public Browse {
+protected:
+    std::string Settings() const override
+    {
+        std::string settings = kSettings;
+        settings.replace(settings.find("key:\n"), 5, "key:\n  P: Pack\n  U: Unpack\n");
+        return settings + "modules:\n  - ArcZip.dll\n  - ArcTar.dll\n  - ArcLzh.dll\n";
+    }
+    void PrepareSandbox() override
+    {
+        std::wstring bin = TestDirectory() + L"..\\bin\\";
+        for (const wchar_t* file : {L"ArcZip.dll", L"ArcTar.dll", L"ArcLzh.dll", L"7-zip32.dll", L"Unlha32.dll"})
+            FSandbox->Copy(bin + file, file);
+        if (GetFileAttributesW((bin + L"tar32.dll").c_str()) != INVALID_FILE_ATTRIBUTES)
+            FSandbox->Copy(bin + L"tar32.dll", L"tar32.dll");
+    }
+    // A scratch folder on the Unix side for the standard tools' archives.
+    std::wstring UnixScratch() const
+    {
+        return L"/tmp/nimbra-e2e-archives-" + std::to_wstring(GetCurrentProcessId());
+    }
+};
+
+// Into a ZIP that zip made, a Japanese name inside; an entry copied out to the
+// other view; marked files packed into a new ZIP that unzip accepts.
+TEST_F(Archives, EnterAZipCopyAnEntryOutAndPackMarkedFiles)
+{
+    const std::wstring scratch = UnixScratch();
+    UnixOutput(L"rm -rf " + scratch + L" && mkdir -p " + scratch + L"/z/深い && printf 'hello from the archive' >" +
+               scratch + L"/z/深い/日本語.txt && printf top >" + scratch + L"/z/top.txt && cd " + scratch +
+               L"/z && zip -qr ../arc.zip .");
+    ASSERT_TRUE(CopyFileW(FromUnix(scratch + L"/arc.zip").c_str(), (FTree + L"\\arc.zip").c_str(), FALSE));
+    // A second view on the tree; the first one goes into the archive.
+    Keys(L"ctrl+t");
+    ASSERT_TRUE(StateIs(L"Views", L"2 1"));
+    Keys(L"Tab F5");
+    ASSERT_TRUE(StateIs(L"Views", L"2 0"));
+    ASSERT_TRUE(StateIs(L"Names", L"alpha\r\nbeta\r\n日本語フォルダ\r\na.txt\r\narc.zip\r\nb.log\r\nc.txt\r\n"))
+        << UnicodeToUtf8(State(L"Names"));
+    Keys(L"Down Down Down Down");
+    ASSERT_TRUE(StateIs(L"Caret", L"arc.zip"));
+    Keys(L"Return");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\arc.zip")) << UnicodeToUtf8(State(L"Folder"));
+    EXPECT_TRUE(StateIs(L"Names", L"深い\r\ntop.txt\r\n")) << UnicodeToUtf8(State(L"Names"));
+    EXPECT_TRUE(WaitUntil([&] { return State(L"Status").rfind(L"in ZIP\t", 0) == 0; }))
+        << "the info pane names the archive's kind: " << UnicodeToUtf8(State(L"Status"));
+    Keys(L"Return");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\arc.zip/深い")) << UnicodeToUtf8(State(L"Folder"));
+    EXPECT_TRUE(StateIs(L"Names", L"日本語.txt\r\n"));
+    Sleep(300);
+    Screenshot(L"archive-folder");
+
+    // Copied out: the destination dialog offers the other view's folder.
+    Keys(L"c");
+    Sleep(800);
+    Keys(L"Return");
+    const std::wstring copied = FTree + L"\\日本語.txt";
+    ASSERT_TRUE(WaitUntil([&] { return ReadText(copied) == "hello from the archive"; })) << ReadText(copied);
+    ASSERT_TRUE(WaitUntil([] { return FindWindowW(L"NimbraFileOperation", nullptr) == nullptr; }));
+    FocusProgram();
+
+    // Out of the archive with the caret on it.
+    Keys(L"BackSpace");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\arc.zip"));
+    EXPECT_TRUE(StateIs(L"Caret", L"深い"));
+    Keys(L"BackSpace");
+    ASSERT_TRUE(StateIs(L"Folder", FTree));
+    EXPECT_TRUE(StateIs(L"Caret", L"arc.zip"));
+
+    // a.txt and c.txt marked, packed under a name typed over the proposal.
+    Keys(L"ctrl+Home Down Down Down");
+    ASSERT_TRUE(StateIs(L"Caret", L"a.txt")) << UnicodeToUtf8(State(L"Caret"));
+    Keys(L"Insert");
+    ASSERT_TRUE(StateIs(L"Marked", L"a.txt\r\n"));
+    for (int moves = 0; moves < 10 && State(L"Caret") != L"c.txt"; ++moves)
+        Keys(L"Down");
+    Keys(L"Insert");
+    ASSERT_TRUE(StateIs(L"Marked", L"a.txt\r\nc.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
+    Keys(L"p");
+    Sleep(800);
+    Keys(L"Return");
+    HWND name = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (name = WindowCaptioned(FProcessId, L"圧縮")) != nullptr; }));
+    FocusWindow(name);
+    Keys(L"ctrl+a");
+    Type(L"packed.zip");
+    Keys(L"Return");
+    const std::wstring packed = FTree + L"\\packed.zip";
+    ASSERT_TRUE(WaitUntil([&] { return GetFileAttributesW(packed.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return CopyFileW(packed.c_str(), FromUnix(scratch + L"/packed.zip").c_str(), FALSE) &&
+               UnixOutput(L"unzip -t " + scratch + L"/packed.zip").find("No errors detected") != std::string::npos;
+    }));
+    std::string listing = UnixOutput(L"unzip -l " + scratch + L"/packed.zip");
+    EXPECT_NE(listing.find("a.txt"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("c.txt"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("b.log"), std::string::npos) << listing;
+    // The view shows the new archive once it is written.
+    EXPECT_TRUE(WaitUntil([&] { return State(L"Names").find(L"packed.zip") != std::wstring::npos; }));
+    UnixOutput(L"rm -rf " + scratch);
+}
+
+// An LZH that jlha made, unpacked into the other view's folder.
+TEST_F(Archives, UnpackAnLzhMadeByJlha)
+{
+    const std::wstring scratch = UnixScratch();
+    UnixOutput(L"rm -rf " + scratch + L" && mkdir -p " + scratch + L"/l/sub && printf 'lzh text' >" + scratch +
+               L"/l/sub/in.txt && cd " + scratch + L"/l && jlha a ../arc.lzh sub >/dev/null");
+    ASSERT_TRUE(CopyFileW(FromUnix(scratch + L"/arc.lzh").c_str(), (FTree + L"\\arc.lzh").c_str(), FALSE));
+    Keys(L"ctrl+t");
+    ASSERT_TRUE(StateIs(L"Views", L"2 1"));
+    Keys(L"Down Return");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\beta"));
+    Keys(L"Tab F5");
+    ASSERT_TRUE(StateIs(L"Views", L"2 0"));
+    ASSERT_TRUE(WaitUntil([&] { return State(L"Names").find(L"arc.lzh") != std::wstring::npos; }));
+    Keys(L"Down Down Down Down");
+    ASSERT_TRUE(StateIs(L"Caret", L"arc.lzh")) << UnicodeToUtf8(State(L"Caret"));
+    Keys(L"u");
+    Sleep(800);
+    Keys(L"Return");
+    EXPECT_TRUE(WaitUntil([&] { return ReadText(FTree + L"\\beta\\sub\\in.txt") == "lzh text"; }))
+        << ReadText(FTree + L"\\beta\\sub\\in.txt");
+    UnixOutput(L"rm -rf " + scratch);
 }

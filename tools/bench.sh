@@ -119,6 +119,25 @@ grep_ratio() {
 # The ZIP library against zip and unzip: zip_bench.
 source "$top/bench/bench_zip.sh"
 
+# Entering a ZIP of 20,000 entries (200 folders of 100 small files, made by
+# zip once) as a folder, against the library's own listing in a plain loop;
+# both inside one program under Wine.
+archive_bench() {
+    local dir
+    dir="$(prefix_temp_dir)/nimbra-bench-archive"
+    if [ ! -e "$dir.complete" ]; then
+        echo "Creating a ZIP of 20,000 entries in $dir (once)..."
+        rm -rf "$dir"
+        mkdir -p "$dir/tree"
+        (cd "$dir/tree" && awk 'BEGIN { for (d = 0; d < 200; d++) { dir = sprintf("d%03d", d); system("mkdir -p " dir);
+                                   for (f = 0; f < 99; f++) { name = sprintf("%s/f%03d.txt", dir, f);
+                                       print d, f > name; close(name) } } }')
+        (cd "$dir/tree" && zip -qr ../big.zip .)
+        touch "$dir.complete"
+    fi
+    "$wine" "$build/bench/bench_archive.exe" "$(winepath -w "$build/bin")" "$(winepath -w "$dir/big.zip")"
+}
+
 # The view benchmark makes windows: without a display, a private Xvfb.
 xvfb_pid=""
 cleanup() {
@@ -136,6 +155,7 @@ for a in "${arches[@]}"; do
     for bench in "$build"/bench/*.exe; do
         # The file search takes its tree and pattern: timed below.
         [ "$(basename "$bench")" = bench_grep.exe ] && continue
+        [ "$(basename "$bench")" = bench_archive.exe ] && continue
         echo "== $arch: $(basename "$bench")"
         "$wine" "$bench"
     done
@@ -144,6 +164,8 @@ for a in "${arches[@]}"; do
     grep_ratio class '[q-z][0-9][0-9][0-9][0-9]'
     echo "== $arch: ZIP library against Info-ZIP zip/unzip"
     zip_bench
+    echo "== $arch: entering a ZIP as a folder"
+    archive_bench
 
     wineserver -k >/dev/null 2>&1 || true
 done

@@ -77,6 +77,8 @@ TEST(ActionManagers, MakeTheirActionsInTheirOrderWithTheirCaptionsAndHints)
         {"ClipboardPaste", L"クリップボードから貼り付け", L"クリップボードに記録されたファイルを貼り付けます"},
         {"FindFile", L"ファイル検索...", L"ファイルを検索します"},
         {"Rename", L"*", L"*"},
+        {"Unpack", L"展開...", L"書庫を展開します"},
+        {"Pack", L"圧縮...", L"書庫を作成します"},
         {"Delete", L"*", L"*"},
         {"CompareView", L"フォルダを比較...", L"ふたつのビューを比較し結果のファイルを選択します"},
         {"Default", L"*", L"*"},

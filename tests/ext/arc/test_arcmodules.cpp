@@ -176,7 +176,13 @@ std::wstring TempFolder()
 
 class ArchiveModules : public testing::Test {
 protected:
-    static void SetUpTestSuite() { NimbraSetMain(&Host); }
+    static void SetUpTestSuite()
+    {
+        NimbraSetMain(&Host);
+        // The libraries are looked for in the current folder too: it is this
+        // program's, so that a library moved away is not found elsewhere.
+        SetCurrentDirectoryW(ProgramFolder().c_str());
+    }
 };
 
 } // namespace
@@ -475,6 +481,8 @@ TEST_F(ArchiveModules, FailuresCarryTheirMessages)
         TPath location = TPath::FromPath(L"C:\\w\\a.gca");
         ComPtr<IFolder> folder;
         EXPECT_EQ(FailureOf(archiver->OpenArchive(&location, folder.put())), L"ungca32.dllの読み込みに失敗しました.");
+        // Nothing of the module may outlive it.
+        folder.reset();
         archiver.reset();
         Host.Extensions.clear();
         FreeLibrary(module);

@@ -58,14 +58,14 @@ else
 fi
 
 # --- jlha -> ours, at each header level and method it offers
-for spec in c0o5 c1o6 c2o7 c2z c1o5; do
+for method in c0o5 c1o6 c2o7 c2z c1o5; do
     rm -rf "$work/j.lzh" "$work/jx"
-    (cd "$src" && jlha "$spec" "$work/j.lzh" "${names[@]}" >/dev/null 2>&1) || { fail "jlha $spec"; continue; }
+    (cd "$src" && jlha "$method" "$work/j.lzh" "${names[@]}" >/dev/null 2>&1) || { fail "jlha $method"; continue; }
     if ours run "x -a1 -x1 -jsp3 \"$(W "$work/j.lzh")\" \"$(W "$work/jx")\\\"" >/dev/null &&
         same_tree "$src" "$work/jx" times; then
-        pass "jlha $spec extracted identically"
+        pass "jlha $method extracted identically"
     else
-        fail "jlha $spec archive"
+        fail "jlha $method archive"
     fi
 done
 listed=$(ours list "$(W "$work/j.lzh")" | cut -f1,2)

@@ -21,8 +21,8 @@ namespace {
 
 // ---- archives made in memory ---------------------------------------------
 
-struct TEntrySpec {
-    TEntrySpec(std::string name, std::string data, char type = '0', std::string link = {}, uint32_t mode = 0644,
+struct TMadeEntry {
+    TMadeEntry(std::string name, std::string data, char type = '0', std::string link = {}, uint32_t mode = 0644,
                int64_t seconds = 1600000000)
         : Name(std::move(name)), Data(std::move(data)), Type(type), Link(std::move(link)), Mode(mode), Seconds(seconds) {}
     std::string Name;
@@ -33,20 +33,20 @@ struct TEntrySpec {
     int64_t Seconds;
 };
 
-std::string MakeTar(const std::vector<TEntrySpec>& specs, bool finish = true)
+std::string MakeTar(const std::vector<TMadeEntry>& made, bool finish = true)
 {
     arcio::TMemoryOutput out;
     TTarWriter tar(out);
-    for (const TEntrySpec& spec : specs) {
+    for (const TMadeEntry& entry : made) {
         TTarEntry e;
-        e.Name = spec.Name;
-        e.Type = spec.Type;
-        e.LinkName = spec.Link;
-        e.Mode = spec.Mode;
-        e.Size = spec.Data.size();
-        e.WriteTime = spec.Seconds * TicksPerSecond;
+        e.Name = entry.Name;
+        e.Type = entry.Type;
+        e.LinkName = entry.Link;
+        e.Mode = entry.Mode;
+        e.Size = entry.Data.size();
+        e.WriteTime = entry.Seconds * TicksPerSecond;
         tar.Begin(e);
-        tar.WriteData(spec.Data.data(), spec.Data.size());
+        tar.WriteData(entry.Data.data(), entry.Data.size());
         tar.End();
     }
     if (finish) tar.Finish();

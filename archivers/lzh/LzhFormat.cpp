@@ -1,5 +1,6 @@
 // LZH entry headers: reading levels 0-2 and writing level 2.
 #include "archivers/lzh/LzhFormat.h"
+#include "archivers/common/ArcBytes.h"
 
 // Standard library
 #include <array>
@@ -21,25 +22,12 @@ const std::array<uint16_t, 256> CrcTable = [] {
     return table;
 }();
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | (static_cast<uint32_t>(Get16(p + 2)) << 16); }
-uint64_t Get64(const uint8_t* p) { return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32); }
-
-void Put16(std::string& s, uint16_t v)
-{
-    s.push_back(static_cast<char>(v & 0xFF));
-    s.push_back(static_cast<char>(v >> 8));
-}
-void Put32(std::string& s, uint32_t v)
-{
-    Put16(s, static_cast<uint16_t>(v));
-    Put16(s, static_cast<uint16_t>(v >> 16));
-}
-void Put64(std::string& s, uint64_t v)
-{
-    Put32(s, static_cast<uint32_t>(v));
-    Put32(s, static_cast<uint32_t>(v >> 32));
-}
+using arcio::Get16;
+using arcio::Get32;
+using arcio::Get64;
+using arcio::Put16;
+using arcio::Put32;
+using arcio::Put64;
 
 [[noreturn]] void Broken(const std::string& what) { throw EArchiveError(arcerr::HeaderBroken, "The archive is broken: " + what + "."); }
 

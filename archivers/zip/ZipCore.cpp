@@ -1,5 +1,6 @@
 // ZIP reading and writing.
 #include "archivers/zip/ZipCore.h"
+#include "archivers/common/ArcBytes.h"
 
 // Standard library
 #include <algorithm>
@@ -24,25 +25,12 @@ constexpr int64_t UnixEpochTicks = 116444736000000000LL;
 
 [[noreturn]] void Broken(const std::string& what) { throw EArchiveError(arcerr::HeaderBroken, what); }
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16; }
-uint64_t Get64(const uint8_t* p) { return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
-
-void Put16(std::string& s, uint16_t v)
-{
-    s.push_back(static_cast<char>(v & 0xFF));
-    s.push_back(static_cast<char>(v >> 8));
-}
-void Put32(std::string& s, uint32_t v)
-{
-    Put16(s, static_cast<uint16_t>(v));
-    Put16(s, static_cast<uint16_t>(v >> 16));
-}
-void Put64(std::string& s, uint64_t v)
-{
-    Put32(s, static_cast<uint32_t>(v));
-    Put32(s, static_cast<uint32_t>(v >> 32));
-}
+using arcio::Get16;
+using arcio::Get32;
+using arcio::Get64;
+using arcio::Put16;
+using arcio::Put32;
+using arcio::Put64;
 
 // Reads exactly count bytes or fails: the archive ends too early.
 void ReadExact(arcio::IInput& input, uint64_t offset, void* buffer, size_t count)

@@ -14,13 +14,6 @@ public:
     throw ETarError(message);
 }
 
-bool EndsWithIgnoringCase(std::wstring_view text, std::wstring_view suffix)
-{
-    return text.size() >= suffix.size() &&
-           CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, text.data() + text.size() - suffix.size(),
-                          static_cast<int>(suffix.size()), suffix.data(), static_cast<int>(suffix.size())) == CSTR_EQUAL;
-}
-
 class TArcTar final : public TArchiverModule {
 public:
     TArcTar() : TArchiverModule(L"tar32.dll", "Tar", RaiseTarError) {}

@@ -13,13 +13,6 @@ public:
     throw ESevenZipError(message);
 }
 
-bool EndsWithIgnoringCase(std::wstring_view text, std::wstring_view suffix)
-{
-    return text.size() >= suffix.size() &&
-           CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, text.data() + text.size() - suffix.size(),
-                          static_cast<int>(suffix.size()), suffix.data(), static_cast<int>(suffix.size())) == CSTR_EQUAL;
-}
-
 class TArcZip final : public TArchiverModule {
 public:
     TArcZip() : TArchiverModule(L"7-zip32.dll", "SevenZip", RaiseSevenZipError) {}

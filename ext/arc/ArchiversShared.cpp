@@ -255,6 +255,13 @@ THostLockExclusive::~THostLockExclusive()
     }
 }
 
+bool EndsWithIgnoringCase(std::wstring_view text, std::wstring_view suffix)
+{
+    return text.size() >= suffix.size() &&
+           CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, text.data() + text.size() - suffix.size(),
+                          static_cast<int>(suffix.size()), suffix.data(), static_cast<int>(suffix.size())) == CSTR_EQUAL;
+}
+
 bool AnsiStartsWithIgnoringCase(std::string_view text, std::string_view prefix)
 {
     if (text.size() < prefix.size())

@@ -174,6 +174,9 @@ enum class TResponsePath { Short, QuotedFull };
 std::wstring PackNames(const std::wstring& baseFolder, const std::vector<std::wstring>& names, bool folderStars,
                        TResponsePath responsePath, std::unique_ptr<TResponseFile>& response);
 
+// Whether a name ends with suffix, letter case aside, as the system compares.
+bool EndsWithIgnoringCase(std::wstring_view text, std::wstring_view suffix);
+
 // Whether the byte string's first bytes equal prefix, letter case aside,
 // as the system code page compares.
 bool AnsiStartsWithIgnoringCase(std::string_view text, std::string_view prefix);

@@ -471,7 +471,8 @@ int WINAPI SevenZipGetArchiveType(LPCSTR archivePath)
         char head[6] = {};
         if (zipcore::LooksLikeSevenZip(head, input.ReadAt(0, head, sizeof head))) return 2;
         try {
-            zipcore::TReader reader(input);
+            // The end records tell a ZIP archive; the entries are not read.
+            zipcore::LocateCentralDirectory(input);
             return 1;
         } catch (const arcio::EArchiveError&) {
             return 0;

@@ -240,7 +240,7 @@ bool LooksLikeSevenZip(const void* head, size_t size)
     return size >= 6 && std::memcmp(head, signature, 6) == 0;
 }
 
-TReader::TReader(arcio::IInput& input) : FInput(input)
+TCentralDirectory LocateCentralDirectory(arcio::IInput& input)
 {
     const uint64_t fileSize = input.Size();
     if (fileSize < 22) throw EArchiveError(arcerr::NotArcFile, "This is not a ZIP archive.");
@@ -289,6 +289,12 @@ TReader::TReader(arcio::IInput& input) : FInput(input)
     if (cdSize > MaxCentralDirectory) throw EArchiveError(arcerr::NotSupport, "The central directory is too large.");
     // Each header takes at least 46 bytes: a count beyond that is a lie.
     if (count > cdSize / 46) Broken("The central directory is shorter than its entry count says.");
+    return {count, cdSize, cdOffset};
+}
+
+TReader::TReader(arcio::IInput& input) : FInput(input)
+{
+    const auto [count, cdSize, cdOffset] = LocateCentralDirectory(input);
     FDataEnd = cdOffset;
 
     std::vector<uint8_t> cd(static_cast<size_t>(cdSize));

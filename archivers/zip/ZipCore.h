@@ -77,6 +77,15 @@ private:
 // Whether the bytes start like a ZIP archive or a 7z one.
 bool LooksLikeSevenZip(const void* head, size_t size);
 
+// Where the central directory of a ZIP archive lies, from its end records
+// alone. Throws EArchiveError when the input has none that hold together.
+struct TCentralDirectory {
+    uint64_t Count = 0;
+    uint64_t Size = 0;
+    uint64_t Offset = 0;
+};
+TCentralDirectory LocateCentralDirectory(arcio::IInput& input);
+
 // An output the writer can go back in: it patches each local header after
 // the entry's data, and stores an entry over its deflated form when that
 // turned out larger.

@@ -266,7 +266,7 @@ bool AnsiStartsWithIgnoringCase(std::string_view text, std::string_view prefix)
 {
     if (text.size() < prefix.size())
         return false;
-    if (prefix.empty())
+    if (prefix.empty() || text.compare(0, prefix.size(), prefix) == 0)
         return true;
     return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, text.data(), static_cast<int>(prefix.size()),
                           prefix.data(), static_cast<int>(prefix.size())) == CSTR_EQUAL;

@@ -9,6 +9,9 @@
 
 // Standard library
 #include <algorithm>
+#include <array>
+#include <exception>
+#include <unordered_set>
 
 namespace {
 
@@ -37,6 +40,51 @@ public:
 private:
     HCURSOR FPrevious;
 };
+
+// Waits for a thread to end. Meanwhile the calling thread's windows paint
+// and the messages other threads send it are answered; input stays queued
+// for after the call that is running.
+void WaitRepainting(HANDLE thread)
+{
+    for (;;) {
+        DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, 250, QS_PAINT | QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0)
+            return;
+        if (woken == WAIT_FAILED) {
+            WaitForSingleObject(thread, INFINITE);
+            return;
+        }
+        // The peek answers sent messages; a window that leaves its region
+        // invalid is painted at most a few times per wake.
+        MSG message;
+        for (int i = 0; i < 16 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT); ++i)
+            DispatchMessageW(&message);
+    }
+}
+
+// The length of the name's bytes up to and including its separator ("/" or
+// "\\") after the first skipped ones; npos when it has fewer. The
+// second byte of a double-byte character is never taken for a separator.
+size_t AnsiSeparatorEnd(std::string_view name, size_t skipped)
+{
+    static const auto leads = [] {
+        std::array<bool, 256> table{};
+        for (int byte = 0x80; byte < 256; ++byte)
+            table[static_cast<size_t>(byte)] = IsDBCSLeadByte(static_cast<BYTE>(byte)) != FALSE;
+        return table;
+    }();
+    for (size_t i = 0; i < name.size(); ++i) {
+        unsigned char byte = static_cast<unsigned char>(name[i]);
+        if (leads[byte]) {
+            ++i;
+        } else if (byte == '/' || byte == '\\') {
+            if (skipped == 0)
+                return i + 1;
+            --skipped;
+        }
+    }
+    return std::string_view::npos;
+}
 
 void AssignBStr(BSTR* target, std::wstring_view text)
 {
@@ -81,7 +129,10 @@ class TArchiveFolder final : public IArchiveFolder {
 public:
     TArchiveFolder(TArchiverModule& module, const TPath& location) : FModule(module), FLocation(location)
     {
-        FItems = List();
+        TListing listing = ListAside(FLocation);
+        FItems = std::move(listing.Items);
+        FReady = listing.Ready;
+        FArchiveType = listing.Type;
     }
 
     // IUnknown
@@ -192,7 +243,16 @@ private:
     }
 
     using TItems = std::vector<TFileItem>;
-    std::shared_ptr<TItems> List();
+    struct TListing {
+        std::shared_ptr<TItems> Items = std::make_shared<TItems>();
+        bool Ready = false;
+        uint8_t Type = 0;
+    };
+    // Lists the archive at a place; touches no field of the folder.
+    TListing List(const TPath& location) const;
+    // Lists on a thread of its own while the calling thread gives up its
+    // hold of the application lock and keeps its windows painted.
+    TListing ListAside(const TPath& location) const;
     void Notify();
 
     TArchiverModule& FModule;
@@ -204,26 +264,25 @@ private:
     uint8_t FArchiveType = 0;
 };
 
-std::shared_ptr<TArchiveFolder::TItems> TArchiveFolder::List()
+TArchiveFolder::TListing TArchiveFolder::List(const TPath& location) const
 {
-    TWaitCursor wait;
-    FReady = false;
-    auto items = std::make_shared<TItems>();
-    items->reserve(1024);
-    std::wstring archive(FLocation.PathView());
-    FArchiveType = FModule.ArchiveType(archive);
+    TListing listing;
+    TItems& items = *listing.Items;
+    items.reserve(1024);
+    std::wstring archive(location.PathView());
+    listing.Type = FModule.ArchiveType(archive);
     HANDLE handle = FModule.Call<TArcOpenProc>("OpenArchive")(nullptr, ToAnsi(archive).c_str(), kOpenMode);
     if (handle == nullptr)
-        return items;
+        return listing;
     // The archive is closed however the listing ends.
     struct TClose {
-        TArchiverModule& Module;
+        TArcCloseProc Close;
         HANDLE Handle;
-        ~TClose() { Module.Call<TArcCloseProc>("CloseArchive")(Handle); }
-    } close{FModule, handle};
+        ~TClose() { Close(Handle); }
+    } close{FModule.Call<TArcCloseProc>("CloseArchive"), handle};
 
     const bool tar = FModule.Listing() == TListingStyle::Tar;
-    std::wstring subPath(FLocation.SubPathView());
+    std::wstring subPath(location.SubPathView());
     std::wstring prefix;
     if (!subPath.empty()) {
         prefix = subPath + L"/";
@@ -231,13 +290,47 @@ std::shared_ptr<TArchiveFolder::TItems> TArchiveFolder::List()
             std::replace(prefix.begin(), prefix.end(), L'/', L'\\');
     }
     const std::string ansiPrefix = ToAnsi(prefix);
+    // Every call of the loop is bound once, before it.
     auto findNext = FModule.Call<TArcFindNextProc>("FindNext");
     auto attributeOf = FModule.Call<TArcAttributeProc>("GetAttribute");
+    TArcFileTimeProc writeTimeEx = nullptr, createTimeEx = nullptr, accessTimeEx = nullptr;
+    TArcUnixTimeProc writeTime = nullptr, createTime = nullptr, accessTime = nullptr;
+    const TTimeStyle times = FModule.Times();
+    switch (times) {
+    case TTimeStyle::WriteTimeExOrUnix:
+        writeTimeEx = FModule.Call<TArcFileTimeProc>("GetWriteTimeEx");
+        writeTime = FModule.Call<TArcUnixTimeProc>("GetWriteTime");
+        break;
+    case TTimeStyle::ThreeUnix:
+        writeTime = FModule.Call<TArcUnixTimeProc>("GetWriteTime");
+        createTime = FModule.Call<TArcUnixTimeProc>("GetCreateTime");
+        accessTime = FModule.Call<TArcUnixTimeProc>("GetAccessTime");
+        break;
+    case TTimeStyle::ThreeFileTimes:
+        writeTimeEx = FModule.Call<TArcFileTimeProc>("GetWriteTimeEx");
+        createTimeEx = FModule.Call<TArcFileTimeProc>("GetCreateTimeEx");
+        accessTimeEx = FModule.Call<TArcFileTimeProc>("GetAccessTimeEx");
+        break;
+    case TTimeStyle::WriteTimeEx:
+        writeTimeEx = FModule.Call<TArcFileTimeProc>("GetWriteTimeEx");
+        break;
+    }
+    // The names already listed: a folder is synthesized once, however many
+    // entries lie below it, without a walk of the list for each.
+    std::unordered_set<std::wstring> listed;
+    // The bytes of the last entry that lay deeper, up to the separator after
+    // its folder: the entries of one folder mostly come together, and those
+    // that follow are passed over without conversion.
+    std::string deeper;
+    const size_t depth = static_cast<size_t>(std::count(prefix.begin(), prefix.end(), L'/') +
+                                             std::count(prefix.begin(), prefix.end(), L'\\'));
     TArcIndividualInfo info{};
     for (int found = FModule.Call<TArcFindFirstProc>("FindFirst")(handle, "*", &info); found == 0;
          found = findNext(handle, &info)) {
         info.szFileName[sizeof info.szFileName - 1] = 0;
-        std::string raw(info.szFileName);
+        std::string_view raw(info.szFileName);
+        if (!deeper.empty() && raw.size() > deeper.size() && raw.compare(0, deeper.size(), deeper) == 0)
+            continue;
         std::wstring rest;
         if (tar) {
             std::wstring name = FromAnsi(raw);
@@ -260,39 +353,36 @@ std::shared_ptr<TArchiveFolder::TItems> TArchiveFolder::List()
         } else if (slash != std::wstring::npos) {
             // An entry further down: its first folder is shown once.
             std::wstring folder = rest.substr(0, slash);
-            bool known = std::any_of(items->rbegin(), items->rend(), [&](const TFileItem& item) {
-                return std::wstring_view(item.Name, static_cast<size_t>(item.NameLen)) == folder;
-            });
-            if (known)
+            size_t end = AnsiSeparatorEnd(raw, depth);
+            deeper = end == std::string_view::npos ? std::string_view() : raw.substr(0, end);
+            if (!listed.insert(folder).second)
                 continue;
             TFileItem item = NewRecord(folder);
             item.Attributes = FILE_ATTRIBUTE_DIRECTORY;
             item.Caps = kCanEnter;
-            items->push_back(item);
+            items.push_back(item);
             continue;
         }
         if (rest.empty())
             continue;
-        TFileItem item = NewRecord(rest);
-        FILETIME time{};
-        switch (FModule.Times()) {
+        TFileItem& item = items.emplace_back(NewRecord(rest));
+        switch (times) {
         case TTimeStyle::WriteTimeExOrUnix:
-            if (!FModule.Call<TArcFileTimeProc>("GetWriteTimeEx")(handle, &time))
-                time = UnixTimeToFileTime(FModule.Call<TArcUnixTimeProc>("GetWriteTime")(handle));
-            item.File.LastWriteTime = time;
+            if (!writeTimeEx(handle, &item.File.LastWriteTime))
+                item.File.LastWriteTime = UnixTimeToFileTime(writeTime(handle));
             break;
         case TTimeStyle::ThreeUnix:
-            item.File.LastWriteTime = UnixTimeToFileTime(FModule.Call<TArcUnixTimeProc>("GetWriteTime")(handle));
-            item.File.CreationTime = UnixTimeToFileTime(FModule.Call<TArcUnixTimeProc>("GetCreateTime")(handle));
-            item.File.LastAccessTime = UnixTimeToFileTime(FModule.Call<TArcUnixTimeProc>("GetAccessTime")(handle));
+            item.File.LastWriteTime = UnixTimeToFileTime(writeTime(handle));
+            item.File.CreationTime = UnixTimeToFileTime(createTime(handle));
+            item.File.LastAccessTime = UnixTimeToFileTime(accessTime(handle));
             break;
         case TTimeStyle::ThreeFileTimes:
-            FModule.Call<TArcFileTimeProc>("GetWriteTimeEx")(handle, &item.File.LastWriteTime);
-            FModule.Call<TArcFileTimeProc>("GetCreateTimeEx")(handle, &item.File.CreationTime);
-            FModule.Call<TArcFileTimeProc>("GetAccessTimeEx")(handle, &item.File.LastAccessTime);
+            writeTimeEx(handle, &item.File.LastWriteTime);
+            createTimeEx(handle, &item.File.CreationTime);
+            accessTimeEx(handle, &item.File.LastAccessTime);
             break;
         case TTimeStyle::WriteTimeEx:
-            FModule.Call<TArcFileTimeProc>("GetWriteTimeEx")(handle, &item.File.LastWriteTime);
+            writeTimeEx(handle, &item.File.LastWriteTime);
             break;
         }
         item.Size = info.dwOriginalSize;
@@ -300,15 +390,51 @@ std::shared_ptr<TArchiveFolder::TItems> TArchiveFolder::List()
         item.Caps = (item.Attributes & FILE_ATTRIBUTE_DIRECTORY) ? kCanEnter : 0;
         // A folder synthesized just before its own explicit entry takes the
         // entry's record in its place.
-        if (!tar && !items->empty() &&
-            std::wstring_view(items->back().Name, static_cast<size_t>(items->back().NameLen)) == rest)
-            items->back() = item;
-        else
-            items->push_back(item);
+        if (!tar && items.size() >= 2 &&
+            std::wstring_view(items[items.size() - 2].Name, static_cast<size_t>(items[items.size() - 2].NameLen)) ==
+                rest) {
+            items[items.size() - 2] = item;
+            items.pop_back();
+        } else {
+            listed.insert(std::move(rest));
+        }
     }
-    items->shrink_to_fit();
-    FReady = true;
-    return items;
+    items.shrink_to_fit();
+    listing.Ready = true;
+    return listing;
+}
+
+TArchiveFolder::TListing TArchiveFolder::ListAside(const TPath& location) const
+{
+    struct TTask {
+        const TArchiveFolder& Folder;
+        const TPath& Location;
+        TListing Result;
+        std::exception_ptr Failure;
+
+        static DWORD WINAPI Run(void* data)
+        {
+            auto* task = static_cast<TTask*>(data);
+            try {
+                task->Result = task->Folder.List(task->Location);
+            } catch (...) {
+                task->Failure = std::current_exception();
+            }
+            return 0;
+        }
+    } task{*this, location, {}, nullptr};
+    HANDLE thread = CreateThread(nullptr, 0, &TTask::Run, &task, 0, nullptr);
+    if (thread == nullptr)
+        return List(location);  // no thread to spare: the caller waits
+    {
+        TWaitCursor wait;
+        THostLockSuspended unlocked;
+        WaitRepainting(thread);
+    }
+    CloseHandle(thread);
+    if (task.Failure)
+        std::rethrow_exception(task.Failure);
+    return std::move(task.Result);
 }
 
 void TArchiveFolder::Notify()
@@ -325,16 +451,20 @@ HRESULT STDMETHODCALLTYPE TArchiveFolder::Refresh()
     return GuardedCall([&] {
         if (!FReady)
             return;
+        // The archive is listed without the lock; the records change under it.
+        TListing listing;
+        try {
+            listing = ListAside(TPath(FLocation));
+        } catch (...) {
+            listing = TListing();
+        }
         THostLockExclusive lock;
         // Observers still read records of the previous array while they
         // take up the new one.
-        std::shared_ptr<TItems> previous = FItems;
-        try {
-            FItems = List();
-        } catch (...) {
-            FItems = std::make_shared<TItems>();
-            FReady = false;
-        }
+        std::shared_ptr<TItems> previous = std::move(FItems);
+        FItems = std::move(listing.Items);
+        FReady = listing.Ready;
+        FArchiveType = listing.Type;
         Notify();
     });
 }

@@ -40,6 +40,9 @@ int Type = 1;
 std::string Data = "recorded data";
 size_t Current = 0;
 int HandleToken = 0;
+// A listing stops at its first entry until the test lets it go.
+HANDLE GateReached = nullptr;
+HANDLE GateRelease = nullptr;
 
 void Record(const std::string& line)
 {
@@ -120,6 +123,16 @@ EXPORT void RecordingReset()
     Message.clear();
     Type = 1;
     Data = "recorded data";
+    GateReached = GateRelease = nullptr;
+}
+
+// The next listings signal reached at their first entry and wait there for
+// release (ten seconds at most).
+EXPORT void RecordingSetGate(HANDLE reached, HANDLE release)
+{
+    std::lock_guard<std::mutex> guard(Lock);
+    GateReached = reached;
+    GateRelease = release;
 }
 
 // Lines "name<TAB>size<TAB>attributes<TAB>unix time", names in the code page.
@@ -216,6 +229,10 @@ EXPORT int WINAPI NAMED(FindFirst)(HANDLE, LPCSTR pattern, arcdll::TIndividualIn
 {
     Record(std::string("FindFirst ") + pattern);
     Current = 0;
+    if (GateReached != nullptr) {
+        SetEvent(GateReached);
+        WaitForSingleObject(GateRelease, 10000);
+    }
     return Fill(info);
 }
 

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <thread>
 
@@ -443,6 +444,16 @@ TEST_F(ArchiveModules, ListArchivesAsFolders)
     TPath other = TPath::FromPath(L"C:\\wor");
     EXPECT_FALSE(root->IsWithin(&other));
 
+    // Entries of one folder apart from each other, and a double-byte name
+    // whose second byte is "\\" (CP932 in the tests): each folder is shown
+    // once, and what only starts like a folder's entries is shown too.
+    const std::string so = "\x83\x5C";  // "ソ"
+    zip.Entries(so + "\\x.txt\t1\t20\t100\n" + so + ".txt\t2\t20\t100\nb\\y\t1\t20\t100\n" + so +
+                "\\z\t1\t20\t100\n" + so + "\\d\\1\t1\t20\t100\n" + so + "\\d.txt\t1\t20\t100\n");
+    EXPECT_EQ(Names(Open(zip, L"C:\\work\\y.zip").get()), (std::vector<std::wstring>{L"ソ", L"ソ.txt", L"b"}));
+    EXPECT_EQ(Names(Open(zip, L"C:\\work\\y.zip", L"ソ").get()),
+              (std::vector<std::wstring>{L"x.txt", L"z", L"d", L"d.txt"}));
+
     // Not an archive: an empty folder, not ready, that a refresh leaves alone.
     zip.Control<void (*)()>("RecordingReset")();
     ComPtr<IFolder> broken = Open(zip, L"C:\\work\\broken.zip");
@@ -463,6 +474,96 @@ TEST_F(ArchiveModules, ListArchivesAsFolders)
     EXPECT_EQ(UnixOf(tarRoot->GetItem(3)->File.CreationTime), 0) << "a synthesized folder has no times";
     EXPECT_EQ(UnixOf(tarRoot->GetItem(1)->File.CreationTime), 201);
     EXPECT_EQ(UnixOf(tarRoot->GetItem(1)->File.LastAccessTime), 202);
+}
+
+// An archive is listed aside: the opening thread gives up its hold of the
+// lock, answers what other threads send its windows and paints them until
+// the listing is done; input waits. A refresh does the same.
+TEST_F(ArchiveModules, ListingLeavesTheWindowAnswering)
+{
+    TModule zip(L"ArcZip.dll", "7-zip32.dll");
+    zip.Entries("a.txt\t1\t20\t100\n");
+    HANDLE reached = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    static std::atomic<int> paints{0};
+    WNDCLASSW windowClass{};
+    windowClass.lpszClassName = L"ArcModulesAnswering";
+    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM w, LPARAM l) -> LRESULT {
+        if (message == WM_PAINT) {
+            PAINTSTRUCT paint;
+            BeginPaint(window, &paint);
+            EndPaint(window, &paint);
+            ++paints;
+            return 0;
+        }
+        if (message == WM_APP)
+            return 42;
+        return DefWindowProcW(window, message, w, l);
+    };
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowW(windowClass.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0, 120, 80, nullptr, nullptr,
+                                nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    UpdateWindow(window);
+    MSG pending;
+    while (PeekMessageW(&pending, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&pending);
+
+    // Another thread, once the library is inside the listing.
+    struct TSeen {
+        bool Answered = false, Painted = false, Typed = false;
+        int Suspended = 0;
+    };
+    auto watch = [&](int suspendsBefore, TSeen& seen) {
+        return std::thread([&, suspendsBefore] {
+            if (WaitForSingleObject(reached, 10000) != WAIT_OBJECT_0)
+                return;
+            DWORD_PTR answer = 0;
+            seen.Answered = SendMessageTimeoutW(window, WM_APP, 0, 0, SMTO_BLOCK, 3000, &answer) && answer == 42;
+            seen.Suspended = Host.Suspends - suspendsBefore;
+            int before = paints;
+            InvalidateRect(window, nullptr, FALSE);
+            for (int i = 0; i < 300 && paints == before; ++i)
+                Sleep(10);
+            seen.Painted = paints > before;
+            PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
+            Sleep(50);
+            SetEvent(release);
+        });
+    };
+
+    Host.State() = 1;
+    zip.Control<void (*)(HANDLE, HANDLE)>("RecordingSetGate")(reached, release);
+    for (const char* step : {"opening", "refreshing"}) {
+        SCOPED_TRACE(step);
+        TSeen seen;
+        std::thread other = watch(Host.Suspends, seen);
+        ComPtr<IFolder> folder;
+        if (std::string(step) == "opening") {
+            folder = Open(zip, L"C:\\w\\a.zip");
+        } else {
+            folder = Open(zip, L"C:\\w\\b.zip");  // gated too: let it go at once
+            other.join();
+            other = watch(Host.Suspends, seen = TSeen());
+            zip.Entries("a.txt\t1\t20\t100\nb.txt\t2\t20\t100\n");
+            EXPECT_EQ(folder->Refresh(), S_OK);
+        }
+        other.join();
+        EXPECT_TRUE(seen.Answered) << "a message sent from another thread is answered";
+        EXPECT_TRUE(seen.Painted) << "the window paints";
+        EXPECT_EQ(seen.Suspended, 1) << "the hold is given up while the library lists";
+        EXPECT_EQ(Host.State(), 1) << "and taken back";
+        EXPECT_TRUE(PeekMessageW(&pending, window, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE))
+            << "input is left for after the call";
+        EXPECT_TRUE(folder->IsReady());
+        EXPECT_EQ(folder->GetCount(), step == std::string("opening") ? 1 : 2);
+    }
+    Host.State() = 0;
+    DestroyWindow(window);
+    UnregisterClassW(windowClass.lpszClassName, nullptr);
+    CloseHandle(reached);
+    CloseHandle(release);
 }
 
 // A library that is not there, a function it lacks, and a command that fails

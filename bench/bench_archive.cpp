@@ -15,48 +15,11 @@
 #include "ext/arc/ArchiversShared.h"
 #include "ext/core/nimbracore.h"
 #include "folders/UFolders.h"
+#include "tests/ext/arc/ModuleHost.h"
 
 namespace {
 
 // Just enough host for a module to register its archiver.
-class THost : public IMainLink, public IApplication, public IExtensionHost {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid == __uuidof(IApplication))
-            *object = static_cast<IApplication*>(this);
-        else if (iid == __uuidof(IExtensionHost))
-            *object = static_cast<IExtensionHost*>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    void STDMETHODCALLTYPE GetApplication(IApplication** result) override { *result = this; }
-    void STDMETHODCALLTYPE GetCurrentThread(IUnknown** result) override { *result = nullptr; }
-    int32_t STDMETHODCALLTYPE GetInterfaceVersion() override { return kInterfaceVersion; }
-    int32_t STDMETHODCALLTYPE BeginExclusive() override { return 0; }
-    void STDMETHODCALLTYPE EndExclusive(int32_t) override {}
-    int32_t STDMETHODCALLTYPE BeginShared() override { return 0; }
-    void STDMETHODCALLTYPE EndShared(int32_t) override {}
-    int32_t STDMETHODCALLTYPE SuspendShared() override { return 0; }
-    void STDMETHODCALLTYPE ResumeShared(int32_t) override {}
-    HRESULT STDMETHODCALLTYPE RegisterExtension(IExtension* extension) override
-    {
-        Archiver = ComPtr<IExtension>(extension).as<IArchiver>();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE FirstExtensionThat(TExtensionTest, void*, IExtension** result) override
-    {
-        *result = nullptr;
-        return S_OK;
-    }
-    ComPtr<IArchiver> Archiver;
-};
-
 template <class F>
 F Function(HMODULE library, const char* name)
 {
@@ -75,13 +38,14 @@ int wmain(int argc, wchar_t** argv)
     if (!folder.empty() && folder.back() != L'\\')
         folder += L'\\';
     std::wstring archive = argv[2];
-    static THost host;
+    TModuleHost& host = TheModuleHost();
     NimbraSetMain(&host);
     // The libraries are found beside the modules.
     SetDllDirectoryW(folder.c_str());
-    HMODULE module = LoadLibraryW((folder + L"ArcZip.dll").c_str());
+    HMODULE module = nullptr;
+    ComPtr<IArchiver> archiver = LoadArchiverModule(folder + L"ArcZip.dll", module);
     HMODULE library = LoadLibraryW((folder + L"7-zip32.dll").c_str());
-    if (module == nullptr || library == nullptr || !host.Archiver) {
+    if (module == nullptr || library == nullptr || !archiver) {
         std::fprintf(stderr, "bench_archive: the ZIP module or its library does not load\n");
         return 1;
     }
@@ -110,7 +74,7 @@ int wmain(int argc, wchar_t** argv)
     auto enter = [&] {
         TPath location = TPath::FromPath(archive);
         ComPtr<IFolder> opened;
-        host.Archiver->OpenArchive(&location, opened.put());
+        archiver->OpenArchive(&location, opened.put());
         shown = opened ? opened->GetCount() : -1;
     };
     plainLoop();
@@ -127,7 +91,8 @@ int wmain(int argc, wchar_t** argv)
     std::printf("archive-open: %zu entries, %d items at the root; library loop %.3f s, entering as a folder %.3f s\n",
                 entries, shown, loop, folderTime);
     std::printf("ratio archive-open %.2f\n", folderTime / loop);
-    host.Archiver.reset();
+    archiver.reset();
+    host.Extensions.clear();
     FreeLibrary(library);
     FreeLibrary(module);
     NimbraSetMain(nullptr);

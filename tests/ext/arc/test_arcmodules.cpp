@@ -15,75 +15,11 @@
 #include "lw/LExceptions.h"
 #include "lw/LStrings.h"
 #include "ext/arc/ArchiversShared.h"
+#include "tests/ext/arc/ModuleHost.h"
 
 namespace {
 
-// The host as the modules see it: it registers their archivers and counts
-// what they do with the lock.
-class TFakeHost : public IMainLink, public IApplication, public IExtensionHost {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid == __uuidof(IApplication))
-            *object = static_cast<IApplication*>(this);
-        else if (iid == __uuidof(IExtensionHost))
-            *object = static_cast<IExtensionHost*>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-    // IMainLink
-    void STDMETHODCALLTYPE GetApplication(IApplication** result) override { *result = this; }
-    void STDMETHODCALLTYPE GetCurrentThread(IUnknown** result) override { *result = nullptr; }
-    int32_t STDMETHODCALLTYPE GetInterfaceVersion() override { return Version; }
-
-    // IApplication: the calling thread's state as the protocol keeps it.
-    int32_t STDMETHODCALLTYPE BeginExclusive() override { return Swap(-1); }
-    void STDMETHODCALLTYPE EndExclusive(int32_t previous) override { Swap(previous); }
-    int32_t STDMETHODCALLTYPE BeginShared() override { return Swap(State() == 0 ? 1 : State()); }
-    void STDMETHODCALLTYPE EndShared(int32_t previous) override { Swap(previous); }
-    int32_t STDMETHODCALLTYPE SuspendShared() override
-    {
-        ++Suspends;
-        return Swap(0);
-    }
-    void STDMETHODCALLTYPE ResumeShared(int32_t previous) override { Swap(previous); }
-
-    // IExtensionHost
-    HRESULT STDMETHODCALLTYPE RegisterExtension(IExtension* extension) override
-    {
-        Extensions.emplace_back(extension);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE FirstExtensionThat(TExtensionTest, void*, IExtension** result) override
-    {
-        *result = nullptr;
-        return S_OK;
-    }
-
-    static int32_t& State()
-    {
-        thread_local int32_t state = 0;
-        return state;
-    }
-    int32_t Swap(int32_t next)
-    {
-        int32_t previous = State();
-        State() = next;
-        return previous;
-    }
-
-    int32_t Version = kInterfaceVersion;
-    std::vector<ComPtr<IExtension>> Extensions;
-    std::atomic<int> Suspends{0};
-};
-
-TFakeHost Host;
+TModuleHost& Host = TheModuleHost();
 
 std::wstring ProgramFolder()
 {
@@ -488,7 +424,7 @@ TEST_F(ArchiveModules, ListingLeavesTheWindowAnswering)
     static std::atomic<int> paints{0};
     WNDCLASSW windowClass{};
     windowClass.lpszClassName = L"ArcModulesAnswering";
-    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM w, LPARAM l) -> LRESULT {
+    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM w, LPARAM l) CALLBACK -> LRESULT {
         if (message == WM_PAINT) {
             PAINTSTRUCT paint;
             BeginPaint(window, &paint);

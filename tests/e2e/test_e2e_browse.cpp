@@ -17,6 +17,7 @@
 // Standard library
 #include <atomic>
 #include <functional>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -816,6 +817,22 @@ HWND WindowCaptioned(DWORD processId, const std::wstring& caption)
     return search.Found;
 }
 
+// The text on the clipboard, as its bytes.
+std::string ClipboardText()
+{
+    std::string text;
+    if (!OpenClipboard(nullptr))
+        return text;
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char* bytes = static_cast<const char*>(GlobalLock(data))) {
+            text.assign(bytes, strnlen(bytes, GlobalSize(data)));
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
 // The files on the clipboard, one per line.
 std::wstring ClipboardFiles()
 {
@@ -1107,16 +1124,62 @@ protected:
     std::string Settings() const override
     {
         std::string settings = kSettings;
-        settings.replace(settings.find("key:\n"), 5, "key:\n  P: Pack\n  U: Unpack\n");
-        return settings + "modules:\n  - ArcZip.dll\n  - ArcTar.dll\n  - ArcLzh.dll\n";
+        settings.replace(settings.find("key:\n"), 5, "key:\n  P: Pack\n  U: Unpack\n  Y: ClipFileData\n");
+        return settings + "modules:\n  - ArcZip.dll\n  - ArcTar.dll\n  - ArcLzh.dll\nskin:\n  archive: archive.bmp\n";
     }
     void PrepareSandbox() override
     {
+        // The archive emblem: red inside a white frame, white being the
+        // picture's transparent colour (its first pixel).
+        const int side = 80;
+        const int row = side * 3;
+        std::string bmp(54 + row * side, '\0');
+        auto put32 = [&](size_t at, uint32_t value) { std::memcpy(&bmp[at], &value, 4); };
+        bmp[0] = 'B';
+        bmp[1] = 'M';
+        put32(2, static_cast<uint32_t>(bmp.size()));
+        put32(10, 54);
+        put32(14, 40);
+        put32(18, side);
+        put32(22, side);
+        bmp[26] = 1;
+        bmp[28] = 24;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                bool frame = x < 4 || y < 4 || x >= side - 4 || y >= side - 4;
+                char* pixel = &bmp[54 + y * row + x * 3];
+                pixel[0] = frame ? '\xFF' : 0;  // blue, green, red
+                pixel[1] = frame ? '\xFF' : 0;
+                pixel[2] = '\xFF';
+            }
+        HANDLE file = CreateFileW((FSandbox->Dir() + L"archive.bmp").c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        ::WriteFile(file, bmp.data(), static_cast<DWORD>(bmp.size()), &written, nullptr);
+        CloseHandle(file);
         std::wstring bin = TestDirectory() + L"..\\bin\\";
         for (const wchar_t* file : {L"ArcZip.dll", L"ArcTar.dll", L"ArcLzh.dll", L"7-zip32.dll", L"Unlha32.dll"})
             FSandbox->Copy(bin + file, file);
         if (GetFileAttributesW((bin + L"tar32.dll").c_str()) != INVALID_FILE_ATTRIBUTES)
             FSandbox->Copy(bin + L"tar32.dll", L"tar32.dll");
+    }
+    // How many views show the emblem's red where it is drawn, at the
+    // bottom right.
+    int EmblemViews() const
+    {
+        int shown = 0;
+        for (HWND view : ViewWindows(FilerWindows(FProcessId).front())) {
+            RECT client{};
+            GetClientRect(view, &client);
+            // Read from the screen: another process's window cannot be read.
+            POINT at{client.right - 60, client.bottom - 60};
+            ClientToScreen(view, &at);
+            HDC dc = GetDC(nullptr);
+            COLORREF colour = GetPixel(dc, at.x, at.y);
+            ReleaseDC(nullptr, dc);
+            shown += colour == RGB(255, 0, 0) ? 1 : 0;
+        }
+        return shown;
     }
     // A scratch folder on the Unix side for the standard tools' archives.
     std::wstring UnixScratch() const
@@ -1143,9 +1206,11 @@ TEST_F(Archives, EnterAZipCopyAnEntryOutAndPackMarkedFiles)
         << UnicodeToUtf8(State(L"Names"));
     Keys(L"Down Down Down Down");
     ASSERT_TRUE(StateIs(L"Caret", L"arc.zip"));
+    EXPECT_EQ(EmblemViews(), 0) << "no emblem on a directory";
     Keys(L"Return");
     ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\arc.zip")) << UnicodeToUtf8(State(L"Folder"));
     EXPECT_TRUE(StateIs(L"Names", L"深い\r\ntop.txt\r\n")) << UnicodeToUtf8(State(L"Names"));
+    EXPECT_TRUE(WaitUntil([&] { return EmblemViews() == 1; })) << "the archive view shows the skin's emblem";
     EXPECT_TRUE(WaitUntil([&] { return State(L"Status").rfind(L"in ZIP\t", 0) == 0; }))
         << "the info pane names the archive's kind: " << UnicodeToUtf8(State(L"Status"));
     Keys(L"Return");
@@ -1153,6 +1218,9 @@ TEST_F(Archives, EnterAZipCopyAnEntryOutAndPackMarkedFiles)
     EXPECT_TRUE(StateIs(L"Names", L"日本語.txt\r\n"));
     Sleep(300);
     Screenshot(L"archive-folder");
+    // The entry's contents onto the clipboard, read by the module.
+    Keys(L"y");
+    EXPECT_TRUE(WaitUntil([] { return ClipboardText() == "hello from the archive"; })) << ClipboardText();
 
     // Copied out: the destination dialog offers the other view's folder.
     Keys(L"c");
@@ -1201,6 +1269,26 @@ TEST_F(Archives, EnterAZipCopyAnEntryOutAndPackMarkedFiles)
     EXPECT_EQ(listing.find("b.log"), std::string::npos) << listing;
     // The view shows the new archive once it is written.
     EXPECT_TRUE(WaitUntil([&] { return State(L"Names").find(L"packed.zip") != std::wstring::npos; }));
+
+    // The same marked files into a .tgz that tar accepts.
+    ASSERT_TRUE(StateIs(L"Marked", L"a.txt\r\nc.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
+    Keys(L"p");
+    Sleep(800);
+    Keys(L"Return");
+    ASSERT_TRUE(WaitUntil([&] { return (name = WindowCaptioned(FProcessId, L"圧縮")) != nullptr; }));
+    FocusWindow(name);
+    Keys(L"ctrl+a");
+    Type(L"packed.tgz");
+    Keys(L"Return");
+    const std::wstring tgz = FTree + L"\\packed.tgz";
+    std::string names;
+    EXPECT_TRUE(WaitUntil([&] {
+        names = CopyFileW(tgz.c_str(), FromUnix(scratch + L"/packed.tgz").c_str(), FALSE)
+                    ? UnixOutput(L"tar -tzf " + scratch + L"/packed.tgz && echo tar-ok")
+                    : std::string();
+        return names.find("tar-ok") != std::string::npos;
+    })) << names;
+    EXPECT_EQ(names, "a.txt\nc.txt\ntar-ok\n");
     RemoveTree(FromUnix(scratch));
 }
 

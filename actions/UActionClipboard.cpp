@@ -346,10 +346,14 @@ void ClipFileData(TFilerView* view)
     HWND clipboardOwner = view->Handle();
     TFileDataBlocks blocks;
     if (ComPtr<IArchiveFolder> archive = ComPtr<IFolder>(view->Folder()).as<IArchiveFolder>()) {
-        // The archive's module reads the item (under the hold: the item is
-        // one of the folder's records).
+        // The module reads the item from a copy of its record, without the
+        // hold: the archive may take its time, as a disk may below.
+        const TFileItem record = *caret;
         WideString bytes;
-        CheckHResult(archive->ReadItem(caret, bytes.put()));
+        {
+            TSuspendShared unlocked;
+            CheckHResult(archive->ReadItem(&record, bytes.put()));
+        }
         UINT size = SysStringByteLen(bytes.get());
         if (!blocks.Allocate(size)) {
             ShowFileDataFailure(owner, name, kTooLarge);

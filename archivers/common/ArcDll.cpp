@@ -330,6 +330,45 @@ void TOutputFile::Commit(int64_t writeTime, int64_t createTime, int64_t accessTi
     if (attributes & (kept & ~FILE_ATTRIBUTE_ARCHIVE)) SetFileAttributesW(FFinal.c_str(), attributes & kept);
 }
 
+namespace {
+
+int AskAboutExisting(const std::wstring& library, const std::wstring& path)
+{
+    std::wstring text = L"次のファイルは既にあります。\r\n" + path +
+                        L"\r\n\r\n上書きしますか?\r\n\r\nはい: このファイルと以降の同じ名前のファイルを上書きします\r\n"
+                        L"いいえ: 既にあるファイルはすべて残します\r\nキャンセル: 展開を中止します";
+    return MessageBoxW(nullptr, text.c_str(), library.c_str(),
+                       MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND | MB_TASKMODAL);
+}
+
+}  // namespace
+
+TExistingFiles::TExistingFiles(std::wstring library, bool replace, TAsk ask)
+    : FLibrary(std::move(library)), FAsk(ask ? ask : AskAboutExisting), FAnswer(replace ? IDYES : 0)
+{
+}
+
+bool TExistingFiles::MayWrite(const std::wstring& path)
+{
+    if (FAnswer == IDYES) return true;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    // Nothing there, or a folder the writing fails on by itself.
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    if (FAnswer == 0) {
+        int answer = FAsk(FLibrary, path);
+        if (answer != IDYES && answer != IDNO) Fail(arcerr::UserCancel, L"The extraction was stopped at " + path + L".");
+        FAnswer = answer;
+        if (answer == IDYES) return true;
+    }
+    ++FKept;
+    return false;
+}
+
+std::wstring TExistingFiles::Note() const
+{
+    return FKept == 0 ? std::wstring() : L" " + std::to_wstring(FKept) + L" existing file(s) kept.";
+}
+
 std::wstring ExtractionPath(const std::wstring& folder, std::wstring_view entryName, bool keepFolders)
 {
     std::optional<std::wstring> safe = arccmd::SafeRelativePath(entryName);

@@ -120,6 +120,28 @@ private:
     HANDLE FHandle;
 };
 
+// What an extraction does with a file already under an entry's name. With
+// the command's overwrite switch it is replaced. Otherwise the user is
+// asked at the first such file, once for the whole command: replace it and
+// every later one, keep them all, or stop (nothing more is written).
+class TExistingFiles {
+public:
+    // Answers IDYES, IDNO or IDCANCEL for the first file found.
+    using TAsk = int (*)(const std::wstring& library, const std::wstring& path);
+    TExistingFiles(std::wstring library, bool replace, TAsk ask = nullptr);
+    // Whether the entry may be written to path; false keeps the file that
+    // is there. Fails with UserCancel when the user stops.
+    bool MayWrite(const std::wstring& path);
+    // What the report adds: how many files were kept, or nothing.
+    std::wstring Note() const;
+
+private:
+    std::wstring FLibrary;
+    TAsk FAsk;
+    int FAnswer;  // 0 until asked, then IDYES or IDNO
+    size_t FKept = 0;
+};
+
 // Where an entry goes when extracted to a folder: the folder (ending in a
 // separator or not) and the entry's safe path, or its file name alone when
 // folders are not kept. Fails with NotFilename for a name that must be

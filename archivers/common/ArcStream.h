@@ -92,6 +92,7 @@ constexpr int HarcIsNotOpened = 0x8021;
 constexpr int NotSupport = 0x8023;
 constexpr int ResponseRead = 0x802A;
 constexpr int NotFilename = 0x802B;
+constexpr int UserCancel = 0x8020;  // the user stopped the command
 }  // namespace arcerr
 
 inline void arcio::TMemoryOutput::Write(const void* data, size_t count)

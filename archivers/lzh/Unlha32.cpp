@@ -139,12 +139,14 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
     if (jobs.empty() && !command.Names.empty()) Fail(arcerr::NotExist, L"No entry of the archive matches the names given.");
 
     unsigned files = 0;
+    arcdll::TExistingFiles existing(L"Unlha32.dll", command.HasSwitch(L"-y") || command.HasSwitch(L"-m1"));
     for (const TJob& job : jobs) {
         const lzh::TEntry& entry = *job.Entry;
         if (entry.IsDirectory()) {
             arcdll::CreateFolders(job.Path);
             continue;
         }
+        if (!existing.MayWrite(job.Path)) continue;
         arcdll::TOutputFile output(job.Path);
         lzh::DecodeEntry(input, entry, output);
         output.Commit(WriteTimeOf(entry), entry.CreateTime, entry.AccessTime, keepAttributes ? AttributesOf(entry) : 0);
@@ -153,7 +155,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
     // Writing the files moved the folders' times: they are set last, deepest first.
     for (auto it = jobs.rbegin(); it != jobs.rend(); ++it)
         if (it->Entry->IsDirectory()) arcdll::SetFolderTime(it->Path, WriteTimeOf(*it->Entry));
-    report = std::to_wstring(files) + L" file(s) extracted.";
+    report = std::to_wstring(files) + L" file(s) extracted." + existing.Note();
 }
 
 // ---------------------------------------------------------------------------

@@ -238,16 +238,21 @@ std::wstring WithoutTrailingSeparator(std::wstring name)
 void Extract(const arccmd::TCommand& command, std::wstring& report)
 {
     bool keepFolders = command.SwitchValue(L"use-directory").value_or(L"1") != L"0";
+    // Without dialogs nobody can be asked: the caller's folder is its own.
+    arcdll::TExistingFiles existing(L"tar32.dll", command.SwitchValue(L"display-dialog").value_or(L"1") == L"0");
     TArchiveReader reader(command.Archive);
     size_t extracted = 0;
     std::wstring notes;
+    bool singleSelected = false;
     if (reader.IsSingleFile()) {
         // The name is known only once the header is read: read the start first.
         std::vector<char> buffer(CopyBufferSize);
         size_t n = reader.Data().Read(buffer.data(), buffer.size());
         std::wstring name = reader.SingleName();
-        if (arccmd::IsSelected(command.Names, name)) {
-            arcdll::TOutputFile output(arcdll::ExtractionPath(command.Folder, name, keepFolders));
+        singleSelected = arccmd::IsSelected(command.Names, name);
+        std::wstring path = singleSelected ? arcdll::ExtractionPath(command.Folder, name, keepFolders) : std::wstring();
+        if (singleSelected && existing.MayWrite(path)) {
+            arcdll::TOutputFile output(path);
             output.Write(buffer.data(), n);
             CopyAll(reader.Data(), output);
             output.Commit(reader.SingleTime());
@@ -281,6 +286,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
                     continue;
                 }
                 std::wstring path = arcdll::ExtractionPath(command.Folder, name, keepFolders);
+                if (!existing.MayWrite(path)) continue;
                 arcdll::TFileInput copyFrom(target->second);
                 TInputSource source(copyFrom);
                 arcdll::TOutputFile output(path);
@@ -295,6 +301,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
                 continue;
             }
             std::wstring path = arcdll::ExtractionPath(command.Folder, name, keepFolders);
+            if (!existing.MayWrite(path)) continue;
             arcdll::TOutputFile output(path);
             TEntryData data(tar);
             CopyAll(data, output);
@@ -310,9 +317,9 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
         if (!command.Names.empty() && !anySelected)
             arcdll::Fail(arcerr::NotExist, L"No entry of " + command.Archive + L" matches the names given.");
     }
-    if (reader.IsSingleFile() && !command.Names.empty() && extracted == 0)
+    if (reader.IsSingleFile() && !singleSelected)
         arcdll::Fail(arcerr::NotExist, L"No entry of " + command.Archive + L" matches the names given.");
-    report = std::to_wstring(extracted) + L" file(s) extracted." + notes;
+    report = std::to_wstring(extracted) + L" file(s) extracted." + existing.Note() + notes;
 }
 
 struct TPackItem {

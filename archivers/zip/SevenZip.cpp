@@ -300,6 +300,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
     int firstError = 0;
     std::wstring errors;
     std::vector<std::pair<std::wstring, int64_t>> folders;
+    arcdll::TExistingFiles existing(L"7-zip32.dll", command.HasSwitch(L"-aoa") || command.HasSwitch(L"-y"));
     for (const zipcore::TEntry& e : reader->Entries()) {
         std::wstring name = DisplayName(e);
         if (!arccmd::IsSelected(command.Names, WithoutTrailingSeparator(name))) continue;
@@ -311,6 +312,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
                 folders.emplace_back(WithoutTrailingSeparator(path), WriteTimeOf(e));
             } else {
                 std::wstring path = arcdll::ExtractionPath(command.Folder, name, keepFolders);
+                if (!existing.MayWrite(path)) continue;
                 arcdll::TOutputFile out(path);
                 reader->Extract(e, out);
                 constexpr uint32_t kept = zipcore::AttrReadOnly | zipcore::AttrHidden | zipcore::AttrSystem | zipcore::AttrArchive;
@@ -318,6 +320,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
             }
             ++extracted;
         } catch (const arcio::EArchiveError& error) {
+            if (error.Code() == arcerr::UserCancel) throw;
             // The other entries are still extracted; the call reports the first failure.
             if (!firstError) firstError = error.Code();
             if (errors.size() < 2000) errors += name + L": " + arcdll::Utf8ToWide(error.what()) + L"\r\n";
@@ -327,7 +330,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
     std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
     for (const auto& [path, time] : folders) arcdll::SetFolderTime(path, time);
     if (firstError) Fail(firstError, errors);
-    report = std::to_wstring(extracted) + L" item(s) extracted from " + command.Archive + L".";
+    report = std::to_wstring(extracted) + L" item(s) extracted from " + command.Archive + L"." + existing.Note();
 }
 
 void Run(const arccmd::TCommand& command, std::wstring& report)

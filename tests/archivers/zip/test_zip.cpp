@@ -10,6 +10,7 @@
 
 #include "archivers/common/ArcDll.h"
 #include "archivers/zip/ZipCore.h"
+#include "tests/archivers/AnswerBox.h"
 
 namespace {
 
@@ -428,6 +429,50 @@ TEST(ZipLibrary, AFailedPackLeavesTheOldArchiveAndAnUpdateReplacesByName)
     EXPECT_EQ(ReadFile(out / L"a.txt"), "second a");
     EXPECT_EQ(ReadFile(out / L"b.txt"), "b");
     EXPECT_EQ(out.Contents().size(), 2u);
+}
+
+// Files already under the entries' names are replaced only with the
+// overwrite switch or the user's yes; the user is asked once per command.
+TEST(ZipLibrary, ExistingFilesAreReplacedOnlyWhenTheUserSays)
+{
+    TFolder folder(L"zip-existing");
+    CreateDirectoryW((folder / L"src").c_str(), nullptr);
+    WriteFile(folder / L"src\\a.txt", "new a");
+    WriteFile(folder / L"src\\b.txt", "new b");
+    WriteFile(folder / L"src\\c.txt", "new c");
+    std::wstring zip = folder / L"x.zip";
+    ASSERT_EQ(Library().Run(L"a -r0 -tzip " + Q(zip) + L" " + Q(folder / L"src\\") + L" a.txt b.txt c.txt"), 0);
+    const struct {
+        int Button;
+        int Code;
+        const char* A;
+        const char* B;
+        const char* C;  // absent before: written unless the user stopped
+    } cases[] = {
+        {IDNO, 0, "old a", "old b", "new c"},
+        {IDYES, 0, "new a", "new b", "new c"},
+        {IDCANCEL, arcerr::UserCancel, "old a", "old b", "(missing)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Button);
+        TFolder out(L"zip-existing-out");
+        WriteFile(out / L"a.txt", "old a");
+        WriteFile(out / L"b.txt", "old b");
+        TAnswerer answerer(L"7-zip32.dll", c.Button);
+        std::string message;
+        EXPECT_EQ(Library().Run(L"x " + Q(zip) + L" " + Q(out.Path() + L"\\"), &message), c.Code) << message;
+        EXPECT_EQ(answerer.Asked, 1) << "asked once for the whole command";
+        EXPECT_EQ(ReadFile(out / L"a.txt"), c.A);
+        EXPECT_EQ(ReadFile(out / L"b.txt"), c.B);
+        EXPECT_EQ(ReadFile(out / L"c.txt"), c.C);
+    }
+    // The overwrite switch asks nothing.
+    TFolder out(L"zip-existing-aoa");
+    WriteFile(out / L"a.txt", "old a");
+    TAnswerer answerer(L"7-zip32.dll", IDNO);
+    EXPECT_EQ(Library().Run(L"e -aoa " + Q(zip) + L" " + Q(out.Path() + L"\\") + L" a.txt"), 0);
+    EXPECT_EQ(ReadFile(out / L"a.txt"), "new a");
+    EXPECT_EQ(answerer.Asked, 0);
 }
 
 TEST(ZipLibrary, ListingRecordsTimesNamesAndHandles)

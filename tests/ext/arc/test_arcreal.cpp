@@ -12,6 +12,7 @@
 
 #include "ext/arc/ArchiversShared.h"
 #include "lw/LExceptions.h"
+#include "tests/archivers/AnswerBox.h"
 #include "tests/ext/arc/ModuleHost.h"
 
 namespace {
@@ -122,6 +123,7 @@ struct TFormat {
     const wchar_t* Archive;    // made by the standard tool
     const wchar_t* Extension;  // of the archives the tests pack
     const wchar_t* Status;
+    const wchar_t* Library;  // the caption of its questions
 };
 
 class RealArchives : public testing::TestWithParam<TFormat> {
@@ -212,6 +214,20 @@ TEST_P(RealArchives, BrowseExtractAndRead)
     ASSERT_EQ(FArchiver->Extract(WideString(archive).get(), WideString(whole.Path()).get()), S_OK);
     EXPECT_EQ(ReadWhole(whole.Path() + L"tree\\sub\\深い\\d.txt"), "deep\n");
     EXPECT_EQ(ReadWhole(whole.Path() + L"tree\\sub\\numbers.txt"), ReadWhole(source + L"sub\\numbers.txt"));
+
+    // Unpacked again over a file the user changed: asked once, the
+    // answer "no" keeps it, and the files that were missing come back.
+    const std::wstring changed = whole.Path() + L"tree\\日本語.txt";
+    HANDLE file = CreateFileW(changed.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ::WriteFile(file, "mine", 4, &written, nullptr);
+    CloseHandle(file);
+    DeleteFileW((whole.Path() + L"tree\\sub\\深い\\d.txt").c_str());
+    TAnswerer answerer(GetParam().Library, IDNO);
+    ASSERT_EQ(FArchiver->Extract(WideString(archive).get(), WideString(whole.Path()).get()), S_OK);
+    EXPECT_EQ(ReadWhole(changed), "mine");
+    EXPECT_EQ(ReadWhole(whole.Path() + L"tree\\sub\\深い\\d.txt"), "deep\n");
+    EXPECT_EQ(answerer.Asked, 1);
 }
 
 // A pack of one folder takes all below it; several names go through a
@@ -263,9 +279,9 @@ TEST_P(RealArchives, FailuresKeepEverything)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, RealArchives,
-                         testing::Values(TFormat{L"ArcZip.dll", L"real.zip", L".zip", L"in ZIP"},
-                                         TFormat{L"ArcTar.dll", L"real.tgz", L".tgz", L"in Tar.GZ"},
-                                         TFormat{L"ArcLzh.dll", L"real.lzh", L".lzh", L"in LZH"}),
+                         testing::Values(TFormat{L"ArcZip.dll", L"real.zip", L".zip", L"in ZIP", L"7-zip32.dll"},
+                                         TFormat{L"ArcTar.dll", L"real.tgz", L".tgz", L"in Tar.GZ", L"tar32.dll"},
+                                         TFormat{L"ArcLzh.dll", L"real.lzh", L".lzh", L"in LZH", L"Unlha32.dll"}),
                          [](const testing::TestParamInfo<TFormat>& info) {
                              return std::string(ToAnsi(info.param.Extension).substr(1));
                          });

@@ -33,11 +33,11 @@ public:
     std::wstring ExtractItemCommand(const std::wstring& archive, const std::wstring& destination,
                                     const std::wstring& itemPath) const override
     {
-        return L"ex " + Quoted(archive) + L" " + QuotedFolder(destination) + L" " + Quoted(Backslashed(itemPath));
+        return L"ex " + QuotedPath(archive) + L" " + QuotedFolder(destination) + L" " + Quoted(Backslashed(itemPath));
     }
     std::wstring ExtractCommand(const std::wstring& archive, const std::wstring& destination) const override
     {
-        return L"e " + Quoted(archive) + L" " + QuotedFolder(destination);
+        return L"e " + QuotedPath(archive) + L" " + QuotedFolder(destination);
     }
     std::wstring PackCommand(const std::wstring&, const std::wstring&, const std::vector<std::wstring>&,
                              std::unique_ptr<TResponseFile>&) const override
@@ -48,7 +48,7 @@ public:
                          uint64_t size) override
     {
         std::string bytes(static_cast<size_t>(size), '\0');
-        std::string command = ToAnsi(L"ex " + Quoted(archive) + L" .\\ " + Quoted(Backslashed(itemPath)));
+        std::string command = ToAnsi(L"ex " + QuotedPath(archive) + L" .\\ " + Quoted(Backslashed(itemPath)));
         int result = Call<TArcExtractMemProc>("ExtractMem")(nullptr, command.c_str(),
                                                             reinterpret_cast<LPBYTE>(bytes.data()),
                                                             static_cast<DWORD>(size), nullptr, nullptr, nullptr);

@@ -24,17 +24,17 @@ public:
     std::wstring ExtractItemCommand(const std::wstring& archive, const std::wstring& destination,
                                     const std::wstring& itemPath) const override
     {
-        return L"e -y " + Quoted(archive) + L" " + QuotedFolder(destination) + L" " + Quoted(itemPath);
+        return L"e -y " + QuotedPath(archive) + L" " + QuotedFolder(destination) + L" " + Quoted(itemPath);
     }
     std::wstring ExtractCommand(const std::wstring& archive, const std::wstring& destination) const override
     {
-        return L"x -a1 -x1 -jsp3 " + Quoted(archive) + L" " + QuotedFolder(destination);
+        return L"x -a1 -x1 -jsp3 " + QuotedPath(archive) + L" " + QuotedFolder(destination);
     }
     std::wstring PackCommand(const std::wstring& archive, const std::wstring& baseFolder,
                              const std::vector<std::wstring>& names,
                              std::unique_ptr<TResponseFile>& response) const override
     {
-        return L"u -d1 " + Quoted(archive) + L" " + QuotedFolder(baseFolder) +
+        return L"u -d1 " + QuotedPath(archive) + L" " + QuotedFolder(baseFolder) +
                PackNames(baseFolder, names, false, TResponsePath::QuotedFull, response);
     }
     // Read into memory by the library itself.
@@ -42,7 +42,7 @@ public:
                          uint64_t size) override
     {
         std::string bytes(static_cast<size_t>(size), '\0');
-        std::string command = ToAnsi(Quoted(archive) + L" " + Quoted(itemPath));
+        std::string command = ToAnsi(QuotedPath(archive) + L" " + Quoted(itemPath));
         int result = Call<TArcExtractMemProc>("ExtractMem")(nullptr, command.c_str(),
                                                             reinterpret_cast<LPBYTE>(bytes.data()),
                                                             static_cast<DWORD>(size), nullptr, nullptr, nullptr);

@@ -24,7 +24,7 @@ public:
     TTimeStyle Times() const override { return TTimeStyle::ThreeUnix; }
     uint8_t ArchiveType(const std::wstring& archive) override
     {
-        int type = Call<TArcTypeProc>("GetArchiveType")(ToAnsi(archive).c_str());
+        int type = Call<TArcTypeProc>("GetArchiveType")(ToAnsi(AnsiSafePath(archive)).c_str());
         return type >= 1 && type <= 7 ? static_cast<uint8_t>(type) : 0;
     }
     std::wstring StatusText(uint8_t type) const override
@@ -36,17 +36,17 @@ public:
     std::wstring ExtractItemCommand(const std::wstring& archive, const std::wstring& destination,
                                     const std::wstring& itemPath) const override
     {
-        return L"-x --use-directory=0 --display-dialog=0 " + Quoted(archive) + L" " + QuotedFolder(destination) +
+        return L"-x --use-directory=0 --display-dialog=0 " + QuotedPath(archive) + L" " + QuotedFolder(destination) +
                L" " + Quoted(itemPath);
     }
     std::wstring ReadItemCommand(const std::wstring& archive, const std::wstring& folder,
                                  const std::wstring& itemPath) const override
     {
-        return L"-x --use-directory=0 " + Quoted(archive) + L" " + QuotedFolder(folder) + L" " + Quoted(itemPath);
+        return L"-x --use-directory=0 " + QuotedPath(archive) + L" " + QuotedFolder(folder) + L" " + Quoted(itemPath);
     }
     std::wstring ExtractCommand(const std::wstring& archive, const std::wstring& destination) const override
     {
-        return L"-x " + Quoted(archive) + L" " + QuotedFolder(destination);
+        return L"-x " + QuotedPath(archive) + L" " + QuotedFolder(destination);
     }
     std::wstring PackCommand(const std::wstring& archive, const std::wstring& baseFolder,
                              const std::vector<std::wstring>& names,
@@ -57,7 +57,7 @@ public:
             switches += L"-z ";
         else if (EndsWithIgnoringCase(archive, L".bz2"))
             switches += L"-B ";
-        return switches + Quoted(archive) + L" " + QuotedFolder(baseFolder) +
+        return switches + QuotedPath(archive) + L" " + QuotedFolder(baseFolder) +
                PackNames(baseFolder, names, true, TResponsePath::Short, response);
     }
 };

@@ -22,7 +22,7 @@ public:
     TTimeStyle Times() const override { return TTimeStyle::WriteTimeExOrUnix; }
     uint8_t ArchiveType(const std::wstring& archive) override
     {
-        int type = Call<TArcTypeProc>("GetArchiveType")(ToAnsi(archive).c_str());
+        int type = Call<TArcTypeProc>("GetArchiveType")(ToAnsi(AnsiSafePath(archive)).c_str());
         return type == 1 || type == 2 ? static_cast<uint8_t>(type) : 0;
     }
     std::wstring StatusText(uint8_t type) const override
@@ -33,23 +33,23 @@ public:
     std::wstring ExtractItemCommand(const std::wstring& archive, const std::wstring& destination,
                                     const std::wstring& itemPath) const override
     {
-        return L"e -hide -aoa " + Quoted(archive) + L" " + QuotedFolder(destination) + L" " + Quoted(itemPath);
+        return L"e -hide -aoa " + QuotedPath(archive) + L" " + QuotedFolder(destination) + L" " + Quoted(itemPath);
     }
     std::wstring ReadItemCommand(const std::wstring& archive, const std::wstring& folder,
                                  const std::wstring& itemPath) const override
     {
-        return L"e -aoa " + Quoted(archive) + L" " + QuotedFolder(folder) + L" " + Quoted(itemPath);
+        return L"e -aoa " + QuotedPath(archive) + L" " + QuotedFolder(folder) + L" " + Quoted(itemPath);
     }
     std::wstring ExtractCommand(const std::wstring& archive, const std::wstring& destination) const override
     {
-        return L"x " + Quoted(archive) + L" " + QuotedFolder(destination);
+        return L"x " + QuotedPath(archive) + L" " + QuotedFolder(destination);
     }
     std::wstring PackCommand(const std::wstring& archive, const std::wstring& baseFolder,
                              const std::vector<std::wstring>& names,
                              std::unique_ptr<TResponseFile>& response) const override
     {
         std::wstring type = EndsWithIgnoringCase(archive, L".7z") ? L"-t7z " : L"-tzip ";
-        return L"a -r0 " + type + Quoted(archive) + L" " + QuotedFolder(baseFolder) +
+        return L"a -r0 " + type + QuotedPath(archive) + L" " + QuotedFolder(baseFolder) +
                PackNames(baseFolder, names, true, TResponsePath::Short, response);
     }
 };

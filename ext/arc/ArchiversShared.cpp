@@ -79,14 +79,66 @@ std::wstring FromAnsi(std::string_view text)
     return result;
 }
 
-std::wstring Quoted(std::wstring_view path)
+namespace {
+
+bool ConvertsToAnsi(std::wstring_view text)
 {
-    return L"\"" + std::wstring(path) + L"\"";
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                        nullptr, &lossy);
+    return !lossy;
+}
+
+// The short form of an existing path, or empty.
+std::wstring ShortPath(const std::wstring& path)
+{
+    DWORD size = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (size == 0)
+        return {};
+    std::wstring result(size, L'\0');
+    DWORD length = GetShortPathNameW(path.c_str(), result.data(), size);
+    if (length == 0 || length >= size)
+        return {};
+    result.resize(length);
+    return result;
+}
+
+} // namespace
+
+std::wstring AnsiSafePath(std::wstring_view path)
+{
+    std::wstring full(path);
+    if (full.empty() || ConvertsToAnsi(full))
+        return full;
+    std::wstring shortened = ShortPath(full);
+    if (!shortened.empty() && ConvertsToAnsi(shortened))
+        return shortened;
+    size_t slash = full.find_last_of(L"\\/");
+    if (slash != std::wstring::npos && slash > 0) {
+        std::wstring folder = ShortPath(full.substr(0, slash));
+        std::wstring joined = folder + full.substr(slash);
+        if (!folder.empty() && ConvertsToAnsi(joined))
+            return joined;
+    }
+    return full;
+}
+
+std::wstring Quoted(std::wstring_view text)
+{
+    return L"\"" + std::wstring(text) + L"\"";
+}
+
+std::wstring QuotedPath(std::wstring_view path)
+{
+    return Quoted(AnsiSafePath(path));
 }
 
 std::wstring QuotedFolder(std::wstring_view folder)
 {
     std::wstring path(folder);
+    if (path.empty() || path.back() != L'\\')
+        path += L'\\';
+    path = AnsiSafePath(path);
     if (path.empty() || path.back() != L'\\')
         path += L'\\';
     return Quoted(path);

@@ -99,8 +99,17 @@ using TArcExtractMemProc = int(WINAPI*)(HWND, LPCSTR, LPBYTE, DWORD, void*, LPWO
 std::string ToAnsi(std::wstring_view text);
 std::wstring FromAnsi(std::string_view text);
 
-// A path in double quotes; a folder with its trailing "\" ensured first.
-std::wstring Quoted(std::wstring_view path);
+// A path the system code page can carry, for the libraries' ANSI calls:
+// the path itself when it converts without loss, else its short form
+// (whose names are plain letters); for a file not made yet, the short form
+// of its folder and its own name.
+std::wstring AnsiSafePath(std::wstring_view path);
+
+// Text in double quotes (an item's path inside an archive).
+std::wstring Quoted(std::wstring_view text);
+// A file-system path in double quotes, made safe for the code page; a
+// folder with its trailing "\" ensured.
+std::wstring QuotedPath(std::wstring_view path);
 std::wstring QuotedFolder(std::wstring_view folder);
 // The item's path inside the archive: SubPath + "/" + name, or the name at the root.
 std::wstring ItemPathInArchive(std::wstring_view subPath, std::wstring_view name);

@@ -271,7 +271,8 @@ TArchiveFolder::TListing TArchiveFolder::List(const TPath& location) const
     items.reserve(1024);
     std::wstring archive(location.PathView());
     listing.Type = FModule.ArchiveType(archive);
-    HANDLE handle = FModule.Call<TArcOpenProc>("OpenArchive")(nullptr, ToAnsi(archive).c_str(), kOpenMode);
+    HANDLE handle =
+        FModule.Call<TArcOpenProc>("OpenArchive")(nullptr, ToAnsi(AnsiSafePath(archive)).c_str(), kOpenMode);
     if (handle == nullptr)
         return listing;
     // The archive is closed however the listing ends.

@@ -126,6 +126,11 @@ struct TFormat {
     const wchar_t* Library;  // the caption of its questions
 };
 
+void PrintTo(const TFormat& format, std::ostream* out)
+{
+    *out << ToAnsi(format.Module);
+}
+
 class RealArchives : public testing::TestWithParam<TFormat> {
 protected:
     static void SetUpTestSuite()
@@ -276,6 +281,46 @@ TEST_P(RealArchives, FailuresKeepEverything)
     EXPECT_TRUE(FAILED(Pack(existing, source, {L"no such file"})));
     EXPECT_EQ(ReadWhole(existing), before) << "the archive is untouched";
     EXPECT_EQ(ReadWhole(source + L"日本語.txt"), "hello\n") << "and so is the source";
+}
+
+// An archive and a destination whose names the system code page cannot
+// carry reach the library by their short forms.
+TEST_P(RealArchives, NamesOutsideTheCodePage)
+{
+    TFolder out;
+    const std::wstring folder = out.Path() + L"Zürich ✓\\";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring archive = folder + L"résumé ✓" + GetParam().Extension;
+    ASSERT_TRUE(CopyFileW((Fixtures() + GetParam().Archive).c_str(), archive.c_str(), FALSE));
+    ComPtr<IFolder> tree = Open(archive, L"tree");
+    ASSERT_TRUE(tree && tree->IsReady());
+    EXPECT_EQ(SortedNames(tree.get()), (std::vector<std::wstring>{L"sub", L"日本語.txt"}));
+    WideString data;
+    ASSERT_EQ(tree.as<IArchiveFolder>()->ReadItem(ItemNamed(tree.get(), L"日本語.txt"), data.put()), S_OK);
+    EXPECT_EQ(SysStringByteLen(data.get()), 6u);
+    const std::wstring destination = folder + L"展開 ✓\\";
+    ASSERT_TRUE(CreateDirectoryW(destination.c_str(), nullptr));
+    ASSERT_EQ(FArchiver->Extract(WideString(archive).get(), WideString(destination).get()), S_OK);
+    EXPECT_EQ(ReadWhole(destination + L"tree\\sub\\深い\\d.txt"), "deep\n");
+    // A new archive in that folder; one whose own name the code page cannot
+    // carry fails with a message and makes nothing.
+    const std::wstring packed = folder + L"packed" + GetParam().Extension;
+    HRESULT hr = Pack(packed, destination, {L"tree"});
+    EXPECT_EQ(hr, S_OK) << FailureOf(hr);
+    EXPECT_EQ(SortedNames(Open(packed, L"tree/sub/深い").get()), std::vector<std::wstring>{L"d.txt"});
+    hr = Pack(folder + L"✓" + GetParam().Extension, destination, {L"tree"});
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_NE(FailureOf(hr), L"");
+    int entries = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            entries += found.cFileName[0] != L'.' ? 1 : 0;
+        while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    EXPECT_EQ(entries, 3) << "the archive, the unpacked folder and the new archive only";
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, RealArchives,

@@ -1292,6 +1292,30 @@ TEST_F(Archives, EnterAZipCopyAnEntryOutAndPackMarkedFiles)
     RemoveTree(FromUnix(scratch));
 }
 
+// A file that only has an archive's name: Enter says it cannot go in and
+// leaves the view where it was, with the caret on it.
+TEST_F(Archives, ABrokenArchiveLeavesTheViewWhereItWas)
+{
+    WriteFile(FTree + L"\\broken.zip", 50);
+    Keys(L"F5");
+    ASSERT_TRUE(WaitUntil([&] { return State(L"Names").find(L"broken.zip") != std::wstring::npos; }));
+    for (int moves = 0; moves < 10 && State(L"Caret") != L"broken.zip"; ++moves)
+        Keys(L"Down");
+    ASSERT_TRUE(StateIs(L"Caret", L"broken.zip"));
+    Keys(L"Return");
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = WindowCaptioned(FProcessId, L"Nimbra")) != nullptr; }));
+    EXPECT_TRUE(StateIs(L"Folder", FTree)) << UnicodeToUtf8(State(L"Folder"));
+    EXPECT_TRUE(StateIs(L"Caret", L"broken.zip")) << UnicodeToUtf8(State(L"Caret"));
+    FocusWindow(box);
+    Keys(L"Return");
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+    // The view still answers.
+    FocusProgram();
+    Keys(L"ctrl+Home");
+    EXPECT_TRUE(StateIs(L"Caret", L"alpha"));
+}
+
 // An LZH that jlha made, unpacked into the other view's folder.
 TEST_F(Archives, UnpackAnLzhMadeByJlha)
 {

@@ -6,6 +6,9 @@
 // Shared interfaces
 #include "ext/core/nimbracore.h"
 
+// File operations
+#include "fileop/UActionCommandLine.h"
+
 // Folders
 #include "folders/ShlUtils.h"
 
@@ -298,6 +301,8 @@ HRESULT TApplication::GetInterface(REFIID iid, void** object) noexcept
             return HResultFromCurrentException();
         }
     }
+    if (iid == __uuidof(IActionManager) && FGlobalActions != nullptr)
+        return FGlobalActions->QueryInterface(iid, object);
     if (iid == __uuidof(IFolderManager) && FFolderManager != nullptr) {
         *object = static_cast<IFolderManager*>(FFolderManager);
         FFolderManager->AddRef();
@@ -695,6 +700,94 @@ HRESULT STDMETHODCALLTYPE TApplication::ExecuteCommand(BSTR command, bool* serve
     });
 }
 
+namespace {
+
+std::wstring TextOf(BSTR text)
+{
+    return std::wstring(text != nullptr ? text : L"", SysStringLen(text));
+}
+
+void AssignText(BSTR* target, std::wstring_view text)
+{
+    *target = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (*target == nullptr)
+        throw std::bad_alloc();
+}
+
+// A toolkit thread as the modules see it.
+IUnknown* ThreadInterface(T0Thread* thread)
+{
+    auto* result = thread != nullptr ? static_cast<IUnknown*>(static_cast<IObservable*>(thread)) : nullptr;
+    if (result != nullptr)
+        result->AddRef();
+    return result;
+}
+
+} // namespace
+
+HRESULT STDMETHODCALLTYPE TApplication::GetProgramFolder(BSTR* folder)
+{
+    return GuardedCall([&] { AssignText(folder, ProgramDirectory()); });
+}
+
+HRESULT STDMETHODCALLTYPE TApplication::GetInitialFilter(BSTR* filter)
+{
+    return GuardedCall([&] { AssignText(filter, FSettings.InitialFilter); });
+}
+
+HRESULT STDMETHODCALLTYPE TApplication::GetEditor(BSTR* editor)
+{
+    return GuardedCall([&] { AssignText(editor, FSettings.Editor); });
+}
+
+HRESULT STDMETHODCALLTYPE TApplication::NewViewThread(const TPath* location, IUnknown** thread)
+{
+    return GuardedCall([&] {
+        *thread = nullptr;
+        if (location == nullptr)
+            throw Exception(L"NewViewThread: no location");
+        *thread = ThreadInterface(OpenWindow(*location));
+    });
+}
+
+HRESULT STDMETHODCALLTYPE TApplication::NewCommandLineThread(BSTR caption, BSTR folder, BSTR command, int32_t caret,
+                                                              int32_t selectionLength, IUnknown** thread)
+{
+    return GuardedCall([&] {
+        *thread = nullptr;
+        *thread = ThreadInterface(T0Thread::StartThread<TCommandLineThread>(TextOf(caption), TextOf(folder),
+                                                                             TextOf(command), caret, selectionLength));
+    });
+}
+
+HRESULT STDMETHODCALLTYPE TApplication::RunProcess(BSTR commandLine, BSTR currentFolder, bool wait, bool* created)
+{
+    return GuardedCall([&] {
+        // CreateProcessW may write into the command line.
+        std::wstring line = TextOf(commandLine);
+        std::vector<wchar_t> buffer(line.begin(), line.end());
+        buffer.push_back(L'\0');
+        std::wstring folder = TextOf(currentFolder);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        GetStartupInfoW(&startup);
+        PROCESS_INFORMATION process{};
+        bool made = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   folder.empty() ? nullptr : folder.c_str(), &startup, &process) != FALSE;
+        if (made) {
+            if (wait) {
+                // However long the program runs, the other windows go on.
+                TSuspendShared unlocked;
+                WaitForSingleObject(process.hProcess, INFINITE);
+            }
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+        if (created != nullptr)
+            *created = made;
+    });
+}
+
 void STDMETHODCALLTYPE TApplication::GetApplication(IApplication** result)
 {
     *result = static_cast<IApplication*>(this);
@@ -703,8 +796,5 @@ void STDMETHODCALLTYPE TApplication::GetApplication(IApplication** result)
 
 void STDMETHODCALLTYPE TApplication::GetCurrentThread(IUnknown** result)
 {
-    T0Thread* thread = CurrentThread();
-    *result = thread != nullptr ? static_cast<IUnknown*>(static_cast<IObservable*>(thread)) : nullptr;
-    if (*result != nullptr)
-        (*result)->AddRef();
+    *result = ThreadInterface(CurrentThread());
 }

@@ -69,7 +69,7 @@ private:
 };
 
 // The one application object.
-class TApplication : public TInterfaced<T0Application, IExtensionHost, ICommandHost>, public IMainLink {
+class TApplication : public TInterfaced<T0Application, IExtensionHost, ICommandHost, IHostServices>, public IMainLink {
 public:
     TApplication();
     ~TApplication() override;
@@ -122,6 +122,14 @@ public:
     HRESULT STDMETHODCALLTYPE FirstExtensionThat(TExtensionTest test, void* data, IExtension** result) override;
     // ICommandHost
     HRESULT STDMETHODCALLTYPE ExecuteCommand(BSTR command, bool* served) override;
+    // IHostServices
+    HRESULT STDMETHODCALLTYPE GetProgramFolder(BSTR* folder) override;
+    HRESULT STDMETHODCALLTYPE GetInitialFilter(BSTR* filter) override;
+    HRESULT STDMETHODCALLTYPE GetEditor(BSTR* editor) override;
+    HRESULT STDMETHODCALLTYPE NewViewThread(const TPath* location, IUnknown** thread) override;
+    HRESULT STDMETHODCALLTYPE NewCommandLineThread(BSTR caption, BSTR folder, BSTR command, int32_t caret,
+                                                   int32_t selectionLength, IUnknown** thread) override;
+    HRESULT STDMETHODCALLTYPE RunProcess(BSTR commandLine, BSTR currentFolder, bool wait, bool* created) override;
     // IMainLink
     void STDMETHODCALLTYPE GetApplication(IApplication** result) override;
     void STDMETHODCALLTYPE GetCurrentThread(IUnknown** result) override;

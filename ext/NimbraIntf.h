@@ -67,6 +67,28 @@ struct ICommandHost : IUnknown {
 };
 __CRT_UUID_DECL(ICommandHost, 0x61F67EF6, 0x1ED8, 0x426B, 0x89, 0x43, 0xFB, 0x47, 0x16, 0xA6, 0x70, 0x9E)
 
+struct TPath;
+
+// What the host does for its modules. The thread objects it returns are the
+// host's: counted only, valid while their thread runs.
+struct IHostServices : IUnknown {
+    // The program's folder, with its trailing delimiter.
+    virtual HRESULT STDMETHODCALLTYPE GetProgramFolder(BSTR* folder) = 0;
+    // The settings' "initial-filter" and "editor".
+    virtual HRESULT STDMETHODCALLTYPE GetInitialFilter(BSTR* filter) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetEditor(BSTR* editor) = 0;
+    // A new file-manager window on a thread of its own.
+    virtual HRESULT STDMETHODCALLTYPE NewViewThread(const TPath* location, IUnknown** thread) = 0;
+    // A command-line window on a thread of its own: caption, working folder,
+    // the command text, its caret position and selection length.
+    virtual HRESULT STDMETHODCALLTYPE NewCommandLineThread(BSTR caption, BSTR folder, BSTR command, int32_t caret,
+                                                           int32_t selectionLength, IUnknown** thread) = 0;
+    // Starts a command line in a folder, waiting for its end when asked;
+    // *created tells whether the process was made.
+    virtual HRESULT STDMETHODCALLTYPE RunProcess(BSTR commandLine, BSTR currentFolder, bool wait, bool* created) = 0;
+};
+__CRT_UUID_DECL(IHostServices, 0x2087F0CF, 0xCFE7, 0x4BF2, 0xAD, 0x24, 0x12, 0x19, 0xF0, 0xF5, 0x81, 0x76)
+
 // Told of every window thread that starts and ends.
 struct IThreadListener : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE ThreadStarted(IUnknown* thread) = 0;

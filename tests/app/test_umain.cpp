@@ -18,6 +18,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -432,4 +433,86 @@ TEST(StateRequest, ALateAnswerAndAStrayMessageWriteNowhere)
 
     PostThreadMessageW(threadId, WM_QUIT, 0, 0);
     WaitForSingleObject(thread.get(), 10000);
+}
+
+namespace {
+
+constexpr wchar_t kReleaseEvent[] = L"NimbraTestRunProcessRelease";
+
+} // namespace
+
+// Run as a program of its own by the next test: it ends when the test lets
+// it. In the test program's own run the event is not there and it ends at once.
+TEST(HostServicesHelper, EndsWhenReleased)
+{
+    UniqueHandle release(OpenEventW(SYNCHRONIZE, FALSE, kReleaseEvent));
+    if (release)
+        WaitForSingleObject(release.get(), 20000);
+}
+
+// What the host does for modules: its folder, new windows and command-line
+// windows on threads of their own, and programs it starts and waits for
+// without holding up the other windows.
+TEST(HostServices, WindowsCommandLinesAndProcesses)
+{
+    ComPtr<IHostServices> services;
+    ASSERT_EQ(App()->QueryInterface(__uuidof(IHostServices), reinterpret_cast<void**>(services.put())), S_OK);
+    WideString folder;
+    ASSERT_EQ(services->GetProgramFolder(folder.put()), S_OK);
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring own = program;
+    EXPECT_EQ(std::wstring(folder.view()), own.substr(0, own.find_last_of(L'\\') + 1));
+
+    const std::wstring temp = TempFolder();
+    TPath location = TPath::FromPath(temp);
+    ComPtr<IUnknown> window;
+    ASSERT_EQ(services->NewViewThread(&location, window.put()), S_OK);
+    ASSERT_TRUE(window);
+    TViewThread* opened = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        App()->ForEachThread([&](T0Thread* thread) { opened = opened ? opened : dynamic_cast<TViewThread*>(thread); });
+        return opened != nullptr && opened->FilerWindow() != nullptr && Caption(opened->FilerWindow()->Handle()) == temp;
+    }));
+    window.reset();
+    CloseAndReap(opened);
+
+    ComPtr<IUnknown> commandLine;
+    ASSERT_EQ(services->NewCommandLineThread(WideString(L"host-services-test").get(), WideString(temp).get(),
+                                             WideString(L"echo x").get(), 0, 0, commandLine.put()),
+              S_OK);
+    HWND commandWindow = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (commandWindow = FindWindowW(nullptr, L"host-services-test")) != nullptr; }));
+    commandLine.reset();
+    PostMessageW(commandWindow, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(commandWindow); }));
+
+    bool created = true;
+    ASSERT_EQ(services->RunProcess(WideString(L"no-such-program-here.exe").get(), WideString(temp).get(), true, &created),
+              S_OK);
+    EXPECT_FALSE(created);
+
+    // This thread holds the lock while the program runs; another thread
+    // takes it exclusively meanwhile, then lets the program end.
+    UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent));
+    std::atomic<bool> taken{false};
+    std::thread other([&] {
+        for (int i = 0; i < 500 && !taken; ++i) {
+            if (App()->AppLock().TryExclusive()) {
+                App()->AppLock().ReleaseExclusive();
+                taken = true;
+            }
+            Sleep(20);
+        }
+        SetEvent(release.get());
+    });
+    {
+        TSharedLock held;
+        std::wstring line = L"\"" + own + L"\" --gtest_filter=HostServicesHelper.EndsWhenReleased";
+        created = false;
+        EXPECT_EQ(services->RunProcess(WideString(line).get(), WideString(temp).get(), true, &created), S_OK);
+    }
+    other.join();
+    EXPECT_TRUE(created);
+    EXPECT_TRUE(taken) << "the lock was free while the program ran";
 }

@@ -46,43 +46,8 @@ bool Exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// A fresh folder of the test's own below the temporary folder, removed with
-// what it holds.
-class TFolder {
-public:
-    TFolder()
-    {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        static int serial = 0;
-        FPath = std::wstring(temp) + L"arcreal-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++serial) + L"\\";
-        CreateDirectoryW(FPath.c_str(), nullptr);
-    }
-    ~TFolder() { Remove(FPath); }
-    const std::wstring& Path() const { return FPath; }
-
-private:
-    static void Remove(const std::wstring& folder)
-    {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring name = found.cFileName;
-                if (name == L"." || name == L"..")
-                    continue;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    Remove(folder + name + L"\\");
-                else
-                    DeleteFileW((folder + name).c_str());
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryW(folder.c_str());
-    }
-    std::wstring FPath;
-};
+// A fresh folder below the temporary folder, removed with what it holds.
+using TFolder = TScratchFolder;
 
 std::vector<std::wstring> SortedNames(IFolder* folder)
 {

@@ -351,9 +351,15 @@ TExistingFiles::TExistingFiles(std::wstring library, bool replace, TAsk ask)
 bool TExistingFiles::MayWrite(const std::wstring& path)
 {
     if (FAnswer == IDYES) return true;
+    std::wstring key = path;
+    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
     DWORD attributes = GetFileAttributesW(path.c_str());
-    // Nothing there, or a folder the writing fails on by itself.
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    // Nothing there, a folder the writing fails on by itself, or a file of
+    // this command's own.
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) || FOwn.count(key) != 0) {
+        FOwn.insert(std::move(key));
+        return true;
+    }
     if (FAnswer == 0) {
         int answer = FAsk(FLibrary, path);
         if (answer != IDYES && answer != IDNO) Fail(arcerr::UserCancel, L"The extraction was stopped at " + path + L".");

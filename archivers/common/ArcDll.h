@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -123,7 +124,9 @@ private:
 // What an extraction does with a file already under an entry's name. With
 // the command's overwrite switch it is replaced. Otherwise the user is
 // asked at the first such file, once for the whole command: replace it and
-// every later one, keep them all, or stop (nothing more is written).
+// every later one, keep them all, or stop (nothing more is written). A file
+// this command wrote itself (a later entry of the same name) is replaced
+// without a question.
 class TExistingFiles {
 public:
     // Answers IDYES, IDNO or IDCANCEL for the first file found.
@@ -140,6 +143,7 @@ private:
     TAsk FAsk;
     int FAnswer;  // 0 until asked, then IDYES or IDNO
     size_t FKept = 0;
+    std::set<std::wstring> FOwn;  // the paths this command writes, upper-cased
 };
 
 // Where an entry goes when extracted to a folder: the folder (ending in a

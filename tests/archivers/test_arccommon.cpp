@@ -196,3 +196,60 @@ TEST(ArcDll, AFileAppearsUnderItsNameOnlyWhenComplete)
     EXPECT_THROW(arcdll::ExtractionPath(folder, L"../escape", true), arcio::EArchiveError);
     EXPECT_EQ(arcdll::ExtractionPath(folder + L"\\", L"a/b/c", false), folder + L"\\c");
 }
+
+namespace {
+
+int g_asked = 0;
+int g_answer = IDNO;
+
+int CountedAnswer(const std::wstring&, const std::wstring&)
+{
+    ++g_asked;
+    return g_answer;
+}
+
+} // namespace
+
+// The question about files already there comes once per command, never for
+// a file the command wrote itself (a later entry of the same name, in any
+// letter case), and its answer holds for the rest of the command.
+TEST(ArcDll, ExistingFilesAreAskedAboutOncePerCommand)
+{
+    std::wstring folder = TemporaryFolder(L"arccommon-existing");
+    auto make = [&](const wchar_t* name) {
+        HANDLE file = CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        CloseHandle(file);
+    };
+    make(L"old1");
+    make(L"old2");
+    DeleteFileW((folder + L"\\mine").c_str());
+    for (int answer : {IDNO, IDYES}) {
+        g_asked = 0;
+        g_answer = answer;
+        arcdll::TExistingFiles existing(L"test.dll", false, CountedAnswer);
+        ASSERT_TRUE(existing.MayWrite(folder + L"\\mine"));
+        make(L"mine");
+        EXPECT_TRUE(existing.MayWrite(folder + L"\\MINE")) << "its own file is replaced";
+        EXPECT_EQ(g_asked, 0);
+        EXPECT_EQ(existing.MayWrite(folder + L"\\old1"), answer == IDYES);
+        EXPECT_EQ(existing.MayWrite(folder + L"\\old2"), answer == IDYES);
+        EXPECT_EQ(g_asked, 1);
+        EXPECT_EQ(existing.Note(), answer == IDYES ? L"" : L" 2 existing file(s) kept.");
+        DeleteFileW((folder + L"\\mine").c_str());
+    }
+    g_answer = IDCANCEL;
+    arcdll::TExistingFiles stopped(L"test.dll", false, CountedAnswer);
+    try {
+        stopped.MayWrite(folder + L"\\old1");
+        ADD_FAILURE() << "a stop goes on";
+    } catch (const arcio::EArchiveError& e) {
+        EXPECT_EQ(e.Code(), arcerr::UserCancel);
+    }
+    g_asked = 0;
+    arcdll::TExistingFiles replacing(L"test.dll", true, CountedAnswer);
+    EXPECT_TRUE(replacing.MayWrite(folder + L"\\old1"));
+    EXPECT_EQ(g_asked, 0) << "the overwrite switch asks nothing";
+    for (const wchar_t* name : {L"old1", L"old2"})
+        DeleteFileW((folder + L"\\" + name).c_str());
+    RemoveDirectoryW(folder.c_str());
+}

@@ -1335,7 +1335,25 @@ TEST_F(Archives, UnpackAnLzhMadeByJlha)
     Keys(L"u");
     Sleep(800);
     Keys(L"Return");
-    EXPECT_TRUE(WaitUntil([&] { return ReadText(FTree + L"\\beta\\sub\\in.txt") == "lzh text"; }))
-        << ReadText(FTree + L"\\beta\\sub\\in.txt");
+    const std::wstring unpacked = FTree + L"\\beta\\sub\\in.txt";
+    EXPECT_TRUE(WaitUntil([&] { return ReadText(unpacked) == "lzh text"; })) << ReadText(unpacked);
+
+    // Unpacked again over a file changed meanwhile: the library asks first,
+    // and "no" keeps the file.
+    HANDLE file = CreateFileW(unpacked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ::WriteFile(file, "mine", 4, &written, nullptr);
+    CloseHandle(file);
+    Keys(L"u");
+    Sleep(800);
+    Keys(L"Return");
+    HWND question = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (question = WindowCaptioned(FProcessId, L"Unlha32.dll")) != nullptr; }));
+    Screenshot(L"unpack-question");
+    PostMessageW(question, WM_COMMAND, IDNO, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question); }));
+    Sleep(500);
+    EXPECT_EQ(ReadText(unpacked), "mine");
+    EXPECT_EQ(WindowCaptioned(FProcessId, L"展開"), nullptr) << "keeping the files is no failure";
     RemoveTree(FromUnix(scratch));
 }

@@ -2,6 +2,7 @@
 #include "archivers/common/ArcDll.h"
 
 // Standard library
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <new>
@@ -438,6 +439,93 @@ void ShowAboutBox(HWND owner, const wchar_t* library, const wchar_t* version)
 {
     std::wstring text = std::wstring(library) + L"\r\nversion " + version + L"\r\n\r\nNimbra's own archiver library.";
     MessageBoxW(owner, text.c_str(), library, MB_OK | MB_ICONINFORMATION);
+}
+
+HANDLE OpenListing(const char* archivePath, const std::function<std::vector<TListedEntry>(const std::wstring&)>& list)
+{
+    if (!archivePath) return nullptr;
+    try {
+        return OpenHandle(list(AnsiToWide(archivePath)));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int CloseListing(HANDLE handle)
+{
+    try {
+        return CloseHandle(handle) ? 0 : arcerr::HarcIsNotOpened;
+    } catch (...) {
+        return arcerr::HarcIsNotOpened;
+    }
+}
+
+int FindFirstEntry(HANDLE handle, const char* pattern, TIndividualInfo* info)
+{
+    try {
+        return FindFirst(handle, pattern, info);
+    } catch (...) {
+        return arcerr::MoreHeapMemory;
+    }
+}
+
+int FindNextEntry(HANDLE handle, TIndividualInfo* info)
+{
+    try {
+        return FindNext(handle, info);
+    } catch (...) {
+        return arcerr::MoreHeapMemory;
+    }
+}
+
+int CurrentAttributes(HANDLE handle)
+{
+    int attributes = -1;
+    try {
+        WithCurrentEntry(handle, [&](const TListedEntry& entry) { attributes = static_cast<int>(entry.Attributes); });
+    } catch (...) {
+    }
+    return attributes;
+}
+
+BOOL CurrentFileTime(HANDLE handle, FILETIME* time, TTimeField field)
+{
+    if (!time) return FALSE;
+    BOOL found = FALSE;
+    try {
+        WithCurrentEntry(handle, [&](const TListedEntry& entry) {
+            int64_t ticks = entry.*field;
+            if (ticks <= 0) return;
+            time->dwLowDateTime = static_cast<DWORD>(ticks);
+            time->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+            found = TRUE;
+        });
+    } catch (...) {
+    }
+    return found;
+}
+
+DWORD CurrentUnixTime(HANDLE handle, TTimeField field)
+{
+    DWORD seconds = static_cast<DWORD>(-1);
+    try {
+        WithCurrentEntry(handle, [&](const TListedEntry& entry) {
+            long long unix = entry.*field > 0 ? arccmd::FileTimeToUnix(entry.*field) : 0;
+            seconds = static_cast<DWORD>(std::clamp<long long>(unix, 0, 0xFFFFFFFELL));
+        });
+    } catch (...) {
+    }
+    return seconds;
+}
+
+BOOL ShowConfigDialog(HWND owner, const wchar_t* library)
+{
+    try {
+        ShowAboutBox(owner, library, L"1.00");
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
 }
 
 }  // namespace arcdll

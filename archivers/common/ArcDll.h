@@ -66,6 +66,25 @@ int FindNext(HANDLE handle, TIndividualInfo* info);
 // when there is none or the handle is bad.
 bool WithCurrentEntry(HANDLE handle, const std::function<void(const TListedEntry&)>& f);
 
+// The enumeration exports as every library has them, each caught whole: a
+// failure gives the call's failure value, never an exception across the
+// export. OpenListing lists the archive (a path in the system code page)
+// with list; null when it cannot.
+HANDLE OpenListing(const char* archivePath, const std::function<std::vector<TListedEntry>(const std::wstring&)>& list);
+int CloseListing(HANDLE handle);                                          // 0, or HarcIsNotOpened
+int FindFirstEntry(HANDLE handle, const char* pattern, TIndividualInfo* info);
+int FindNextEntry(HANDLE handle, TIndividualInfo* info);
+// The current entry's attributes; -1 without one.
+int CurrentAttributes(HANDLE handle);
+// One of the current entry's times: as FILETIME (FALSE without an entry or
+// a time), or in Unix seconds (-1 without an entry, clamped to 0 and
+// 0xFFFFFFFE).
+using TTimeField = int64_t TListedEntry::*;
+BOOL CurrentFileTime(HANDLE handle, FILETIME* time, TTimeField field);
+DWORD CurrentUnixTime(HANDLE handle, TTimeField field);
+// The settings dialog export: the library's about box.
+BOOL ShowConfigDialog(HWND owner, const wchar_t* library);
+
 // The command entry point's frame: converts the line from the system code
 // page, parses it (response files read from disk), runs the command and
 // turns every failure into an error number with its message in the output

@@ -414,9 +414,9 @@ void Update(const arccmd::TCommand& command, std::wstring& report)
     report = std::to_wstring(sources.size()) + L" item(s) packed.";
 }
 
-std::vector<arcdll::TListedEntry> List(const char* path)
+std::vector<arcdll::TListedEntry> List(const std::wstring& path)
 {
-    arcdll::TFileInput input(arcdll::AnsiToWide(path));
+    arcdll::TFileInput input(path);
     std::vector<arcdll::TListedEntry> listed;
     for (const lzh::TEntry& entry : lzh::ReadEntries(input))
         listed.push_back(Listed(entry));
@@ -441,30 +441,6 @@ private:
     DWORD FUsed = 0;
 };
 
-BOOL TimeOf(HANDLE handle, FILETIME* time, int64_t arcdll::TListedEntry::*field)
-{
-    if (!time) return FALSE;
-    BOOL ok = FALSE;
-    try {
-        arcdll::WithCurrentEntry(handle, [&](const arcdll::TListedEntry& entry) {
-            int64_t ticks = entry.*field;
-            time->dwLowDateTime = static_cast<DWORD>(ticks);
-            time->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
-            ok = ticks != 0;
-        });
-    } catch (...) {
-    }
-    return ok;
-}
-
-DWORD UnixTimeOf(HANDLE handle, int64_t arcdll::TListedEntry::*field)
-{
-    FILETIME t;
-    if (!TimeOf(handle, &t, field)) return static_cast<DWORD>(-1);
-    long long seconds = arccmd::FileTimeToUnix(static_cast<long long>(Ticks(t)));
-    return seconds < 0 ? 0 : static_cast<DWORD>(seconds);
-}
-
 }  // namespace
 
 extern "C" {
@@ -482,69 +458,27 @@ int WINAPI Unlha(HWND, LPCSTR commandLine, LPSTR output, DWORD outputSize)
     });
 }
 
-BOOL WINAPI UnlhaConfigDialog(HWND owner, LPSTR, int)
-{
-    try {
-        arcdll::ShowAboutBox(owner, L"Unlha32.dll", L"1.00");
-        return TRUE;
-    } catch (...) {
-        return FALSE;
-    }
-}
+BOOL WINAPI UnlhaConfigDialog(HWND owner, LPSTR, int) { return arcdll::ShowConfigDialog(owner, L"Unlha32.dll"); }
 
-HANDLE WINAPI UnlhaOpenArchive(HWND, LPCSTR archivePath, DWORD)
-{
-    if (!archivePath) return nullptr;
-    try {
-        return arcdll::OpenHandle(List(archivePath));
-    } catch (...) {
-        return nullptr;
-    }
-}
+HANDLE WINAPI UnlhaOpenArchive(HWND, LPCSTR archivePath, DWORD) { return arcdll::OpenListing(archivePath, List); }
 
-int WINAPI UnlhaCloseArchive(HANDLE handle)
-{
-    try {
-        return arcdll::CloseHandle(handle) ? 0 : arcerr::HarcIsNotOpened;
-    } catch (...) {
-        return arcerr::HarcIsNotOpened;
-    }
-}
+int WINAPI UnlhaCloseArchive(HANDLE handle) { return arcdll::CloseListing(handle); }
 
 int WINAPI UnlhaFindFirst(HANDLE handle, LPCSTR pattern, arcdll::TIndividualInfo* info)
 {
-    try {
-        return arcdll::FindFirst(handle, pattern, info);
-    } catch (...) {
-        return arcerr::MoreHeapMemory;
-    }
+    return arcdll::FindFirstEntry(handle, pattern, info);
 }
 
-int WINAPI UnlhaFindNext(HANDLE handle, arcdll::TIndividualInfo* info)
-{
-    try {
-        return arcdll::FindNext(handle, info);
-    } catch (...) {
-        return arcerr::MoreHeapMemory;
-    }
-}
+int WINAPI UnlhaFindNext(HANDLE handle, arcdll::TIndividualInfo* info) { return arcdll::FindNextEntry(handle, info); }
 
-int WINAPI UnlhaGetAttribute(HANDLE handle)
-{
-    int attributes = -1;
-    try {
-        arcdll::WithCurrentEntry(handle, [&](const arcdll::TListedEntry& entry) { attributes = static_cast<int>(entry.Attributes); });
-    } catch (...) {
-    }
-    return attributes;
-}
+int WINAPI UnlhaGetAttribute(HANDLE handle) { return arcdll::CurrentAttributes(handle); }
 
-BOOL WINAPI UnlhaGetWriteTimeEx(HANDLE handle, FILETIME* time) { return TimeOf(handle, time, &arcdll::TListedEntry::WriteTime); }
-BOOL WINAPI UnlhaGetCreateTimeEx(HANDLE handle, FILETIME* time) { return TimeOf(handle, time, &arcdll::TListedEntry::CreateTime); }
-BOOL WINAPI UnlhaGetAccessTimeEx(HANDLE handle, FILETIME* time) { return TimeOf(handle, time, &arcdll::TListedEntry::AccessTime); }
-DWORD WINAPI UnlhaGetWriteTime(HANDLE handle) { return UnixTimeOf(handle, &arcdll::TListedEntry::WriteTime); }
-DWORD WINAPI UnlhaGetCreateTime(HANDLE handle) { return UnixTimeOf(handle, &arcdll::TListedEntry::CreateTime); }
-DWORD WINAPI UnlhaGetAccessTime(HANDLE handle) { return UnixTimeOf(handle, &arcdll::TListedEntry::AccessTime); }
+BOOL WINAPI UnlhaGetWriteTimeEx(HANDLE handle, FILETIME* time) { return arcdll::CurrentFileTime(handle, time, &arcdll::TListedEntry::WriteTime); }
+BOOL WINAPI UnlhaGetCreateTimeEx(HANDLE handle, FILETIME* time) { return arcdll::CurrentFileTime(handle, time, &arcdll::TListedEntry::CreateTime); }
+BOOL WINAPI UnlhaGetAccessTimeEx(HANDLE handle, FILETIME* time) { return arcdll::CurrentFileTime(handle, time, &arcdll::TListedEntry::AccessTime); }
+DWORD WINAPI UnlhaGetWriteTime(HANDLE handle) { return arcdll::CurrentUnixTime(handle, &arcdll::TListedEntry::WriteTime); }
+DWORD WINAPI UnlhaGetCreateTime(HANDLE handle) { return arcdll::CurrentUnixTime(handle, &arcdll::TListedEntry::CreateTime); }
+DWORD WINAPI UnlhaGetAccessTime(HANDLE handle) { return arcdll::CurrentUnixTime(handle, &arcdll::TListedEntry::AccessTime); }
 
 int WINAPI UnlhaGetArchiveType(LPCSTR archivePath)
 {

@@ -524,31 +524,6 @@ auto Guarded(F&& f, decltype(f()) failure) noexcept -> decltype(f())
     }
 }
 
-int64_t CurrentTime(HANDLE archive, int which)
-{
-    int64_t ticks = -1;
-    arcdll::WithCurrentEntry(archive, [&](const arcdll::TListedEntry& entry) {
-        ticks = which == 0 ? entry.WriteTime : which == 1 ? entry.CreateTime : entry.AccessTime;
-    });
-    return ticks;
-}
-
-DWORD UnixTime(HANDLE archive, int which)
-{
-    int64_t ticks = CurrentTime(archive, which);
-    if (ticks < 0) return static_cast<DWORD>(-1);
-    return static_cast<DWORD>(std::clamp<int64_t>(arccmd::FileTimeToUnix(ticks), 0, 0xFFFFFFFELL));
-}
-
-BOOL FileTimeResult(HANDLE archive, int which, FILETIME* result)
-{
-    int64_t ticks = CurrentTime(archive, which);
-    if (ticks < 0 || !result) return FALSE;
-    result->dwLowDateTime = static_cast<DWORD>(ticks);
-    result->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
-    return TRUE;
-}
-
 }  // namespace
 
 extern "C" {
@@ -561,52 +536,27 @@ int WINAPI Tar(HWND, LPCSTR commandLine, LPSTR output, DWORD outputSize)
 
 WORD WINAPI TarGetVersion() { return Version; }
 
-BOOL WINAPI TarConfigDialog(HWND owner, LPSTR, int)
-{
-    return Guarded([&] {
-        arcdll::ShowAboutBox(owner, L"tar32.dll", L"1.00");
-        return TRUE;
-    }, FALSE);
-}
+BOOL WINAPI TarConfigDialog(HWND owner, LPSTR, int) { return arcdll::ShowConfigDialog(owner, L"tar32.dll"); }
 
-HANDLE WINAPI TarOpenArchive(HWND, LPCSTR archivePath, DWORD)
-{
-    return Guarded([&]() -> HANDLE {
-        if (!archivePath) return nullptr;
-        return arcdll::OpenHandle(ListArchive(arcdll::AnsiToWide(archivePath)));
-    }, nullptr);
-}
+HANDLE WINAPI TarOpenArchive(HWND, LPCSTR archivePath, DWORD) { return arcdll::OpenListing(archivePath, ListArchive); }
 
-int WINAPI TarCloseArchive(HANDLE archive)
-{
-    return Guarded([&] { return arcdll::CloseHandle(archive) ? 0 : arcerr::HarcIsNotOpened; }, arcerr::HarcIsNotOpened);
-}
+int WINAPI TarCloseArchive(HANDLE archive) { return arcdll::CloseListing(archive); }
 
 int WINAPI TarFindFirst(HANDLE archive, LPCSTR pattern, arcdll::TIndividualInfo* info)
 {
-    return Guarded([&] { return arcdll::FindFirst(archive, pattern, info); }, arcerr::HarcIsNotOpened);
+    return arcdll::FindFirstEntry(archive, pattern, info);
 }
 
-int WINAPI TarFindNext(HANDLE archive, arcdll::TIndividualInfo* info)
-{
-    return Guarded([&] { return arcdll::FindNext(archive, info); }, arcerr::HarcIsNotOpened);
-}
+int WINAPI TarFindNext(HANDLE archive, arcdll::TIndividualInfo* info) { return arcdll::FindNextEntry(archive, info); }
 
-int WINAPI TarGetAttribute(HANDLE archive)
-{
-    return Guarded([&] {
-        int attributes = -1;
-        arcdll::WithCurrentEntry(archive, [&](const arcdll::TListedEntry& entry) { attributes = static_cast<int>(entry.Attributes); });
-        return attributes;
-    }, -1);
-}
+int WINAPI TarGetAttribute(HANDLE archive) { return arcdll::CurrentAttributes(archive); }
 
-DWORD WINAPI TarGetWriteTime(HANDLE archive) { return Guarded([&] { return UnixTime(archive, 0); }, static_cast<DWORD>(-1)); }
-DWORD WINAPI TarGetCreateTime(HANDLE archive) { return Guarded([&] { return UnixTime(archive, 1); }, static_cast<DWORD>(-1)); }
-DWORD WINAPI TarGetAccessTime(HANDLE archive) { return Guarded([&] { return UnixTime(archive, 2); }, static_cast<DWORD>(-1)); }
-BOOL WINAPI TarGetWriteTimeEx(HANDLE archive, FILETIME* time) { return Guarded([&] { return FileTimeResult(archive, 0, time); }, FALSE); }
-BOOL WINAPI TarGetCreateTimeEx(HANDLE archive, FILETIME* time) { return Guarded([&] { return FileTimeResult(archive, 1, time); }, FALSE); }
-BOOL WINAPI TarGetAccessTimeEx(HANDLE archive, FILETIME* time) { return Guarded([&] { return FileTimeResult(archive, 2, time); }, FALSE); }
+DWORD WINAPI TarGetWriteTime(HANDLE archive) { return arcdll::CurrentUnixTime(archive, &arcdll::TListedEntry::WriteTime); }
+DWORD WINAPI TarGetCreateTime(HANDLE archive) { return arcdll::CurrentUnixTime(archive, &arcdll::TListedEntry::CreateTime); }
+DWORD WINAPI TarGetAccessTime(HANDLE archive) { return arcdll::CurrentUnixTime(archive, &arcdll::TListedEntry::AccessTime); }
+BOOL WINAPI TarGetWriteTimeEx(HANDLE archive, FILETIME* time) { return arcdll::CurrentFileTime(archive, time, &arcdll::TListedEntry::WriteTime); }
+BOOL WINAPI TarGetCreateTimeEx(HANDLE archive, FILETIME* time) { return arcdll::CurrentFileTime(archive, time, &arcdll::TListedEntry::CreateTime); }
+BOOL WINAPI TarGetAccessTimeEx(HANDLE archive, FILETIME* time) { return arcdll::CurrentFileTime(archive, time, &arcdll::TListedEntry::AccessTime); }
 
 int WINAPI TarGetArchiveType(LPCSTR archivePath)
 {

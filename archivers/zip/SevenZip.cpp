@@ -379,90 +379,26 @@ int WINAPI SevenZip(HWND, LPCSTR commandLine, LPSTR output, DWORD outputSize)
     }
 }
 
-BOOL WINAPI SevenZipConfigDialog(HWND owner, LPSTR, int)
-{
-    try {
-        arcdll::ShowAboutBox(owner, L"7-zip32.dll", L"1.00");
-        return TRUE;
-    } catch (...) {
-        return FALSE;
-    }
-}
+BOOL WINAPI SevenZipConfigDialog(HWND owner, LPSTR, int) { return arcdll::ShowConfigDialog(owner, L"7-zip32.dll"); }
 
-HANDLE WINAPI SevenZipOpenArchive(HWND, LPCSTR archivePath, DWORD)
-{
-    try {
-        if (!archivePath) return nullptr;
-        return arcdll::OpenHandle(List(arcdll::AnsiToWide(archivePath)));
-    } catch (...) {
-        return nullptr;
-    }
-}
+HANDLE WINAPI SevenZipOpenArchive(HWND, LPCSTR archivePath, DWORD) { return arcdll::OpenListing(archivePath, List); }
 
-int WINAPI SevenZipCloseArchive(HANDLE archive)
-{
-    try {
-        return arcdll::CloseHandle(archive) ? 0 : arcerr::HarcIsNotOpened;
-    } catch (...) {
-        return arcerr::HarcIsNotOpened;
-    }
-}
+int WINAPI SevenZipCloseArchive(HANDLE archive) { return arcdll::CloseListing(archive); }
 
 int WINAPI SevenZipFindFirst(HANDLE archive, LPCSTR pattern, arcdll::TIndividualInfo* info)
 {
-    try {
-        return arcdll::FindFirst(archive, pattern, info);
-    } catch (...) {
-        return arcerr::MoreHeapMemory;
-    }
+    return arcdll::FindFirstEntry(archive, pattern, info);
 }
 
-int WINAPI SevenZipFindNext(HANDLE archive, arcdll::TIndividualInfo* info)
-{
-    try {
-        return arcdll::FindNext(archive, info);
-    } catch (...) {
-        return arcerr::MoreHeapMemory;
-    }
-}
+int WINAPI SevenZipFindNext(HANDLE archive, arcdll::TIndividualInfo* info) { return arcdll::FindNextEntry(archive, info); }
 
-int WINAPI SevenZipGetAttribute(HANDLE archive)
-{
-    int result = -1;
-    try {
-        arcdll::WithCurrentEntry(archive, [&](const arcdll::TListedEntry& e) { result = static_cast<int>(e.Attributes); });
-    } catch (...) {
-    }
-    return result;
-}
+int WINAPI SevenZipGetAttribute(HANDLE archive) { return arcdll::CurrentAttributes(archive); }
 
-DWORD WINAPI SevenZipGetWriteTime(HANDLE archive)
-{
-    DWORD result = static_cast<DWORD>(-1);
-    try {
-        arcdll::WithCurrentEntry(archive, [&](const arcdll::TListedEntry& e) {
-            long long seconds = arccmd::FileTimeToUnix(e.WriteTime);
-            result = seconds < 0 || seconds > 0xFFFFFFFFll ? 0 : static_cast<DWORD>(seconds);
-        });
-    } catch (...) {
-    }
-    return result;
-}
+DWORD WINAPI SevenZipGetWriteTime(HANDLE archive) { return arcdll::CurrentUnixTime(archive, &arcdll::TListedEntry::WriteTime); }
 
 BOOL WINAPI SevenZipGetWriteTimeEx(HANDLE archive, FILETIME* time)
 {
-    BOOL result = FALSE;
-    try {
-        if (!time) return FALSE;
-        arcdll::WithCurrentEntry(archive, [&](const arcdll::TListedEntry& e) {
-            if (e.WriteTime <= 0) return;
-            time->dwLowDateTime = static_cast<DWORD>(e.WriteTime);
-            time->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(e.WriteTime) >> 32);
-            result = TRUE;
-        });
-    } catch (...) {
-    }
-    return result;
+    return arcdll::CurrentFileTime(archive, time, &arcdll::TListedEntry::WriteTime);
 }
 
 int WINAPI SevenZipGetArchiveType(LPCSTR archivePath)

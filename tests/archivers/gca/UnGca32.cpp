@@ -22,6 +22,7 @@
 // Standard library
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -180,51 +181,29 @@ BOOL WINAPI UnGCAConfigDialog(HWND, LPSTR, int)
 
 HANDLE WINAPI UnGCAOpenArchive(HWND, LPCSTR archivePath, DWORD)
 {
-    try {
-        std::optional<std::vector<TItem>> items = ReadListing(arcdll::AnsiToWide(archivePath ? archivePath : ""));
-        if (!items) return nullptr;
+    return arcdll::OpenListing(archivePath, [](const std::wstring& path) {
+        std::optional<std::vector<TItem>> items = ReadListing(path);
+        if (!items) throw std::runtime_error("not a listing");
         std::vector<arcdll::TListedEntry> entries;
         for (TItem& item : *items) entries.push_back(std::move(item.Entry));
-        return arcdll::OpenHandle(std::move(entries));
-    } catch (...) {
-        return nullptr;
-    }
+        return entries;
+    });
 }
 
-int WINAPI UnGCACloseArchive(HANDLE archive) { return arcdll::CloseHandle(archive) ? 0 : arcerr::HarcIsNotOpened; }
+int WINAPI UnGCACloseArchive(HANDLE archive) { return arcdll::CloseListing(archive); }
 
 int WINAPI UnGCAFindFirst(HANDLE archive, LPCSTR pattern, arcdll::TIndividualInfo* info)
 {
-    try {
-        return arcdll::FindFirst(archive, pattern, info);
-    } catch (...) {
-        return arcerr::HarcIsNotOpened;
-    }
+    return arcdll::FindFirstEntry(archive, pattern, info);
 }
 
-int WINAPI UnGCAFindNext(HANDLE archive, arcdll::TIndividualInfo* info)
-{
-    try {
-        return arcdll::FindNext(archive, info);
-    } catch (...) {
-        return arcerr::HarcIsNotOpened;
-    }
-}
+int WINAPI UnGCAFindNext(HANDLE archive, arcdll::TIndividualInfo* info) { return arcdll::FindNextEntry(archive, info); }
 
-int WINAPI UnGCAGetAttribute(HANDLE archive)
-{
-    int attributes = -1;
-    arcdll::WithCurrentEntry(archive, [&](const arcdll::TListedEntry& entry) { attributes = static_cast<int>(entry.Attributes); });
-    return attributes;
-}
+int WINAPI UnGCAGetAttribute(HANDLE archive) { return arcdll::CurrentAttributes(archive); }
 
 BOOL WINAPI UnGCAGetWriteTimeEx(HANDLE archive, FILETIME* time)
 {
-    if (!time) return FALSE;
-    return arcdll::WithCurrentEntry(archive, [&](const arcdll::TListedEntry& entry) {
-        time->dwLowDateTime = static_cast<DWORD>(entry.WriteTime);
-        time->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(entry.WriteTime) >> 32);
-    }) ? TRUE : FALSE;
+    return arcdll::CurrentFileTime(archive, time, &arcdll::TListedEntry::WriteTime);
 }
 
 int WINAPI UnGCAExtractMem(HWND, LPCSTR commandLine, LPBYTE buffer, DWORD size, void*, LPWORD, LPDWORD written)

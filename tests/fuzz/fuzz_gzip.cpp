@@ -2,19 +2,7 @@
 // what the writer makes of the bytes reads back unchanged.
 #include "archivers/tar/GzipStream.h"
 #include "tests/fuzz/FuzzInput.h"
-
-namespace {
-
-std::string ReadAll(tarfmt::ISource& source, size_t limit)
-{
-    std::string all;
-    char buffer[4096];
-    size_t n;
-    while (all.size() < limit && (n = source.Read(buffer, sizeof buffer)) > 0) all.append(buffer, n);
-    return all;
-}
-
-}  // namespace
+#include "tests/fuzz/FuzzSource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -23,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         tarfmt::TInputSource source(input);
         tarfmt::TGzipSource gzip(source);
         // deflate expands at most about 1032 times; stop well before memory matters.
-        ReadAll(gzip, 64u << 20);
+        fuzz::ReadAll(gzip, 64u << 20);
         fuzz::Check(gzip.StoredName().size() <= 1024, "a stored name beyond the limit");
     } catch (const arcio::EArchiveError&) {
     }
@@ -35,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     arcio::TMemoryInput again(packed.Data().data(), packed.Data().size());
     tarfmt::TInputSource source(again);
     tarfmt::TGzipSource reader(source);
-    fuzz::Check(ReadAll(reader, SIZE_MAX) == std::string(reinterpret_cast<const char*>(data), size), "gzip round trip differs");
+    fuzz::Check(fuzz::ReadAll(reader, SIZE_MAX) == std::string(reinterpret_cast<const char*>(data), size), "gzip round trip differs");
     return 0;
 }

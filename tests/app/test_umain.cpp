@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -496,6 +497,8 @@ TEST(HostServices, WindowsCommandLinesAndProcesses)
     // takes it exclusively meanwhile, then lets the program end.
     UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, kReleaseEvent));
     std::atomic<bool> taken{false};
+    // Held before the other thread starts: it cannot slip in before the call.
+    std::optional<TSharedLock> held(std::in_place);
     std::thread other([&] {
         for (int i = 0; i < 500 && !taken; ++i) {
             if (App()->AppLock().TryExclusive()) {
@@ -506,12 +509,10 @@ TEST(HostServices, WindowsCommandLinesAndProcesses)
         }
         SetEvent(release.get());
     });
-    {
-        TSharedLock held;
-        std::wstring line = L"\"" + own + L"\" --gtest_filter=HostServicesHelper.EndsWhenReleased";
-        created = false;
-        EXPECT_EQ(services->RunProcess(WideString(line).get(), WideString(temp).get(), true, &created), S_OK);
-    }
+    std::wstring line = L"\"" + own + L"\" --gtest_filter=HostServicesHelper.EndsWhenReleased";
+    created = false;
+    EXPECT_EQ(services->RunProcess(WideString(line).get(), WideString(temp).get(), true, &created), S_OK);
+    held.reset();
     other.join();
     EXPECT_TRUE(created);
     EXPECT_TRUE(taken) << "the lock was free while the program ran";

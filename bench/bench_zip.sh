@@ -59,6 +59,6 @@ zip_bench() {
         bash -c "rm -f '$dir/theirs.zip' && cd '$dir' && zip -qr theirs.zip data"
     echo "zip sizes: ours $(stat -c %s "$dir/ours.zip") bytes, zip $(stat -c %s "$dir/theirs.zip") bytes"
     zip_ratio list list "$w\\theirs.zip" -- unzip -l "$dir/theirs.zip"
-    zip_ratio extract run "x \"$w\\theirs.zip\" \"$w\\out-ours\\\"" -- unzip -qo "$dir/theirs.zip" -d "$dir/out-theirs"
+    zip_ratio extract run "x -aoa \"$w\\theirs.zip\" \"$w\\out-ours\\\"" -- unzip -qo "$dir/theirs.zip" -d "$dir/out-theirs"
     rm -rf "$dir/out-ours" "$dir/out-theirs" "$dir/ours.zip"
 }

@@ -247,6 +247,8 @@ std::vector<TEntry> ReadEntries(arcio::IInput& input)
         if (entry.DataOffset > total || entry.PackedSize > total - entry.DataOffset)
             Broken("an entry's packed size runs past the end of the file");
         offset = entry.DataOffset + entry.PackedSize;
+        // A folder holds no data, whatever size its header declares.
+        if (entry.IsDirectory()) entry.OriginalSize = 0;
         entries.push_back(std::move(entry));
         if (entries.size() > MaxEntries) Broken("it lists more entries than we read");
     }

@@ -1163,6 +1163,23 @@ protected:
         if (GetFileAttributesW((bin + L"tar32.dll").c_str()) != INVALID_FILE_ATTRIBUTES)
             FSandbox->Copy(bin + L"tar32.dll", L"tar32.dll");
     }
+    // Packs the marked files with P into the current view's folder (the
+    // destination dialog's first choice), under a name typed over the
+    // proposal; false when the name prompt never came.
+    bool PackMarkedAs(const std::wstring& archive)
+    {
+        Keys(L"p");
+        Sleep(800);
+        Keys(L"Return");
+        HWND prompt = nullptr;
+        if (!WaitUntil([&] { return (prompt = WindowCaptioned(FProcessId, L"圧縮")) != nullptr; }))
+            return false;
+        FocusWindow(prompt);
+        Keys(L"ctrl+a");
+        Type(archive);
+        Keys(L"Return");
+        return true;
+    }
     // How many views show the emblem's red where it is drawn, at the
     // bottom right.
     int EmblemViews() const
@@ -1248,15 +1265,7 @@ TEST_F(Archives, EnterAZipCopyAnEntryOutAndPackMarkedFiles)
         Keys(L"Down");
     Keys(L"Insert");
     ASSERT_TRUE(StateIs(L"Marked", L"a.txt\r\nc.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
-    Keys(L"p");
-    Sleep(800);
-    Keys(L"Return");
-    HWND name = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (name = WindowCaptioned(FProcessId, L"圧縮")) != nullptr; }));
-    FocusWindow(name);
-    Keys(L"ctrl+a");
-    Type(L"packed.zip");
-    Keys(L"Return");
+    ASSERT_TRUE(PackMarkedAs(L"packed.zip"));
     const std::wstring packed = FTree + L"\\packed.zip";
     ASSERT_TRUE(WaitUntil([&] { return GetFileAttributesW(packed.c_str()) != INVALID_FILE_ATTRIBUTES; }));
     ASSERT_TRUE(WaitUntil([&] {
@@ -1272,14 +1281,7 @@ TEST_F(Archives, EnterAZipCopyAnEntryOutAndPackMarkedFiles)
 
     // The same marked files into a .tgz that tar accepts.
     ASSERT_TRUE(StateIs(L"Marked", L"a.txt\r\nc.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
-    Keys(L"p");
-    Sleep(800);
-    Keys(L"Return");
-    ASSERT_TRUE(WaitUntil([&] { return (name = WindowCaptioned(FProcessId, L"圧縮")) != nullptr; }));
-    FocusWindow(name);
-    Keys(L"ctrl+a");
-    Type(L"packed.tgz");
-    Keys(L"Return");
+    ASSERT_TRUE(PackMarkedAs(L"packed.tgz"));
     const std::wstring tgz = FTree + L"\\packed.tgz";
     std::string names;
     EXPECT_TRUE(WaitUntil([&] {

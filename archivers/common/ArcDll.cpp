@@ -4,6 +4,7 @@
 // Standard library
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -241,6 +242,27 @@ TFileInput::~TFileInput() { ::CloseHandle(FHandle); }
 
 size_t TFileInput::ReadAt(uint64_t offset, void* buffer, size_t count)
 {
+    if (count == 0) return 0;
+    auto inAhead = [&] { return offset >= FAheadAt && offset - FAheadAt < FAhead.size(); };
+    if (!inAhead()) {
+        if (count >= kReadAhead / 2) return ReadFromFile(offset, buffer, count);
+        FAhead.resize(kReadAhead);
+        size_t got = ReadFromFile(offset, FAhead.data(), kReadAhead);
+        FAhead.resize(got);
+        FAheadAt = offset;
+        if (got == 0) return 0;
+    }
+    // What the block holds, then the rest (a piece that runs past its end).
+    size_t at = static_cast<size_t>(offset - FAheadAt);
+    size_t served = std::min(count, FAhead.size() - at);
+    std::memcpy(buffer, FAhead.data() + at, served);
+    // A block shorter than asked for ended at the end of the file.
+    if (served == count || FAhead.size() < kReadAhead) return served;
+    return served + ReadAt(offset + served, static_cast<char*>(buffer) + served, count - served);
+}
+
+size_t TFileInput::ReadFromFile(uint64_t offset, void* buffer, size_t count)
+{
     size_t total = 0;
     while (total < count) {
         OVERLAPPED at{};
@@ -261,12 +283,21 @@ size_t TFileInput::ReadAt(uint64_t offset, void* buffer, size_t count)
 TOutputFile::TOutputFile(std::wstring finalPath) : FFinal(std::move(finalPath)), FHandle(INVALID_HANDLE_VALUE)
 {
     size_t slash = FFinal.find_last_of(L"\\/");
-    if (slash != std::wstring::npos) CreateFolders(FFinal.substr(0, slash));
     // A name nobody uses yet is written in place: made new, it is deleted
     // again unless it is complete. A file already there is only replaced
     // once the new one is complete, so it is written under a temporary name.
-    FHandle = CreateFileW(FFinal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // The folders are made only when the file cannot be made without them:
+    // most entries go into a folder an earlier entry made, and every call
+    // saved is a round trip per file.
+    auto createNew = [this] {
+        return CreateFileW(FFinal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    };
+    FHandle = createNew();
+    if (FHandle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND && slash != std::wstring::npos) {
+        CreateFolders(FFinal.substr(0, slash));
+        FHandle = createNew();
+    }
     if (FHandle != INVALID_HANDLE_VALUE) return;
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
         Fail(arcerr::FileOpen, L"The file " + FFinal + L" cannot be created.");
@@ -317,11 +348,16 @@ void TOutputFile::Commit(int64_t writeTime, int64_t createTime, int64_t accessTi
         Fail(arcerr::CannotWrite, L"The file " + FFinal + L" cannot be written.");
     }
     if (!FTemporary.empty()) {
-        // A read-only file already there would refuse to be replaced.
-        DWORD existing = GetFileAttributesW(FFinal.c_str());
-        if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY))
-            SetFileAttributesW(FFinal.c_str(), existing & ~FILE_ATTRIBUTE_READONLY);
-        if (!MoveFileExW(FTemporary.c_str(), FFinal.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        auto replace = [this] { return MoveFileExW(FTemporary.c_str(), FFinal.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE; };
+        bool replaced = replace();
+        if (!replaced && GetLastError() == ERROR_ACCESS_DENIED) {
+            // A read-only file refuses to be replaced until it is writable.
+            DWORD existing = GetFileAttributesW(FFinal.c_str());
+            if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) &&
+                SetFileAttributesW(FFinal.c_str(), existing & ~FILE_ATTRIBUTE_READONLY))
+                replaced = replace();
+        }
+        if (!replaced) {
             DeleteFileW(FTemporary.c_str());
             Fail(arcerr::CannotWrite, L"The file " + FFinal + L" cannot be replaced.");
         }

@@ -103,6 +103,9 @@ std::string WideToUtf8Text(std::wstring_view text);
 [[noreturn]] void Fail(int code, const std::wstring& message);
 
 // A Windows file as a core's input; opened for reading, others may read.
+// The cores read many small pieces that lie one after another (a header,
+// a name, the data behind them): small reads are served from a block read
+// ahead, large ones go straight to the file. One thread reads at a time.
 class TFileInput : public arcio::IInput {
 public:
     explicit TFileInput(const std::wstring& path);  // throws ArcFileOpen
@@ -112,9 +115,15 @@ public:
     uint64_t Size() const override { return FSize; }
     size_t ReadAt(uint64_t offset, void* buffer, size_t count) override;
 
+    static constexpr size_t kReadAhead = 64 * 1024;
+
 private:
+    size_t ReadFromFile(uint64_t offset, void* buffer, size_t count);
+
     HANDLE FHandle;
     uint64_t FSize;
+    std::vector<uint8_t> FAhead;
+    uint64_t FAheadAt = 0;
 };
 
 // A file that appears under its final name only complete. A new name is

@@ -192,9 +192,72 @@ TEST(ArcDll, AFileAppearsUnderItsNameOnlyWhenComplete)
     EXPECT_EQ((int64_t(attributes.ftLastWriteTime.dwHighDateTime) << 32) | attributes.ftLastWriteTime.dwLowDateTime, time);
     EXPECT_FALSE(attributes.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
 
+    // Folders are made on the way down; a file standing where one of them
+    // should be stops the entry with the folder error, and nothing is written.
+    {
+        arcdll::TOutputFile file(folder + L"\\new1\\new2\\g.txt");
+        file.Write("g", 1);
+        file.Commit(time, 0, 0, FILE_ATTRIBUTE_ARCHIVE);
+    }
+    EXPECT_NE(GetFileAttributesW((folder + L"\\new1\\new2\\g.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    for (const wchar_t* blocked : {L"\\sub\\f.txt\\h.txt", L"\\sub\\f.txt\\deeper\\h.txt"}) {
+        try {
+            arcdll::TOutputFile file(folder + blocked);
+            ADD_FAILURE() << "a file was made below the file sub\\f.txt";
+        } catch (const arcio::EArchiveError& error) {
+            EXPECT_EQ(error.Code(), arcerr::MakeDirectory) << error.what();
+        }
+        EXPECT_EQ(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    }
+
     // An unsafe name never reaches the disk.
     EXPECT_THROW(arcdll::ExtractionPath(folder, L"../escape", true), arcio::EArchiveError);
     EXPECT_EQ(arcdll::ExtractionPath(folder + L"\\", L"a/b/c", false), folder + L"\\c");
+}
+
+// Small reads come from a block read ahead, large ones from the file: every
+// read, wherever it starts and ends against the block (inside it, across its
+// end, on its last byte, at the end of the file), gives the file's bytes.
+TEST(ArcDll, FileInputGivesTheFileBytesWhereverAReadFalls)
+{
+    constexpr size_t block = arcdll::TFileInput::kReadAhead;
+    std::wstring path = TemporaryFolder(L"arccommon-input") + L"\\input.bin";
+    std::string bytes(2 * block + 17, '\0');
+    uint32_t seed = 12345;
+    for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 24);
+    { std::ofstream(path.c_str(), std::ios::binary) << bytes; }
+    arcdll::TFileInput input(path);
+    ASSERT_EQ(input.Size(), bytes.size());
+    auto check = [&](uint64_t offset, size_t count) {
+        std::string got(count, '\x55');
+        size_t n = input.ReadAt(offset, got.data(), count);
+        size_t expected = offset >= bytes.size() ? 0 : std::min<size_t>(count, bytes.size() - static_cast<size_t>(offset));
+        ASSERT_EQ(n, expected) << "read of " << count << " at " << offset;
+        EXPECT_EQ(got.substr(0, n), bytes.substr(static_cast<size_t>(std::min<uint64_t>(offset, bytes.size())), n))
+            << "read of " << count << " at " << offset;
+    };
+    // A small read fills the block at 10; then reads on its edges.
+    check(10, 1);
+    check(10 + block - 1, 1);
+    check(10 + block - 1, 2);
+    check(10 + block, 1);
+    check(5, 10);
+    check(0, block / 2 - 1);
+    check(0, block / 2);
+    check(1, 3 * block);
+    check(bytes.size() - 1, 1);
+    check(bytes.size() - 1, 2);
+    check(bytes.size(), 1);
+    check(bytes.size() + 5, 1);
+    check(block + 3, block + 14);
+    check(0, 0);
+    for (int i = 0; i < 300; ++i) {
+        seed = seed * 1103515245 + 12345;
+        uint64_t offset = (seed >> 8) % (bytes.size() + 8);
+        seed = seed * 1103515245 + 12345;
+        size_t count = (seed >> 8) % (i % 3 == 0 ? block + block / 2 : 600);
+        check(offset, count);
+    }
 }
 
 namespace {

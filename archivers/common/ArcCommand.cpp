@@ -172,14 +172,17 @@ std::optional<std::wstring> SafeRelativePath(std::wstring_view entryName)
     return result;
 }
 
-bool MatchesPattern(std::wstring_view pattern, std::wstring_view name)
+namespace {
+
+bool Matches(std::wstring_view pattern, std::wstring_view name, bool ignoreCase)
 {
+    auto same = [ignoreCase](wchar_t a, wchar_t b) { return ignoreCase ? FoldAscii(a) == FoldAscii(b) : a == b; };
     size_t p = 0, n = 0, starP = std::wstring_view::npos, starN = 0;
     while (n < name.size()) {
         if (p < pattern.size() && pattern[p] == L'*') {
             starP = p++;
             starN = n;
-        } else if (p < pattern.size() && (pattern[p] == L'?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+        } else if (p < pattern.size() && (pattern[p] == L'?' || same(pattern[p], name[n]))) {
             ++p;
             ++n;
         } else if (starP != std::wstring_view::npos) {
@@ -193,17 +196,31 @@ bool MatchesPattern(std::wstring_view pattern, std::wstring_view name)
     return p == pattern.size();
 }
 
-bool IsSelected(const std::vector<std::wstring>& names, std::wstring_view entryPath)
+}  // namespace
+
+bool MatchesPattern(std::wstring_view pattern, std::wstring_view name, bool ignoreCase)
 {
-    if (names.empty()) return true;
+    return Matches(pattern, name, ignoreCase);
+}
+
+TSelected SelectionOf(const std::vector<std::wstring>& names, std::wstring_view entryPath)
+{
+    if (names.empty()) return TSelected::Exactly;
     std::wstring entry = Normalized(entryPath);
+    TSelected best = TSelected::No;
     for (const std::wstring& raw : names) {
         std::wstring name = Normalized(raw);
-        if (name.empty() || name == L"*") return true;
-        if (MatchesPattern(name, entry)) return true;
-        if (StartsWithIgnoringCase(entry, name + L'\\')) return true;
+        if (name.empty() || name == L"*") return TSelected::Exactly;
+        std::wstring folder = name + L'\\';
+        if (Matches(name, entry, false) || entry.compare(0, folder.size(), folder) == 0) return TSelected::Exactly;
+        if (Matches(name, entry, true) || StartsWithIgnoringCase(entry, folder)) best = TSelected::IgnoringCase;
     }
-    return false;
+    return best;
+}
+
+bool IsSelected(const std::vector<std::wstring>& names, std::wstring_view entryPath)
+{
+    return SelectionOf(names, entryPath) != TSelected::No;
 }
 
 }  // namespace arccmd

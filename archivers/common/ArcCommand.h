@@ -65,14 +65,22 @@ TCommand ParseCommand(std::wstring_view line, bool hasCommandWord, const TRespon
 std::optional<std::wstring> SafeRelativePath(std::wstring_view entryName);
 
 // Whether a name matches a pattern with "*" and "?" (case-insensitive in
-// ASCII; "\" and "/" are the same). Used for the names given to extract.
-bool MatchesPattern(std::wstring_view pattern, std::wstring_view name);
+// ASCII unless ignoreCase is false; "\" and "/" are the same). Used for the
+// names given to extract.
+bool MatchesPattern(std::wstring_view pattern, std::wstring_view name, bool ignoreCase = true);
 
 // Whether an entry is selected by the names of a command: no names selects
 // everything; a name selects the entry of that path, everything below it
 // when it is a folder, and what its wildcards match; "dir\*" selects
 // everything below dir.
 bool IsSelected(const std::vector<std::wstring>& names, std::wstring_view entryPath);
+
+// How the names select an entry: not at all, only once letter case is
+// ignored, or as written (no names, "*", or a name that matches in exactly
+// its letter case). An archive made elsewhere may hold "a.txt" and "A.TXT"
+// both; the name asked for in its own case then wins the file they share.
+enum class TSelected { No, IgnoringCase, Exactly };
+TSelected SelectionOf(const std::vector<std::wstring>& names, std::wstring_view entryPath);
 
 // Seconds since 1970 and FILETIME ticks (100 ns since 1601), both UTC.
 constexpr long long UnixEpochInFileTimeSeconds = 11644473600LL;

@@ -385,23 +385,37 @@ TExistingFiles::TExistingFiles(std::wstring library, bool replace, TAsk ask)
 {
 }
 
-bool TExistingFiles::MayWrite(const std::wstring& path)
+bool TExistingFiles::MayWrite(const std::wstring& path, arccmd::TSelected selected)
 {
-    if (FAnswer == IDYES) return true;
+    const bool exactly = selected != arccmd::TSelected::IgnoringCase;
     std::wstring key = path;
     CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    auto own = FOwn.find(key);
+    if (own != FOwn.end()) {
+        // A file of this command's own: replaced, unless the entry written
+        // there carried the asked name as written and this one does not.
+        if (own->second && !exactly) return false;
+        own->second = exactly;
+        return true;
+    }
+    if (FAnswer == IDYES) {
+        FOwn.emplace(std::move(key), exactly);
+        return true;
+    }
     DWORD attributes = GetFileAttributesW(path.c_str());
-    // Nothing there, a folder the writing fails on by itself, or a file of
-    // this command's own.
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) || FOwn.count(key) != 0) {
-        FOwn.insert(std::move(key));
+    // Nothing there, or a folder the writing fails on by itself.
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        FOwn.emplace(std::move(key), exactly);
         return true;
     }
     if (FAnswer == 0) {
         int answer = FAsk(FLibrary, path);
         if (answer != IDYES && answer != IDNO) Fail(arcerr::UserCancel, L"The extraction was stopped at " + path + L".");
         FAnswer = answer;
-        if (answer == IDYES) return true;
+    }
+    if (FAnswer == IDYES) {
+        FOwn.emplace(std::move(key), exactly);
+        return true;
     }
     ++FKept;
     return false;

@@ -10,6 +10,7 @@
 // Standard library
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -154,7 +155,8 @@ private:
 // asked at the first such file, once for the whole command: replace it and
 // every later one, keep them all, or stop (nothing more is written). A file
 // this command wrote itself (a later entry of the same name) is replaced
-// without a question.
+// without a question, except that an entry the names select only once
+// letter case is ignored never replaces one they select as written.
 class TExistingFiles {
 public:
     // Answers IDYES, IDNO or IDCANCEL for the first file found.
@@ -162,7 +164,7 @@ public:
     TExistingFiles(std::wstring library, bool replace, TAsk ask = nullptr);
     // Whether the entry may be written to path; false keeps the file that
     // is there. Fails with UserCancel when the user stops.
-    bool MayWrite(const std::wstring& path);
+    bool MayWrite(const std::wstring& path, arccmd::TSelected selected = arccmd::TSelected::Exactly);
     // What the report adds: how many files were kept, or nothing.
     std::wstring Note() const;
 
@@ -171,7 +173,9 @@ private:
     TAsk FAsk;
     int FAnswer;  // 0 until asked, then IDYES or IDNO
     size_t FKept = 0;
-    std::set<std::wstring> FOwn;  // the paths this command writes, upper-cased
+    // The paths this command writes, upper-cased, and whether the entry
+    // written there was selected as written.
+    std::map<std::wstring, bool> FOwn;
 };
 
 // Where an entry goes when extracted to a folder: the folder (ending in a

@@ -128,13 +128,15 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
     struct TJob {
         const lzh::TEntry* Entry;
         std::wstring Path;
+        arccmd::TSelected Selected;
     };
     std::vector<TJob> jobs;
     for (const lzh::TEntry& entry : entries) {
         std::wstring name = EntryName(entry);
-        if (!arccmd::IsSelected(command.Names, WithoutTrailingSeparator(name))) continue;
+        arccmd::TSelected selected = arccmd::SelectionOf(command.Names, WithoutTrailingSeparator(name));
+        if (selected == arccmd::TSelected::No) continue;
         if (entry.IsDirectory() && !keepFolders) continue;
-        jobs.push_back({&entry, arcdll::ExtractionPath(destination, WithoutTrailingSeparator(name), keepFolders)});
+        jobs.push_back({&entry, arcdll::ExtractionPath(destination, WithoutTrailingSeparator(name), keepFolders), selected});
     }
     if (jobs.empty() && !command.Names.empty()) Fail(arcerr::NotExist, L"No entry of the archive matches the names given.");
 
@@ -146,7 +148,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
             arcdll::CreateFolders(job.Path);
             continue;
         }
-        if (!existing.MayWrite(job.Path)) continue;
+        if (!existing.MayWrite(job.Path, job.Selected)) continue;
         arcdll::TOutputFile output(job.Path);
         lzh::DecodeEntry(input, entry, output);
         output.Commit(WriteTimeOf(entry), entry.CreateTime, entry.AccessTime, keepAttributes ? AttributesOf(entry) : 0);
@@ -503,17 +505,26 @@ int WINAPI UnlhaExtractMem(HWND, LPCSTR commandLine, LPBYTE buffer, DWORD size, 
         if (command.Archive.empty() || command.Names.empty()) Fail(arcerr::CommandName, L"The archive and the item must be given.");
         if (!buffer && size > 0) Fail(arcerr::CannotWrite, L"No buffer was given.");
         arcdll::TFileInput input(command.Archive);
-        for (const lzh::TEntry& entry : lzh::ReadEntries(input)) {
-            // The item itself, not something below a folder of that name.
-            if (entry.IsDirectory() || !arccmd::MatchesPattern(command.Names.front(), EntryName(entry))) continue;
-            if (entry.OriginalSize > size) Fail(arcerr::CannotWrite, L"The buffer is too small for the entry.");
-            TBufferOutput output(buffer, size);
-            lzh::DecodeEntry(input, entry, output);
-            if (written) *written = output.Used();
-            if (attributes) *attributes = static_cast<WORD>(AttributesOf(entry));
-            return;
+        const std::vector<lzh::TEntry> entries = lzh::ReadEntries(input);
+        // The item itself, not something below a folder of that name; the
+        // first whose name matches as written, else the first that matches
+        // once letter case is ignored.
+        const std::wstring& item = command.Names.front();
+        const lzh::TEntry* chosen = nullptr;
+        for (const lzh::TEntry& entry : entries) {
+            if (entry.IsDirectory() || !arccmd::MatchesPattern(item, EntryName(entry))) continue;
+            if (arccmd::MatchesPattern(item, EntryName(entry), false)) {
+                chosen = &entry;
+                break;
+            }
+            if (chosen == nullptr) chosen = &entry;
         }
-        Fail(arcerr::NotExist, L"The item is not in the archive.");
+        if (chosen == nullptr) Fail(arcerr::NotExist, L"The item is not in the archive.");
+        if (chosen->OriginalSize > size) Fail(arcerr::CannotWrite, L"The buffer is too small for the entry.");
+        TBufferOutput output(buffer, size);
+        lzh::DecodeEntry(input, *chosen, output);
+        if (written) *written = output.Used();
+        if (attributes) *attributes = static_cast<WORD>(AttributesOf(*chosen));
     });
 }
 

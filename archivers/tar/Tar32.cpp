@@ -266,7 +266,8 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
         bool anySelected = false;
         while (tar.Next(entry)) {
             std::wstring name = WithoutTrailingSeparator(NameToWide(entry.Name));
-            if (!arccmd::IsSelected(command.Names, name)) continue;
+            arccmd::TSelected selected = arccmd::SelectionOf(command.Names, name);
+            if (selected == arccmd::TSelected::No) continue;
             anySelected = true;
             if (entry.IsFolder()) {
                 if (!keepFolders || IsOnlyDots(entry.Name)) continue;
@@ -286,7 +287,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
                     continue;
                 }
                 std::wstring path = arcdll::ExtractionPath(command.Folder, name, keepFolders);
-                if (!existing.MayWrite(path)) continue;
+                if (!existing.MayWrite(path, selected)) continue;
                 arcdll::TFileInput copyFrom(target->second);
                 TInputSource source(copyFrom);
                 arcdll::TOutputFile output(path);
@@ -301,7 +302,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
                 continue;
             }
             std::wstring path = arcdll::ExtractionPath(command.Folder, name, keepFolders);
-            if (!existing.MayWrite(path)) continue;
+            if (!existing.MayWrite(path, selected)) continue;
             arcdll::TOutputFile output(path);
             TEntryData data(tar);
             CopyAll(data, output);

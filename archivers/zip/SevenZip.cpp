@@ -303,7 +303,8 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
     arcdll::TExistingFiles existing(L"7-zip32.dll", command.HasSwitch(L"-aoa") || command.HasSwitch(L"-y"));
     for (const zipcore::TEntry& e : reader->Entries()) {
         std::wstring name = DisplayName(e);
-        if (!arccmd::IsSelected(command.Names, WithoutTrailingSeparator(name))) continue;
+        arccmd::TSelected selected = arccmd::SelectionOf(command.Names, WithoutTrailingSeparator(name));
+        if (selected == arccmd::TSelected::No) continue;
         try {
             if (e.Directory) {
                 if (!keepFolders) continue;
@@ -312,7 +313,7 @@ void Extract(const arccmd::TCommand& command, std::wstring& report)
                 folders.emplace_back(WithoutTrailingSeparator(path), WriteTimeOf(e));
             } else {
                 std::wstring path = arcdll::ExtractionPath(command.Folder, name, keepFolders);
-                if (!existing.MayWrite(path)) continue;
+                if (!existing.MayWrite(path, selected)) continue;
                 arcdll::TOutputFile out(path);
                 reader->Extract(e, out);
                 constexpr uint32_t kept = zipcore::AttrReadOnly | zipcore::AttrHidden | zipcore::AttrSystem | zipcore::AttrArchive;

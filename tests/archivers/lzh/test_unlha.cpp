@@ -433,6 +433,17 @@ TEST_F(Unlha, ExtractMemFillsTheBufferAndNeverMore)
     EXPECT_EQ(extract(nullptr, (arcdll::WideToAnsi(Quoted(L"m.lzh")) + " \"dir\"").c_str(), reinterpret_cast<BYTE*>(buffer.data()),
                       static_cast<DWORD>(buffer.size()), nullptr, nullptr, nullptr),
               arcerr::NotExist);
+    // Of two names that differ only in letter case, the one asked for as
+    // written, wherever it lies; else the first.
+    Write(L"c.lzh", Entry("A.TXT", "upper") + Entry("a.txt", "lower") + '\0');
+    for (auto [name, expected] : {std::pair<const char*, std::string>{"a.txt", "lower"}, {"A.TXT", "upper"}, {"A.txt", "upper"}}) {
+        buffer.assign(16, '#');
+        written = 0;
+        ASSERT_EQ(extract(nullptr, (arcdll::WideToAnsi(Quoted(L"c.lzh")) + " \"" + name + "\"").c_str(),
+                          reinterpret_cast<BYTE*>(buffer.data()), static_cast<DWORD>(buffer.size()), nullptr, nullptr, &written),
+                  0);
+        EXPECT_EQ(buffer.substr(0, written), expected) << name;
+    }
 }
 
 TEST_F(Unlha, DoubleByteNamesKeepTheirTrailBytes)

@@ -395,6 +395,29 @@ TEST(ZipLibrary, UnsafeNamesAreRefusedWhileTheRestIsExtracted)
     EXPECT_EQ(folder.Contents(), (std::vector<std::wstring>{L"deep", L"deep\\out", L"deep\\out\\ok", L"deep\\out\\ok\\fine.txt", L"evil.zip"}));
 }
 
+// An archive made elsewhere may hold two names that differ only in letter
+// case. Whichever comes first, the name asked for as written is the one
+// extracted, even with the overwrite switch; a name that matches neither as
+// written gets the later of the two, as a whole extraction does.
+TEST(ZipLibrary, TheNameAskedForWinsOverOneDifferingOnlyInCase)
+{
+    TFolder folder(L"zip-case");
+    std::wstring zip = folder / L"case.zip";
+    for (bool lowerFirst : {true, false}) {
+        std::vector<std::pair<std::string, std::string>> entries = {{"dup.txt", "lower"}, {"DUP.TXT", "UPPER"}};
+        if (!lowerFirst) std::swap(entries[0], entries[1]);
+        WriteFile(zip, MakeZip(entries));
+        const std::string later = entries[1].second;
+        for (auto [name, expected] : {std::pair<std::wstring, std::string>{L"dup.txt", "lower"}, {L"DUP.TXT", "UPPER"},
+                                      {L"Dup.txt", later}, {L"*", later}}) {
+            std::wstring out = folder / L"out";
+            DeleteFileW((out + L"\\dup.txt").c_str());
+            EXPECT_EQ(Library().Run(L"e -aoa -hide " + Q(zip) + L" " + Q(out + L"\\") + L" " + Q(name)), 0);
+            EXPECT_EQ(ReadFile(out + L"\\dup.txt"), expected) << "asked for " << arcdll::WideToUtf8Text(name) << (lowerFirst ? ", lower first" : ", upper first");
+        }
+    }
+}
+
 TEST(ZipLibrary, AFailedPackLeavesTheOldArchiveAndAnUpdateReplacesByName)
 {
     TFolder folder(L"zip-pack");

@@ -331,6 +331,11 @@ std::wstring PackNames(const std::wstring& baseFolder, const std::vector<std::ws
     if (!base.empty() && base.back() != L'\\')
         base += L'\\';
     auto entry = [&](const std::wstring& name) {
+        // A name the code page cannot carry would reach the library as "?"
+        // wildcards or a look-alike letter, and other files would be packed
+        // in its place: such a pack is refused.
+        if (!ConvertsToAnsi(name))
+            throw EArchiverError(name + L"はシステムの文字コードで表せない名前なので圧縮できません.");
         DWORD attributes = folderStars ? GetFileAttributesW((base + name).c_str()) : INVALID_FILE_ATTRIBUTES;
         bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
         return Quoted(folder ? name + L"\\*" : name);

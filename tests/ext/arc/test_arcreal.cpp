@@ -286,6 +286,23 @@ TEST_P(RealArchives, NamesOutsideTheCodePage)
         FindClose(search);
     }
     EXPECT_EQ(entries, 3) << "the archive, the unpacked folder and the new archive only";
+
+    // A name to pack that the code page cannot carry would reach the library
+    // as "??.txt" and pack ab.txt too: the pack is refused and makes nothing.
+    const std::wstring names = out.Path() + L"names\\";
+    ASSERT_TRUE(CreateDirectoryW(names.c_str(), nullptr));
+    for (const wchar_t* name : {L"한글.txt", L"ab.txt"}) {
+        HANDLE file = CreateFileW((names + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+    }
+    const std::wstring refused = out.Path() + L"refused" + GetParam().Extension;
+    for (std::vector<std::wstring> list : {std::vector<std::wstring>{L"한글.txt"}, {L"ab.txt", L"한글.txt"}}) {
+        hr = Pack(refused, names, list);
+        EXPECT_TRUE(FAILED(hr)) << list.size() << " name(s)";
+        EXPECT_NE(FailureOf(hr).find(L"한글.txt"), std::wstring::npos) << ToAnsi(FailureOf(hr));
+        EXPECT_FALSE(Exists(refused));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, RealArchives,

@@ -1,6 +1,9 @@
 // The LZH module: archives through "Unlha32.dll".
 #include "ext/arc/UnifyArc.h"
 
+// Standard library
+#include <algorithm>
+
 namespace {
 
 class EUnlhaError : public EArchiverError {
@@ -42,12 +45,16 @@ public:
                          uint64_t size) override
     {
         std::string bytes(static_cast<size_t>(size), '\0');
+        // The archive may have changed since it was listed: the library says
+        // how much the entry really holds.
+        DWORD written = static_cast<DWORD>(size);
         std::string command = ToAnsi(QuotedPath(archive) + L" " + Quoted(itemPath));
         int result = Call<TArcExtractMemProc>("ExtractMem")(nullptr, command.c_str(),
                                                             reinterpret_cast<LPBYTE>(bytes.data()),
-                                                            static_cast<DWORD>(size), nullptr, nullptr, nullptr);
+                                                            static_cast<DWORD>(size), nullptr, nullptr, &written);
         if (result != 0)
             RaiseUnlhaError(L"UnlhaExtractMem: " + std::to_wstring(result));
+        bytes.resize(std::min<size_t>(written, bytes.size()));
         return bytes;
     }
 };

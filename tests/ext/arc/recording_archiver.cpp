@@ -276,8 +276,10 @@ EXPORT int WINAPI NAMED(GetArchiveType)(LPCSTR path)
 EXPORT int WINAPI NAMED(ExtractMem)(HWND, LPCSTR line, LPBYTE buffer, DWORD size, void* time, LPWORD attributes,
                                     LPDWORD written)
 {
-    Record(std::string("ExtractMem ") + line + " " + std::to_string(size) +
-           (time || attributes || written ? " with outputs" : ""));
-    std::memcpy(buffer, Data.data(), std::min<size_t>(size, Data.size()));
+    Record(std::string("ExtractMem ") + line + " " + std::to_string(size) + (time || attributes ? " with outputs" : "") +
+           (written ? " with size" : ""));
+    size_t copied = std::min<size_t>(size, Data.size());
+    std::memcpy(buffer, Data.data(), copied);
+    if (written) *written = static_cast<DWORD>(copied);
     return Result;
 }

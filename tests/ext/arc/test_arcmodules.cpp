@@ -68,6 +68,10 @@ struct TModule {
     }
     void Entries(const std::string& lines) { Control<void (*)(const char*)>("RecordingSetEntries")(lines.c_str()); }
     void Fail(int code, const char* message) { Control<void (*)(int, const char*)>("RecordingSetResult")(code, message); }
+    void Data(const std::string& bytes)
+    {
+        Control<void (*)(const char*, int)>("RecordingSetData")(bytes.data(), static_cast<int>(bytes.size()));
+    }
 };
 
 // The message a failed call published.
@@ -263,8 +267,14 @@ TEST_F(ArchiveModules, SendTheirCommandLines)
         EXPECT_EQ(lzh.Take(), "command e -y \"C:\\w\\a.lzh\" \"D:\\out\\\" \"d/f.txt\"\n");
         WideString data;
         EXPECT_EQ(archive->ReadItem(&item, data.put()), S_OK);
-        EXPECT_EQ(lzh.Take(), "ExtractMem \"C:\\w\\a.lzh\" \"d/f.txt\" 13\n");
+        EXPECT_EQ(lzh.Take(), "ExtractMem \"C:\\w\\a.lzh\" \"d/f.txt\" 13 with size\n");
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.get()), SysStringByteLen(data.get())), "recorded data");
+        // An entry that shrank since the listing gives what it holds now,
+        // not the listed size padded with zeros.
+        lzh.Data("short");
+        EXPECT_EQ(archive->ReadItem(&item, data.put()), S_OK);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.get()), SysStringByteLen(data.get())), "short");
+        lzh.Take();
         EXPECT_EQ(lzh.Archiver->Extract(WideString(L"C:\\w\\a.lzh").get(), WideString(L"D:\\out").get()), S_OK);
         EXPECT_EQ(lzh.Take(), "command x -a1 -x1 -jsp3 \"C:\\w\\a.lzh\" \"D:\\out\\\"\n");
         WideString one[] = {WideString(L"docs")};
@@ -293,7 +303,11 @@ TEST_F(ArchiveModules, SendTheirCommandLines)
         EXPECT_EQ(gca.Take(), "command ex \"C:\\w\\a.gca\" \"D:\\out\\\" \"d\\f.txt\"\n");
         WideString data;
         EXPECT_EQ(archive->ReadItem(&item, data.put()), S_OK);
-        EXPECT_EQ(gca.Take(), "ExtractMem ex \"C:\\w\\a.gca\" .\\ \"d\\f.txt\" 13\n");
+        EXPECT_EQ(gca.Take(), "ExtractMem ex \"C:\\w\\a.gca\" .\\ \"d\\f.txt\" 13 with size\n");
+        gca.Data("short");
+        EXPECT_EQ(archive->ReadItem(&item, data.put()), S_OK);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.get()), SysStringByteLen(data.get())), "short");
+        gca.Take();
         EXPECT_EQ(gca.Archiver->Extract(WideString(L"C:\\w\\a.gca").get(), WideString(L"D:\\out").get()), S_OK);
         EXPECT_EQ(gca.Take(), "command e \"C:\\w\\a.gca\" \"D:\\out\\\"\n");
         WideString one[] = {WideString(L"docs")};

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
@@ -319,6 +320,9 @@ TArchiveFolder::TListing TArchiveFolder::List(const TPath& location) const
     // The names already listed: a folder is synthesized once, however many
     // entries lie below it, without a walk of the list for each.
     std::unordered_set<std::wstring> listed;
+    // Where each synthesized folder lies in the list: an explicit entry of
+    // that folder, however late it comes, takes the record in its place.
+    std::unordered_map<std::wstring, size_t> synthesized;
     // The bytes of the last entry that lay deeper, up to the separator after
     // its folder: the entries of one folder mostly come together, and those
     // that follow are passed over without conversion.
@@ -361,6 +365,7 @@ TArchiveFolder::TListing TArchiveFolder::List(const TPath& location) const
             TFileItem item = NewRecord(folder);
             item.Attributes = FILE_ATTRIBUTE_DIRECTORY;
             item.Caps = kCanEnter;
+            synthesized.emplace(std::move(folder), items.size());
             items.push_back(item);
             continue;
         }
@@ -389,13 +394,19 @@ TArchiveFolder::TListing TArchiveFolder::List(const TPath& location) const
         item.Size = info.dwOriginalSize;
         item.Attributes = static_cast<uint32_t>(attributeOf(handle));
         item.Caps = (item.Attributes & FILE_ATTRIBUTE_DIRECTORY) ? kCanEnter : 0;
-        // A folder synthesized just before its own explicit entry takes the
-        // entry's record in its place.
-        if (!tar && items.size() >= 2 &&
-            std::wstring_view(items[items.size() - 2].Name, static_cast<size_t>(items[items.size() - 2].NameLen)) ==
-                rest) {
+        // A folder synthesized before its own explicit entry takes the
+        // entry's record in its place, so that it is shown once.
+        auto folder = (item.Attributes & FILE_ATTRIBUTE_DIRECTORY) ? synthesized.find(rest) : synthesized.end();
+        if (folder != synthesized.end()) {
+            items[folder->second] = item;
+            items.pop_back();
+            synthesized.erase(folder);
+        } else if (!tar && items.size() >= 2 &&
+                   std::wstring_view(items[items.size() - 2].Name,
+                                     static_cast<size_t>(items[items.size() - 2].NameLen)) == rest) {
             items[items.size() - 2] = item;
             items.pop_back();
+            synthesized.erase(rest);
         } else {
             listed.insert(std::move(rest));
         }
@@ -509,9 +520,13 @@ bool STDMETHODCALLTYPE TArchiveFolder::IsWithin(const TPath* path)
         return nameSpace && (nameSpace->IsDesktop() || nameSpace->IsMyComputer());
     }
     std::wstring_view own = FLocation.PathView();
-    if (CompareIgnoringCase(path->PathView(), own) == 0)
+    if (CompareIgnoringCase(path->PathView(), own) == 0) {
+        // The archive itself holds every folder inside it.
+        if (path->SubPathView().empty())
+            return true;
         return StartsWithIgnoringCase(std::wstring(FLocation.SubPathView()) + L"/",
                                       std::wstring(path->SubPathView()) + L"/");
+    }
     std::wstring holder(path->PathView());
     if (holder.empty() || holder.back() != L'\\')
         holder += L'\\';

@@ -389,6 +389,9 @@ TEST_F(ArchiveModules, ListArchivesAsFolders)
     EXPECT_TRUE(inside->IsWithin(&holder));
     TPath same = TPath::FromPath(L"C:\\work\\x.zip", L"A");
     EXPECT_TRUE(inside->IsWithin(&same));
+    TPath archive = TPath::FromPath(L"C:\\work\\X.zip");
+    EXPECT_TRUE(inside->IsWithin(&archive)) << "a folder inside lies within the archive";
+    EXPECT_TRUE(root->IsWithin(&archive));
     TPath sibling = TPath::FromPath(L"C:\\work\\x.zip", L"ab");
     EXPECT_FALSE(inside->IsWithin(&sibling));
     TPath other = TPath::FromPath(L"C:\\wor");
@@ -413,17 +416,25 @@ TEST_F(ArchiveModules, ListArchivesAsFolders)
     EXPECT_EQ(broken->Refresh(), S_OK);
     EXPECT_EQ(zip.Take(), "");
 
-    // Tar lists explicit folders as they come and never replaces.
+    // A folder's explicit entry that comes after other folders' entries
+    // still takes its synthesized place: no folder is shown twice.
+    zip.Entries("a\\x\t1\t20\t100\nb\\y\t1\t20\t100\na\\\t0\t10\t400\n");
+    ComPtr<IFolder> late = Open(zip, L"C:\\work\\late.zip");
+    EXPECT_EQ(Names(late.get()), (std::vector<std::wstring>{L"a", L"b"}));
+    EXPECT_EQ(UnixOf(late->GetItem(0)->File.LastWriteTime), 410);
+
+    // Tar compares names in their letter case; a folder's explicit entry
+    // takes its synthesized place there too.
     TModule tar(L"ArcTar.dll", "tar32.dll");
     tar.Entries("e/x.txt\t1\t20\t100\n"
                 "e/\t0\t10\t200\n"
                 "Tar/\t0\t10\t200\n"
                 "tar/y\t0\t20\t200\n");
     ComPtr<IFolder> tarRoot = Open(tar, L"C:\\work\\x.tar");
-    EXPECT_EQ(Names(tarRoot.get()), (std::vector<std::wstring>{L"e", L"e", L"Tar", L"tar"}));
-    EXPECT_EQ(UnixOf(tarRoot->GetItem(3)->File.CreationTime), 0) << "a synthesized folder has no times";
-    EXPECT_EQ(UnixOf(tarRoot->GetItem(1)->File.CreationTime), 201);
-    EXPECT_EQ(UnixOf(tarRoot->GetItem(1)->File.LastAccessTime), 202);
+    EXPECT_EQ(Names(tarRoot.get()), (std::vector<std::wstring>{L"e", L"Tar", L"tar"}));
+    EXPECT_EQ(UnixOf(tarRoot->GetItem(2)->File.CreationTime), 0) << "a synthesized folder has no times";
+    EXPECT_EQ(UnixOf(tarRoot->GetItem(0)->File.CreationTime), 201);
+    EXPECT_EQ(UnixOf(tarRoot->GetItem(0)->File.LastAccessTime), 202);
 }
 
 // An archive is listed aside: the opening thread gives up its hold of the

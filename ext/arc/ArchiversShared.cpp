@@ -307,6 +307,20 @@ THostLockExclusive::~THostLockExclusive()
     }
 }
 
+THostLockShared::THostLockShared() : FApplication(HostApplication())
+{
+    if (FApplication != nullptr)
+        FState = FApplication->BeginShared();
+}
+
+THostLockShared::~THostLockShared()
+{
+    if (FApplication != nullptr) {
+        FApplication->EndShared(FState);
+        FApplication->Release();
+    }
+}
+
 bool EndsWithIgnoringCase(std::wstring_view text, std::wstring_view suffix)
 {
     return text.size() >= suffix.size() &&

@@ -175,6 +175,19 @@ private:
     int32_t FState = 0;
 };
 
+// The calling thread holds the application lock shared while it lives.
+class THostLockShared {
+public:
+    THostLockShared();
+    ~THostLockShared();
+    THostLockShared(const THostLockShared&) = delete;
+    THostLockShared& operator=(const THostLockShared&) = delete;
+
+private:
+    IApplication* FApplication = nullptr;
+    int32_t FState = 0;
+};
+
 // The names of a pack as the command line ends with them: one name quoted
 // after a blank, several through a response file passed after " @" (by its
 // short path, or by its full path in quotes). With folderStars a name that

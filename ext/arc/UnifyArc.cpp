@@ -215,8 +215,9 @@ public:
     {
         return GuardedCall([&] {
             *data = nullptr;
-            std::string bytes = FModule.ReadItem(std::wstring(FLocation.PathView()), ItemPath(item),
-                                                 NameOf(item), static_cast<uint64_t>(std::max<int64_t>(item->Size, 0)));
+            auto [archive, itemPath] = Locate(item);
+            std::string bytes = FModule.ReadItem(archive, itemPath, NameOf(item),
+                                                 static_cast<uint64_t>(std::max<int64_t>(item->Size, 0)));
             *data = SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size()));
             if (*data == nullptr)
                 throw std::bad_alloc();
@@ -226,8 +227,8 @@ public:
     {
         return GuardedCall([&] {
             std::wstring destination(destinationFolder ? destinationFolder : L"", SysStringLen(destinationFolder));
-            FModule.RunCommand(
-                FModule.ExtractItemCommand(std::wstring(FLocation.PathView()), destination, ItemPath(item)));
+            auto [archive, itemPath] = Locate(item);
+            FModule.RunCommand(FModule.ExtractItemCommand(archive, destination, itemPath));
         });
     }
 
@@ -237,6 +238,14 @@ private:
     static std::wstring NameOf(const TFileItem* item)
     {
         return std::wstring(item->Name, static_cast<size_t>(std::clamp<int32_t>(item->NameLen, 0, 259)));
+    }
+    // The archive and the item's path in it. Callers read items without the
+    // lock (a copy job, the clipboard), while a rename of the folder holding
+    // the archive changes the location under it: the location is read under it.
+    std::pair<std::wstring, std::wstring> Locate(const TFileItem* item) const
+    {
+        THostLockShared lock;
+        return {std::wstring(FLocation.PathView()), ItemPath(item)};
     }
     std::wstring ItemPath(const TFileItem* item) const
     {
@@ -263,6 +272,9 @@ private:
     std::vector<ComPtr<IObserver>> FObservers;
     bool FReady = false;
     uint8_t FArchiveType = 0;
+    // Listings started by refreshes, and the one whose records are shown.
+    std::atomic<uint64_t> FListings{0};
+    uint64_t FShownListing = 0;
 };
 
 TArchiveFolder::TListing TArchiveFolder::List(const TPath& location) const
@@ -463,7 +475,11 @@ HRESULT STDMETHODCALLTYPE TArchiveFolder::Refresh()
     return GuardedCall([&] {
         if (!FReady)
             return;
-        // The archive is listed without the lock; the records change under it.
+        // The lock is given up while the archive is listed: the folder keeps
+        // itself alive for the caller, who may hold no reference of its own,
+        // and of two refreshes at once the later listing is the one kept.
+        ComPtr<IArchiveFolder> self(this);
+        const uint64_t serial = ++FListings;
         TListing listing;
         try {
             listing = ListAside(TPath(FLocation));
@@ -471,6 +487,9 @@ HRESULT STDMETHODCALLTYPE TArchiveFolder::Refresh()
             listing = TListing();
         }
         THostLockExclusive lock;
+        if (serial < FShownListing)
+            return;
+        FShownListing = serial;
         // Observers still read records of the previous array while they
         // take up the new one.
         std::shared_ptr<TItems> previous = std::move(FItems);

@@ -141,6 +141,9 @@ public:
             names.emplace_back(item->Name, static_cast<size_t>(item->NameLen));
         if (names.empty())
             return;
+        // The names belong to this folder, whatever the view shows once the
+        // name is asked for.
+        std::wstring base(LocationOf(view->Folder()).PathView());
         std::wstring proposed = (view->MarkedCount() > 0 ? TodayForFileName() : names.front()) + L".zip";
         TOwned<TInputDialog> dialog(new TInputDialog(OwnerWindow(view), kPackCaption));
         dialog->SetText(proposed);
@@ -153,8 +156,15 @@ public:
             TMessageBox::Show(OwnerWindow(view), L"不明な拡張子です", kPackCaption, MB_OK | MB_ICONEXCLAMATION);
             return;
         }
-        T0Thread::StartThread<TPackThread>(archiveName, std::wstring(LocationOf(view->Folder()).PathView()),
-                                           std::move(names), std::move(archiver));
+        // Some kinds add to an archive that is there, others write it anew:
+        // what is in it is not given up without a word.
+        DWORD existing = GetFileAttributesW(archiveName.c_str());
+        if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_DIRECTORY) &&
+            TMessageBox::Show(OwnerWindow(view),
+                              archiveName + L"は既にあります。\r\nこの書庫に圧縮しますか?\r\n(書庫の種類によっては中身が置き換えられます)",
+                              kPackCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+            return;
+        T0Thread::StartThread<TPackThread>(archiveName, std::move(base), std::move(names), std::move(archiver));
     }
 };
 

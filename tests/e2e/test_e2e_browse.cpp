@@ -1291,6 +1291,34 @@ TEST_F(Archives, EnterAZipCopyAnEntryOutAndPackMarkedFiles)
         return names.find("tar-ok") != std::string::npos;
     })) << names;
     EXPECT_EQ(names, "a.txt\nc.txt\ntar-ok\n");
+
+    // Into the same name again, with one file marked: asked first, since a
+    // tar archive is written anew. "No" leaves it as it was; "yes" writes it.
+    ASSERT_TRUE(WaitUntil([&] { return ReadText(tgz).size() > 0; }));
+    const std::string before = ReadText(tgz);
+    Keys(L"Insert");
+    ASSERT_TRUE(StateIs(L"Marked", L"a.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
+    for (int answer : {IDNO, IDYES}) {
+        ASSERT_TRUE(PackMarkedAs(L"packed.tgz"));
+        HWND question = nullptr;
+        ASSERT_TRUE(WaitUntil([&] {
+            question = WindowCaptioned(FProcessId, L"圧縮");
+            return question != nullptr && GetDlgItem(question, IDNO) != nullptr;
+        }));
+        PostMessageW(question, WM_COMMAND, answer, 0);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question); }));
+        FocusProgram();
+        if (answer == IDNO) {
+            Sleep(1000);
+            EXPECT_EQ(ReadText(tgz), before) << "\"no\" packs nothing";
+        }
+    }
+    EXPECT_TRUE(WaitUntil([&] {
+        names = CopyFileW(tgz.c_str(), FromUnix(scratch + L"/packed.tgz").c_str(), FALSE)
+                    ? UnixOutput(L"tar -tzf " + scratch + L"/packed.tgz && echo tar-ok")
+                    : std::string();
+        return names == "a.txt\ntar-ok\n";
+    })) << names;
     RemoveTree(FromUnix(scratch));
 }
 

@@ -354,8 +354,11 @@ void TOutputFile::Commit(int64_t writeTime, int64_t createTime, int64_t accessTi
             // A read-only file refuses to be replaced until it is writable.
             DWORD existing = GetFileAttributesW(FFinal.c_str());
             if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) &&
-                SetFileAttributesW(FFinal.c_str(), existing & ~FILE_ATTRIBUTE_READONLY))
+                SetFileAttributesW(FFinal.c_str(), existing & ~FILE_ATTRIBUTE_READONLY)) {
                 replaced = replace();
+                // The file stays as it was, read-only too, when it still cannot be replaced.
+                if (!replaced) SetFileAttributesW(FFinal.c_str(), existing);
+            }
         }
         if (!replaced) {
             DeleteFileW(FTemporary.c_str());

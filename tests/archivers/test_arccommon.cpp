@@ -192,6 +192,23 @@ TEST(ArcDll, AFileAppearsUnderItsNameOnlyWhenComplete)
     EXPECT_EQ((int64_t(attributes.ftLastWriteTime.dwHighDateTime) << 32) | attributes.ftLastWriteTime.dwLowDateTime, time);
     EXPECT_FALSE(attributes.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
 
+    // A read-only file held open elsewhere cannot be replaced: it stays as
+    // it was, read-only too, and the entry fails.
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
+    {
+        HANDLE held = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        arcdll::TOutputFile file(target);
+        file.Write("newer", 5);
+        EXPECT_THROW(file.Commit(time, 0, 0, FILE_ATTRIBUTE_ARCHIVE), arcio::EArchiveError);
+        CloseHandle(held);
+    }
+    EXPECT_EQ(GetFileAttributesW(target.c_str()) & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY});
+    std::ifstream again(target.c_str());
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), "new");
+    again.close();
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+
     // Folders are made on the way down; a file standing where one of them
     // should be stops the entry with the folder error, and nothing is written.
     {

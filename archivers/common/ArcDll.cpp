@@ -290,31 +290,39 @@ TOutputFile::TOutputFile(std::wstring finalPath) : FFinal(std::move(finalPath)),
     // most entries go into a folder an earlier entry made, and every call
     // saved is a round trip per file.
     auto createNew = [this] {
-        return CreateFileW(FFinal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        return CreateFileW(FFinal.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    };
+    auto markDeleteOnClose = [this] {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        FDeleteOnClose = SetFileInformationByHandle(FHandle, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
     };
     FHandle = createNew();
     if (FHandle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND && slash != std::wstring::npos) {
         CreateFolders(FFinal.substr(0, slash));
         FHandle = createNew();
     }
-    if (FHandle != INVALID_HANDLE_VALUE) return;
+    if (FHandle != INVALID_HANDLE_VALUE) {
+        markDeleteOnClose();
+        return;
+    }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
         Fail(arcerr::FileOpen, L"The file " + FFinal + L" cannot be created.");
     std::wstring folder = slash == std::wstring::npos ? std::wstring() : FFinal.substr(0, slash + 1);
     wchar_t name[64];
     swprintf(name, 64, L"~arc%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()), TemporaryCounter.fetch_add(1));
     FTemporary = folder + name;
-    FHandle = CreateFileW(FTemporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    FHandle = CreateFileW(FTemporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (FHandle == INVALID_HANDLE_VALUE) Fail(arcerr::FileOpen, L"The file " + FFinal + L" cannot be created.");
+    markDeleteOnClose();
 }
 
 TOutputFile::~TOutputFile()
 {
     if (FHandle != INVALID_HANDLE_VALUE) {
         ::CloseHandle(FHandle);
-        DeleteFileW(Written().c_str());
+        if (!FDeleteOnClose) DeleteFileW(Written().c_str());
     }
 }
 
@@ -341,6 +349,13 @@ void TOutputFile::Commit(int64_t writeTime, int64_t createTime, int64_t accessTi
     };
     FILETIME write = toFileTime(writeTime), create = toFileTime(createTime), access = toFileTime(accessTime);
     SetFileTime(FHandle, createTime ? &create : nullptr, accessTime ? &access : nullptr, writeTime ? &write : nullptr);
+    if (FDeleteOnClose) {
+        // Complete: the file is kept when its handle closes.
+        FILE_DISPOSITION_INFO disposition{FALSE};
+        if (!SetFileInformationByHandle(FHandle, FileDispositionInfo, &disposition, sizeof disposition))
+            Fail(arcerr::CannotWrite, L"The file " + FFinal + L" cannot be kept.");
+        FDeleteOnClose = false;
+    }
     bool closed = ::CloseHandle(FHandle) != FALSE;
     FHandle = INVALID_HANDLE_VALUE;
     if (!closed) {

@@ -130,7 +130,9 @@ private:
 // A file that appears under its final name only complete. A new name is
 // written in place and deleted again unless Commit comes; a file already
 // there is replaced only by Commit, from a temporary file beside it. Commit
-// also sets the times and attributes.
+// also sets the times and attributes. Until Commit the file being written is
+// marked to be deleted when its handle closes, so that a process ended in
+// the middle (the program closed while it unpacks) leaves no part of it.
 class TOutputFile : public arcio::IOutput {
 public:
     explicit TOutputFile(std::wstring finalPath);  // throws FileOpen / MakeDirectory
@@ -148,6 +150,7 @@ private:
     std::wstring FFinal;
     std::wstring FTemporary;  // empty when the final name is written in place
     HANDLE FHandle;
+    bool FDeleteOnClose = false;  // the file system took the mark
 };
 
 // What an extraction does with a file already under an entry's name. With

@@ -7,6 +7,8 @@
 
 #include <fstream>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "archivers/common/ArcCommand.h"
 #include "archivers/common/ArcDll.h"
@@ -275,6 +277,72 @@ TEST(ArcDll, FileInputGivesTheFileBytesWhereverAReadFalls)
         size_t count = (seed >> 8) % (i % 3 == 0 ? block + block / 2 : 600);
         check(offset, count);
     }
+}
+
+// Run by the test below in a process of its own: writes a file half-way
+// and ends the process there, as a program closed in the middle of an
+// extraction ends its worker.
+TEST(ArcDll, DISABLED_WritesHalfAndEnds)
+{
+    wchar_t path[MAX_PATH];
+    ASSERT_NE(GetEnvironmentVariableW(L"NIMBRA_HALF_WRITTEN", path, MAX_PATH), 0u);
+    arcdll::TOutputFile file(path);
+    file.Write("half", 4);
+    TerminateProcess(GetCurrentProcess(), 7);
+}
+
+// Whether the file is new (written in place) or replaces one (written
+// beside it), a process that ends before the file is complete leaves no
+// part of it: the old file stays as it was and nothing else is there.
+TEST(ArcDll, AProcessEndedHalfWayLeavesNoPartOfTheFile)
+{
+    std::wstring folder = TemporaryFolder(L"arccommon-ended");
+    std::wstring target = folder + L"\\f.txt";
+    wchar_t program[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(program) +
+                        L"\" --gtest_also_run_disabled_tests --gtest_filter=ArcDll.DISABLED_WritesHalfAndEnds";
+    SetEnvironmentVariableW(L"NIMBRA_HALF_WRITTEN", target.c_str());
+    auto runHelper = [&] {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = nul;
+        PROCESS_INFORMATION process{};
+        std::wstring command = line;
+        BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+        CloseHandle(nul);
+        if (!started) return DWORD{0};
+        WaitForSingleObject(process.hProcess, 30000);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        return code;
+    };
+    auto names = [&] {
+        std::vector<std::wstring> found;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return found;
+        do
+            if (data.cFileName[0] != L'.') found.push_back(data.cFileName);
+        while (FindNextFileW(find, &data));
+        FindClose(find);
+        return found;
+    };
+    // What an earlier run left goes first.
+    for (const std::wstring& name : names()) DeleteFileW((folder + L"\\" + name).c_str());
+    ASSERT_EQ(runHelper(), 7u);
+    EXPECT_EQ(names(), std::vector<std::wstring>{}) << "a new file ended half-way is gone";
+    { std::ofstream(target.c_str()) << "whole"; }
+    ASSERT_EQ(runHelper(), 7u);
+    EXPECT_EQ(names(), std::vector<std::wstring>{L"f.txt"}) << "no temporary file is left beside it";
+    std::ifstream in(target.c_str());
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "whole");
+    SetEnvironmentVariableW(L"NIMBRA_HALF_WRITTEN", nullptr);
 }
 
 namespace {

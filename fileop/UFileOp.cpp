@@ -494,7 +494,12 @@ void TFileOperationEngine::ExecuteArchive()
     const std::wstring destinationDir(FDestination.PathView());
     TArchiveSource root = OpenArchiveSource(FSource);
     for (const std::wstring& name : FNames) {
+        // The item of exactly that name; an archive made elsewhere may hold
+        // another one that differs only in letter case.
         const TFileItem* found = nullptr;
+        for (size_t i = root.Items.size(); i > 0 && found == nullptr; --i)
+            if (ItemName(root.Items[i - 1]) == name)
+                found = &root.Items[i - 1];
         for (size_t i = root.Items.size(); i > 0 && found == nullptr; --i)
             if (SameText(ItemName(root.Items[i - 1]), name) == 0)
                 found = &root.Items[i - 1];

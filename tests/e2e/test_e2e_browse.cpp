@@ -1322,6 +1322,35 @@ TEST_F(Archives, EnterAZipCopyAnEntryOutAndPackMarkedFiles)
     RemoveTree(FromUnix(scratch));
 }
 
+// An archive made elsewhere holds dup.txt and DUP.TXT: copying dup.txt out
+// copies that entry, not the other one that differs only in letter case.
+TEST_F(Archives, CopyingOutTakesTheEntryOfExactlyThatName)
+{
+    const std::wstring scratch = UnixScratch();
+    UnixOutput(L"rm -rf " + scratch + L" && mkdir -p " + scratch + L" && cd " + scratch +
+               L" && printf lower >dup.txt && printf UPPER >DUP.TXT && zip -q case.zip dup.txt DUP.TXT");
+    ASSERT_TRUE(CopyFileW(FromUnix(scratch + L"/case.zip").c_str(), (FTree + L"\\case.zip").c_str(), FALSE));
+    Keys(L"ctrl+t");
+    ASSERT_TRUE(StateIs(L"Views", L"2 1"));
+    Keys(L"Tab F5");
+    ASSERT_TRUE(StateIs(L"Views", L"2 0"));
+    ASSERT_TRUE(WaitUntil([&] { return State(L"Names").find(L"case.zip") != std::wstring::npos; }));
+    for (int moves = 0; moves < 10 && State(L"Caret") != L"case.zip"; ++moves)
+        Keys(L"Down");
+    ASSERT_TRUE(StateIs(L"Caret", L"case.zip"));
+    Keys(L"Return");
+    ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\case.zip")) << UnicodeToUtf8(State(L"Folder"));
+    for (int moves = 0; moves < 3 && State(L"Caret") != L"dup.txt"; ++moves)
+        Keys(L"Down");
+    ASSERT_TRUE(StateIs(L"Caret", L"dup.txt")) << UnicodeToUtf8(State(L"Names"));
+    Keys(L"c");
+    Sleep(800);
+    Keys(L"Return");
+    const std::wstring copied = FTree + L"\\dup.txt";
+    EXPECT_TRUE(WaitUntil([&] { return ReadText(copied) == "lower"; })) << ReadText(copied);
+    RemoveTree(FromUnix(scratch));
+}
+
 // A file that only has an archive's name: Enter says it cannot go in and
 // leaves the view where it was, with the caret on it.
 TEST_F(Archives, ABrokenArchiveLeavesTheViewWhereItWas)

@@ -268,57 +268,11 @@ TScratchFolder::~TScratchFolder()
     RemoveTree(FPath);
 }
 
-namespace {
-
 IApplication* HostApplication()
 {
     IApplication* application = nullptr;
     NimbraGetApplication(&application);
     return application;
-}
-
-} // namespace
-
-THostLockSuspended::THostLockSuspended() : FApplication(HostApplication())
-{
-    if (FApplication != nullptr)
-        FState = FApplication->SuspendShared();
-}
-
-THostLockSuspended::~THostLockSuspended()
-{
-    if (FApplication != nullptr) {
-        FApplication->ResumeShared(FState);
-        FApplication->Release();
-    }
-}
-
-THostLockExclusive::THostLockExclusive() : FApplication(HostApplication())
-{
-    if (FApplication != nullptr)
-        FState = FApplication->BeginExclusive();
-}
-
-THostLockExclusive::~THostLockExclusive()
-{
-    if (FApplication != nullptr) {
-        FApplication->EndExclusive(FState);
-        FApplication->Release();
-    }
-}
-
-THostLockShared::THostLockShared() : FApplication(HostApplication())
-{
-    if (FApplication != nullptr)
-        FState = FApplication->BeginShared();
-}
-
-THostLockShared::~THostLockShared()
-{
-    if (FApplication != nullptr) {
-        FApplication->EndShared(FState);
-        FApplication->Release();
-    }
 }
 
 bool EndsWithIgnoringCase(std::wstring_view text, std::wstring_view suffix)

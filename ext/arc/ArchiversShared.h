@@ -147,46 +147,42 @@ private:
     std::wstring FPath;
 };
 
-// The calling thread gives up its shared hold of the application lock while
-// it lives (a long library call), and takes it back when it goes, also when
-// the call fails.
-class THostLockSuspended {
+// The application as modules reach it, with a reference the caller
+// releases; null outside a host.
+IApplication* HostApplication();
+
+// A part the calling thread takes in the application lock while the object
+// lives, given back when it goes, also when the call fails: Enter returns
+// the thread's previous state, which Leave restores.
+template <int32_t (STDMETHODCALLTYPE IApplication::*Enter)(), void (STDMETHODCALLTYPE IApplication::*Leave)(int32_t)>
+class THostLock {
 public:
-    THostLockSuspended();
-    ~THostLockSuspended();
-    THostLockSuspended(const THostLockSuspended&) = delete;
-    THostLockSuspended& operator=(const THostLockSuspended&) = delete;
+    THostLock() : FApplication(HostApplication())
+    {
+        if (FApplication != nullptr)
+            FState = (FApplication->*Enter)();
+    }
+    ~THostLock()
+    {
+        if (FApplication != nullptr) {
+            (FApplication->*Leave)(FState);
+            FApplication->Release();
+        }
+    }
+    THostLock(const THostLock&) = delete;
+    THostLock& operator=(const THostLock&) = delete;
 
 private:
     IApplication* FApplication = nullptr;
     int32_t FState = 0;
 };
 
-// The calling thread holds the application lock exclusively while it lives.
-class THostLockExclusive {
-public:
-    THostLockExclusive();
-    ~THostLockExclusive();
-    THostLockExclusive(const THostLockExclusive&) = delete;
-    THostLockExclusive& operator=(const THostLockExclusive&) = delete;
-
-private:
-    IApplication* FApplication = nullptr;
-    int32_t FState = 0;
-};
-
-// The calling thread holds the application lock shared while it lives.
-class THostLockShared {
-public:
-    THostLockShared();
-    ~THostLockShared();
-    THostLockShared(const THostLockShared&) = delete;
-    THostLockShared& operator=(const THostLockShared&) = delete;
-
-private:
-    IApplication* FApplication = nullptr;
-    int32_t FState = 0;
-};
+// The shared hold given up (a long library call).
+using THostLockSuspended = THostLock<&IApplication::SuspendShared, &IApplication::ResumeShared>;
+// The lock held exclusively.
+using THostLockExclusive = THostLock<&IApplication::BeginExclusive, &IApplication::EndExclusive>;
+// The lock held shared.
+using THostLockShared = THostLock<&IApplication::BeginShared, &IApplication::EndShared>;
 
 // The names of a pack as the command line ends with them: one name quoted
 // after a blank, several through a response file passed after " @" (by its

@@ -1163,6 +1163,14 @@ protected:
         if (GetFileAttributesW((bin + L"tar32.dll").c_str()) != INVALID_FILE_ATTRIBUTES)
             FSandbox->Copy(bin + L"tar32.dll", L"tar32.dll");
     }
+    // Moves the caret down until it is on the name; false when it does not
+    // get there.
+    bool CaretDownTo(const std::wstring& name)
+    {
+        for (int moves = 0; moves < 10 && State(L"Caret") != name; ++moves)
+            Keys(L"Down");
+        return StateIs(L"Caret", name);
+    }
     // Packs the marked files with P into the current view's folder (the
     // destination dialog's first choice), under a name typed over the
     // proposal; false when the name prompt never came.
@@ -1261,8 +1269,7 @@ TEST_F(Archives, EnterAZipCopyAnEntryOutAndPackMarkedFiles)
     ASSERT_TRUE(StateIs(L"Caret", L"a.txt")) << UnicodeToUtf8(State(L"Caret"));
     Keys(L"Insert");
     ASSERT_TRUE(StateIs(L"Marked", L"a.txt\r\n"));
-    for (int moves = 0; moves < 10 && State(L"Caret") != L"c.txt"; ++moves)
-        Keys(L"Down");
+    ASSERT_TRUE(CaretDownTo(L"c.txt"));
     Keys(L"Insert");
     ASSERT_TRUE(StateIs(L"Marked", L"a.txt\r\nc.txt\r\n")) << UnicodeToUtf8(State(L"Marked"));
     ASSERT_TRUE(PackMarkedAs(L"packed.zip"));
@@ -1335,14 +1342,10 @@ TEST_F(Archives, CopyingOutTakesTheEntryOfExactlyThatName)
     Keys(L"Tab F5");
     ASSERT_TRUE(StateIs(L"Views", L"2 0"));
     ASSERT_TRUE(WaitUntil([&] { return State(L"Names").find(L"case.zip") != std::wstring::npos; }));
-    for (int moves = 0; moves < 10 && State(L"Caret") != L"case.zip"; ++moves)
-        Keys(L"Down");
-    ASSERT_TRUE(StateIs(L"Caret", L"case.zip"));
+    ASSERT_TRUE(CaretDownTo(L"case.zip"));
     Keys(L"Return");
     ASSERT_TRUE(StateIs(L"Folder", FTree + L"\\case.zip")) << UnicodeToUtf8(State(L"Folder"));
-    for (int moves = 0; moves < 3 && State(L"Caret") != L"dup.txt"; ++moves)
-        Keys(L"Down");
-    ASSERT_TRUE(StateIs(L"Caret", L"dup.txt")) << UnicodeToUtf8(State(L"Names"));
+    ASSERT_TRUE(CaretDownTo(L"dup.txt")) << UnicodeToUtf8(State(L"Names"));
     Keys(L"c");
     Sleep(800);
     Keys(L"Return");
@@ -1358,9 +1361,7 @@ TEST_F(Archives, ABrokenArchiveLeavesTheViewWhereItWas)
     WriteFile(FTree + L"\\broken.zip", 50);
     Keys(L"F5");
     ASSERT_TRUE(WaitUntil([&] { return State(L"Names").find(L"broken.zip") != std::wstring::npos; }));
-    for (int moves = 0; moves < 10 && State(L"Caret") != L"broken.zip"; ++moves)
-        Keys(L"Down");
-    ASSERT_TRUE(StateIs(L"Caret", L"broken.zip"));
+    ASSERT_TRUE(CaretDownTo(L"broken.zip"));
     Keys(L"Return");
     HWND box = nullptr;
     ASSERT_TRUE(WaitUntil([&] { return (box = WindowCaptioned(FProcessId, L"Nimbra")) != nullptr; }));

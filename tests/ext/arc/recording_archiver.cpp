@@ -38,11 +38,18 @@ int Result = 0;
 std::string Message;
 int Type = 1;
 std::string Data = "recorded data";
-size_t Current = 0;
-int HandleToken = 0;
-// A listing stops at its first entry until the test lets it go.
+// An open archive: the entries as they were when it was opened, and the one
+// a search is on. Listings may run at the same moment on several threads.
+struct TListing {
+    std::vector<TEntry> Listed;
+    size_t Current = 0;
+};
+TListing& Of(HANDLE handle) { return *static_cast<TListing*>(handle); }
+// A listing stops at its first entry until the test lets it go; with
+// GateOnce only the next one does.
 HANDLE GateReached = nullptr;
 HANDLE GateRelease = nullptr;
+bool GateOnce = false;
 
 void Record(const std::string& line)
 {
@@ -99,12 +106,12 @@ FILETIME FileTimeOf(DWORD unixTime)
     return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
-int Fill(arcdll::TIndividualInfo* info)
+int Fill(const TListing& listing, arcdll::TIndividualInfo* info)
 {
-    if (Current >= Entries.size())
+    if (listing.Current >= listing.Listed.size())
         return -1;
     std::memset(info, 0, sizeof *info);
-    const TEntry& entry = Entries[Current];
+    const TEntry& entry = listing.Listed[listing.Current];
     info->dwOriginalSize = entry.Size;
     snprintf(info->szFileName, sizeof info->szFileName, "%s", entry.Name.c_str());
     return 0;
@@ -124,6 +131,7 @@ EXPORT void RecordingReset()
     Type = 1;
     Data = "recorded data";
     GateReached = GateRelease = nullptr;
+    GateOnce = false;
 }
 
 // The next listings signal reached at their first entry and wait there for
@@ -133,6 +141,15 @@ EXPORT void RecordingSetGate(HANDLE reached, HANDLE release)
     std::lock_guard<std::mutex> guard(Lock);
     GateReached = reached;
     GateRelease = release;
+    GateOnce = false;
+}
+
+// Only the next listing stops so.
+EXPORT void RecordingSetGateOnce(HANDLE reached, HANDLE release)
+{
+    RecordingSetGate(reached, release);
+    std::lock_guard<std::mutex> guard(Lock);
+    GateOnce = true;
 }
 
 // Lines "name<TAB>size<TAB>attributes<TAB>unix time", names in the code page.
@@ -213,57 +230,79 @@ EXPORT HANDLE WINAPI NAMED(OpenArchive)(HWND, LPCSTR path, DWORD mode)
     char hex[16];
     snprintf(hex, sizeof hex, "%lX", static_cast<unsigned long>(mode));
     Record(std::string("OpenArchive ") + path + " " + hex);
+    std::lock_guard<std::mutex> guard(Lock);
     if (!Listable)
         return nullptr;
-    Current = 0;
-    return &HandleToken;
+    return new TListing{Entries};
 }
 
-EXPORT int WINAPI NAMED(CloseArchive)(HANDLE)
+EXPORT int WINAPI NAMED(CloseArchive)(HANDLE handle)
 {
     Record("CloseArchive");
+    delete &Of(handle);
     return 0;
 }
 
-EXPORT int WINAPI NAMED(FindFirst)(HANDLE, LPCSTR pattern, arcdll::TIndividualInfo* info)
+EXPORT int WINAPI NAMED(FindFirst)(HANDLE handle, LPCSTR pattern, arcdll::TIndividualInfo* info)
 {
     Record(std::string("FindFirst ") + pattern);
-    Current = 0;
-    if (GateReached != nullptr) {
-        SetEvent(GateReached);
-        WaitForSingleObject(GateRelease, 10000);
+    Of(handle).Current = 0;
+    HANDLE reached = nullptr, release = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        std::swap(reached, GateReached);
+        std::swap(release, GateRelease);
+        if (!GateOnce) {
+            GateReached = reached;
+            GateRelease = release;
+        }
     }
-    return Fill(info);
+    if (reached != nullptr) {
+        SetEvent(reached);
+        WaitForSingleObject(release, 10000);
+    }
+    return Fill(Of(handle), info);
 }
 
-EXPORT int WINAPI NAMED(FindNext)(HANDLE, arcdll::TIndividualInfo* info)
+EXPORT int WINAPI NAMED(FindNext)(HANDLE handle, arcdll::TIndividualInfo* info)
 {
-    ++Current;
-    return Fill(info);
+    ++Of(handle).Current;
+    return Fill(Of(handle), info);
 }
 
-EXPORT int WINAPI NAMED(GetAttribute)(HANDLE) { return Current < Entries.size() ? Entries[Current].Attributes : -1; }
-EXPORT DWORD WINAPI NAMED(GetWriteTime)(HANDLE) { return Current < Entries.size() ? Entries[Current].UnixTime : 0; }
-EXPORT DWORD WINAPI NAMED(GetCreateTime)(HANDLE) { return Current < Entries.size() ? Entries[Current].UnixTime + 1 : 0; }
-EXPORT DWORD WINAPI NAMED(GetAccessTime)(HANDLE) { return Current < Entries.size() ? Entries[Current].UnixTime + 2 : 0; }
+namespace {
+
+// The entry the search is on, or none.
+const TEntry* At(HANDLE handle)
+{
+    const TListing& listing = Of(handle);
+    return listing.Current < listing.Listed.size() ? &listing.Listed[listing.Current] : nullptr;
+}
+
+} // namespace
+
+EXPORT int WINAPI NAMED(GetAttribute)(HANDLE h) { return At(h) ? At(h)->Attributes : -1; }
+EXPORT DWORD WINAPI NAMED(GetWriteTime)(HANDLE h) { return At(h) ? At(h)->UnixTime : 0; }
+EXPORT DWORD WINAPI NAMED(GetCreateTime)(HANDLE h) { return At(h) ? At(h)->UnixTime + 1 : 0; }
+EXPORT DWORD WINAPI NAMED(GetAccessTime)(HANDLE h) { return At(h) ? At(h)->UnixTime + 2 : 0; }
 
 // The write time as FILETIME fails for entries whose time is odd, so that
 // the fallback to Unix seconds is seen.
-EXPORT BOOL WINAPI NAMED(GetWriteTimeEx)(HANDLE, FILETIME* time)
+EXPORT BOOL WINAPI NAMED(GetWriteTimeEx)(HANDLE h, FILETIME* time)
 {
-    if (Current >= Entries.size() || Entries[Current].UnixTime % 2 != 0)
+    if (!At(h) || At(h)->UnixTime % 2 != 0)
         return FALSE;
-    *time = FileTimeOf(Entries[Current].UnixTime + 10);
+    *time = FileTimeOf(At(h)->UnixTime + 10);
     return TRUE;
 }
-EXPORT BOOL WINAPI NAMED(GetCreateTimeEx)(HANDLE, FILETIME* time)
+EXPORT BOOL WINAPI NAMED(GetCreateTimeEx)(HANDLE h, FILETIME* time)
 {
-    *time = FileTimeOf(Current < Entries.size() ? Entries[Current].UnixTime + 11 : 0);
+    *time = FileTimeOf(At(h) ? At(h)->UnixTime + 11 : 0);
     return TRUE;
 }
-EXPORT BOOL WINAPI NAMED(GetAccessTimeEx)(HANDLE, FILETIME* time)
+EXPORT BOOL WINAPI NAMED(GetAccessTimeEx)(HANDLE h, FILETIME* time)
 {
-    *time = FileTimeOf(Current < Entries.size() ? Entries[Current].UnixTime + 12 : 0);
+    *time = FileTimeOf(At(h) ? At(h)->UnixTime + 12 : 0);
     return TRUE;
 }
 

@@ -527,6 +527,31 @@ TEST_F(ArchiveModules, ListingLeavesTheWindowAnswering)
     CloseHandle(release);
 }
 
+// Two refreshes of one archive at once: the one that listed the archive
+// later is the one shown, whichever ends last.
+TEST_F(ArchiveModules, OfTwoRefreshesAtOnceTheLaterListingStays)
+{
+    TModule zip(L"ArcZip.dll", "7-zip32.dll");
+    zip.Entries("a.txt\t1\t20\t100\n");
+    ComPtr<IFolder> folder = Open(zip, L"C:\\w\\a.zip");
+    ASSERT_EQ(folder->GetCount(), 1);
+    HANDLE reached = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    zip.Control<void (*)(HANDLE, HANDLE)>("RecordingSetGateOnce")(reached, release);
+    // The first refresh lists the archive as it is now and is held there.
+    std::thread first([&] { folder->Refresh(); });
+    ASSERT_EQ(WaitForSingleObject(reached, 10000), WAIT_OBJECT_0);
+    // The archive changes; a second refresh lists it and is done first.
+    zip.Entries("a.txt\t1\t20\t100\nb.txt\t2\t20\t100\n");
+    EXPECT_EQ(folder->Refresh(), S_OK);
+    EXPECT_EQ(folder->GetCount(), 2);
+    SetEvent(release);
+    first.join();
+    EXPECT_EQ(folder->GetCount(), 2) << "the older listing, done last, is not shown";
+    CloseHandle(reached);
+    CloseHandle(release);
+}
+
 // A library that is not there, a function it lacks, and a command that fails
 // each give their message, with the library's own text for the last.
 TEST_F(ArchiveModules, FailuresCarryTheirMessages)

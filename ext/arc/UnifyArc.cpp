@@ -525,12 +525,10 @@ bool STDMETHODCALLTYPE TArchiveFolder::IsWithin(const TPath* path)
     if (path == nullptr)
         return false;
     if (path->IDList != nullptr) {
-        IApplication* application = nullptr;
-        NimbraGetApplication(&application);
-        if (application == nullptr)
-            return false;
         ComPtr<IApplication> owned;
-        *owned.put() = application;
+        *owned.put() = HostApplication();
+        if (!owned)
+            return false;
         ComPtr<IFolderManager> manager = owned.as<IFolderManager>();
         ComPtr<IFolder> folder;
         if (!manager || FAILED(manager->GetFolder(path, folder.put())) || !folder)
